@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: unit and real-JVM
+# integration tests, then the unit tests again under ASan + UBSan and the
+# concurrency tests under ThreadSanitizer.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/install-deps.sh"
+
+status=0
+build="$("$root/scripts/build.sh" release)"
+echo "== unit and integration tests (every JDK under /usr/lib/jvm)"
+(cd "$build" && ctest --output-on-failure -j2 --timeout 600) || status=1
+
+if [ "${KOLVAPROF_SKIP_SANITIZERS:-0}" != "1" ]; then
+  "$root/scripts/sanitize.sh" || status=1
+fi
+exit "$status"

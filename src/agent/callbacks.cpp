@@ -1,0 +1,80 @@
+// The eight event callbacks. Each one lets the event through only while the
+// VM is live, counts itself in so that teardown can wait for it, and hands the
+// event to the agent; no exception may leave a callback into the VM.
+#include "agent/callbacks.h"
+
+#include "agent/jvmti_logging_agent.h"
+#include "agent/vm_phase.h"
+#include "output/thread_registry.h"
+
+namespace kolvaprof {
+namespace {
+
+template <typename Work>
+void forward(Work work) {
+  CallbackScope scope;
+  if (!scope) return;
+  CJVMTILoggingAgent* agent = getAgent(nullptr);
+  if (agent == nullptr) return;
+  try {
+    work(*agent);
+  } catch (...) {
+    // The event is lost; the traced program must not notice.
+  }
+}
+
+void JNICALL vmInitCallback(jvmtiEnv*, JNIEnv*, jthread) { setVmPhase(VmPhase::Live); }
+
+void JNICALL vmDeathCallback(jvmtiEnv*, JNIEnv*) {
+  setVmPhase(VmPhase::Dead);
+  closeCallbackGateAndWait();
+  try {
+    delete getAgent(nullptr);
+  } catch (...) {
+  }
+}
+
+void JNICALL threadStartCallback(jvmtiEnv* env, JNIEnv* jni, jthread thread) {
+  forward([&](CJVMTILoggingAgent& agent) { agent.onThreadStart(env, jni, thread); });
+}
+
+void JNICALL threadEndCallback(jvmtiEnv*, JNIEnv* jni, jthread) {
+  forward([&](CJVMTILoggingAgent&) { ThreadRegistry::instance().onThreadEnd(jni); });
+}
+
+void JNICALL classPrepareCallback(jvmtiEnv* env, JNIEnv*, jthread, jclass klass) {
+  forward([&](CJVMTILoggingAgent& agent) { agent.registerClass(env, klass); });
+}
+
+void JNICALL exceptionCallback(jvmtiEnv* env, JNIEnv* jni, jthread, jmethodID, jlocation,
+                               jobject exception, jmethodID, jlocation) {
+  forward([&](CJVMTILoggingAgent& agent) { agent.onException(env, jni, exception); });
+}
+
+void JNICALL methodEntryCallback(jvmtiEnv* env, JNIEnv* jni, jthread, jmethodID method) {
+  forward([&](CJVMTILoggingAgent& agent) { agent.onMethodEntry(env, jni, method); });
+}
+
+void JNICALL methodExitCallback(jvmtiEnv*, JNIEnv* jni, jthread, jmethodID method,
+                                jboolean wasPoppedByException, jvalue) {
+  forward([&](CJVMTILoggingAgent& agent) {
+    agent.logMethodExit(method, jni, wasPoppedByException != JNI_FALSE);
+  });
+}
+
+}  // namespace
+
+jvmtiEventCallbacks makeEventCallbacks() {
+  jvmtiEventCallbacks callbacks{};
+  callbacks.VMInit = &vmInitCallback;
+  callbacks.VMDeath = &vmDeathCallback;
+  callbacks.MethodEntry = &methodEntryCallback;
+  callbacks.MethodExit = &methodExitCallback;
+  callbacks.Exception = &exceptionCallback;
+  callbacks.ThreadStart = &threadStartCallback;
+  callbacks.ThreadEnd = &threadEndCallback;
+  callbacks.ClassPrepare = &classPrepareCallback;
+  return callbacks;
+}
+
+}  // namespace kolvaprof

@@ -1,0 +1,129 @@
+#include "agent/jvmti_logging_agent.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "agent/callbacks.h"
+#include "agent/jvmti_buffer.h"
+#include "core/console.h"
+#include "output/thread_registry.h"
+#include "registry/method_registry.h"
+
+namespace kolvaprof {
+namespace {
+
+// The events in the order they are switched on, and off again at teardown.
+constexpr jvmtiEvent kEvents[] = {
+    JVMTI_EVENT_VM_INIT,      JVMTI_EVENT_VM_DEATH,     JVMTI_EVENT_METHOD_ENTRY,
+    JVMTI_EVENT_METHOD_EXIT,  JVMTI_EVENT_EXCEPTION,    JVMTI_EVENT_THREAD_START,
+    JVMTI_EVENT_THREAD_END,   JVMTI_EVENT_CLASS_PREPARE,
+};
+
+[[noreturn]] void fatal(const char* message) {
+  std::fputs(message, stderr);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+  std::exit(2);
+}
+
+jvmtiCapabilities requiredCapabilities() {
+  jvmtiCapabilities capabilities{};
+  capabilities.can_tag_objects = 1;
+  capabilities.can_get_line_numbers = 1;
+  capabilities.can_access_local_variables = 1;
+  capabilities.can_generate_exception_events = 1;
+  capabilities.can_generate_method_entry_events = 1;
+  capabilities.can_generate_method_exit_events = 1;
+  return capabilities;
+}
+
+}  // namespace
+
+CJVMTILoggingAgent::CJVMTILoggingAgent(JavaVM* vm) : CLoggingAgent(vm) {
+  void* env = nullptr;
+  if (vm->GetEnv(&env, JVMTI_VERSION_1_0) != JNI_OK || env == nullptr) {
+    fatal("Unable to get a JVMTI 1.0 environment");
+  }
+  jvmti = static_cast<jvmtiEnv*>(env);
+
+  const jvmtiCapabilities capabilities = requiredCapabilities();
+  if (jvmti->AddCapabilities(&capabilities) != JVMTI_ERROR_NONE) {
+    fatal("Unable to get necessary JVMTI capabilities");
+  }
+  for (const jvmtiEvent event : kEvents) {
+    jvmti->SetEventNotificationMode(JVMTI_ENABLE, event, nullptr);
+  }
+  const jvmtiEventCallbacks callbacks = makeEventCallbacks();
+  if (jvmti->SetEventCallbacks(&callbacks, static_cast<jint>(sizeof callbacks)) !=
+      JVMTI_ERROR_NONE) {
+    fatal("Cannot set jvmti callbacks");
+  }
+
+  jvmtiCapabilities potential{};
+  if (jvmti->GetPotentialCapabilities(&potential) == JVMTI_ERROR_NONE) {
+    lineNumbersAvailable = potential.can_get_line_numbers != 0;
+  }
+  jvmtiJlocationFormat format = JVMTI_JLOCATION_OTHER;
+  if (jvmti->GetJLocationFormat(&format) == JVMTI_ERROR_NONE) {
+    locationIsBytecodeIndex = format == JVMTI_JLOCATION_JVMBCI;
+  }
+  printMessage(&std::cout, ".... ok ");
+}
+
+CJVMTILoggingAgent::~CJVMTILoggingAgent() {
+  forgetAgent(this);
+  jvmti->SetEventCallbacks(nullptr, 0);
+  for (const jvmtiEvent event : kEvents) {
+    jvmti->SetEventNotificationMode(JVMTI_DISABLE, event, nullptr);
+  }
+  staticMethods.clear();
+}
+
+void CJVMTILoggingAgent::onThreadStart(jvmtiEnv* env, JNIEnv* jni, jthread thread) {
+  jvmtiThreadInfo info{};
+  if (env->GetThreadInfo(thread, &info) != JVMTI_ERROR_NONE) return;  // stays unnamed
+  JvmtiBuffer<char> name(env);
+  *name.out() = info.name;
+  if (name.get() == nullptr) return;
+  ThreadRegistry::instance().onThreadStart(jni, name.get());
+}
+
+void CJVMTILoggingAgent::onException(jvmtiEnv* env, JNIEnv* jni, jobject exception) {
+  if (exception == nullptr) return;
+  jclass klass = jni->GetObjectClass(exception);
+  if (klass == nullptr) return;
+  setLastExceptionClass(getDottedClassName(env, klass));
+  jni->DeleteLocalRef(klass);
+}
+
+void CJVMTILoggingAgent::onMethodEntry(jvmtiEnv* env, JNIEnv* jni, jmethodID method) {
+  const MethodInfo* info = findMethodInfo(method);
+  if (info == nullptr && !ignoreBuiltInClass()) {
+    jclass klass = nullptr;
+    if (env->GetMethodDeclaringClass(method, &klass) != JVMTI_ERROR_NONE || klass == nullptr) {
+      return;
+    }
+    registerClass(env, klass);
+    jni->DeleteLocalRef(klass);
+    info = findMethodInfo(method);
+    if (info == nullptr) return;
+  }
+  logMethodEntry(method, info, receiverTag(env, method), jni);
+}
+
+jlong CJVMTILoggingAgent::receiverTag(jvmtiEnv* env, jmethodID method) {
+  if (isStaticMethod(method)) return 0;
+  jobject receiver = nullptr;
+  env->GetLocalObject(nullptr, 0, 0, &receiver);
+  if (receiver == nullptr) return 0;  // no receiver given, e.g. a native frame
+  jlong tag = 0;
+  env->GetTag(receiver, &tag);
+  if (tag == 0) {
+    tag = allocateObjectTag();
+    env->SetTag(receiver, tag);
+  }
+  return tag;
+}
+
+}  // namespace kolvaprof

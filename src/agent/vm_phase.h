@@ -1,0 +1,32 @@
+#pragma once
+
+namespace kolvaprof {
+
+enum class VmPhase : int { NotStarted = 0, Live = 1, Dead = 2 };
+
+VmPhase currentVmPhase();
+void setVmPhase(VmPhase phase);
+bool isVmStarted();
+bool isVmDead();
+
+// Counts an event callback in while the VM is live. Teardown closes the gate
+// and then waits until every callback that got in has left, so that no
+// callback touches the agent or its logs once their destruction has begun.
+// A callback that finds the gate closed never touches the count again.
+class CallbackScope {
+ public:
+  CallbackScope();
+  ~CallbackScope();
+  CallbackScope(const CallbackScope&) = delete;
+  CallbackScope& operator=(const CallbackScope&) = delete;
+
+  explicit operator bool() const { return entered; }
+
+ private:
+  bool entered;
+};
+
+// Shuts the gate for good and returns once no callback is inside.
+void closeCallbackGateAndWait();
+
+}  // namespace kolvaprof

@@ -1,0 +1,46 @@
+#include "core/binary_records.h"
+
+namespace kolvaprof {
+namespace {
+
+class WordWriter {
+ public:
+  explicit WordWriter(unsigned char* out) : out(out) {}
+  // Little-endian whatever the host; wider values keep their low 32 bits.
+  void put(int64_t value) {
+    const auto word = static_cast<uint32_t>(static_cast<uint64_t>(value));
+    for (int shift = 0; shift < 32; shift += 8) out[used++] = static_cast<unsigned char>(word >> shift);
+  }
+  std::size_t bytes() const { return used; }
+
+ private:
+  unsigned char* out;
+  std::size_t used = 0;
+};
+
+}  // namespace
+
+std::size_t encodeEntryRecord(unsigned char (&out)[kMaxRecordBytes], RecordLayout layout,
+                              int32_t methodNumber, int64_t receiverTag, int64_t callNumber,
+                              std::size_t callDepth, int32_t threadNumber) {
+  WordWriter words(out);
+  words.put(methodNumber);
+  words.put(receiverTag);
+  if (layout.withCallNumber) words.put(callNumber);
+  words.put(static_cast<int64_t>(callDepth));
+  if (layout.withThreadNumber) words.put(threadNumber);
+  return words.bytes();
+}
+
+std::size_t encodeExitRecord(unsigned char (&out)[kMaxRecordBytes], RecordLayout layout,
+                             std::size_t callDepth, int32_t threadNumber) {
+  WordWriter words(out);
+  words.put(0);
+  words.put(0);
+  if (layout.withCallNumber) words.put(0);
+  words.put(static_cast<int64_t>(callDepth));
+  if (layout.withThreadNumber) words.put(threadNumber);
+  return words.bytes();
+}
+
+}  // namespace kolvaprof

@@ -1,0 +1,134 @@
+// The two per-call paths: every method entry and exit of every Java thread
+// comes through here, so they only look things up, take one short lock for the
+// call number, and hand one finished record to the thread's file.
+#include <iostream>
+
+#include <boost/thread/lock_guard.hpp>
+
+#include "core/binary_records.h"
+#include "core/console.h"
+#include "core/logging_agent.h"
+#include "core/text_records.h"
+#include "output/index_file.h"
+#include "output/thread_registry.h"
+#include "registry/method_info.h"
+#include "registry/method_registry.h"
+
+namespace kolvaprof {
+namespace {
+
+void printStartMethodLine(const MethodInfo& info, const char* what) {
+  printMessage(&std::cout, "start method " + info.getPackageName() + "." + info.getClassName() +
+                               "." + info.getMethodName() + " " + what);
+}
+
+RecordLayout layoutOf(const LoggingOptions& settings) {
+  return RecordLayout{settings.recordMethodCallCount, settings.recordThreadId};
+}
+
+}  // namespace
+
+bool CLoggingAgent::passesFilterGate(const MethodInfo& info, ThreadContext* context) {
+  if (!info.isExcluded()) return true;
+  if (!settings.getFilteredMethod) return false;
+  // Calls from recorded code into excluded code are shown, nothing inside it.
+  const MethodInfo* caller = getCallerMethod(context, 1);
+  return caller != nullptr && !caller->isExcluded();
+}
+
+void CLoggingAgent::logMethodEntry(jmethodID method, const MethodInfo* info, jlong receiverTag,
+                                   JNIEnv* threadKey) {
+  if (info == nullptr) return;
+  ThreadRegistry& registry = ThreadRegistry::instance();
+  ThreadContext* context = registry.findContext(threadKey);
+  if (context == nullptr) {
+    // Made before any gate: a thread gets its number and name at its first
+    // entry into a known method, logged or not.
+    context = createThreadContext(threadKey);
+    if (context == nullptr) return;
+  }
+
+  const bool gatedByStartMethods = !settings.startMethods.empty();
+  if (!info->isStartMethod()) {
+    if (context->startDepth() <= 0 && gatedByStartMethods) return;
+  } else {
+    if (context->startDepth() == 0) printStartMethodLine(*info, "invoked.");
+    context->enterStartMethod();
+  }
+
+  if (!passesFilterGate(*info, context)) return;
+
+  context->pushCall(method);
+  int64_t callNumber;
+  {
+    boost::lock_guard<boost::mutex> guard(callNumberLock);
+    callNumber = nextCallNumber++;
+  }
+  if (settings.compressLogfile) {
+    writeBinaryEntry(method, *info, receiverTag, callNumber, context);
+  } else {
+    writeTextEntry(*info, receiverTag, callNumber, context);
+  }
+}
+
+void CLoggingAgent::writeTextEntry(const MethodInfo& info, jlong receiverTag, int64_t callNumber,
+                                   ThreadContext* context) {
+  std::string location;
+  if (settings.recordCallerLocation == 1) {
+    location = getCallerBytecodeIndex(context, 1);
+  } else if (settings.recordCallerLocation == 2) {
+    location = getCallerSourceLine(context, 1);
+  }
+  std::string line;
+  line.reserve(128);
+  appendTextEntryLine(line, TextEntryFields{info, receiverTag, settings.recordThreadId,
+                                            context->threadNumber(),
+                                            settings.recordMethodCallCount, callNumber,
+                                            std::move(location)});
+  context->write(line);
+}
+
+void CLoggingAgent::writeBinaryEntry(jmethodID method, const MethodInfo& info, jlong receiverTag,
+                                     int64_t callNumber, ThreadContext* context) {
+  // Binary mode always has its index file: the same setting makes both.
+  const MethodNumber numbered = index->methodNumberFor(method);
+  // The name goes to the index before any record can use its number.
+  if (numbered.isNew) index->writeMethodLine(numbered.number, info);
+  unsigned char record[kMaxRecordBytes];
+  const std::size_t length =
+      encodeEntryRecord(record, layoutOf(settings), numbered.number, receiverTag, callNumber,
+                        context->callDepth(), context->threadNumber());
+  context->write(record, length);
+}
+
+void CLoggingAgent::logMethodExit(jmethodID method, JNIEnv* threadKey, bool poppedByException) {
+  const MethodInfo* info = findMethodInfo(method);
+  if (info == nullptr) return;
+  ThreadContext* context = ThreadRegistry::instance().findContext(threadKey);
+  if (context == nullptr) return;
+  if (context->startDepth() <= 0 && !settings.startMethods.empty()) return;
+  if (info->isStartMethod()) {
+    context->leaveStartMethod();
+    if (context->startDepth() == 0) printStartMethodLine(*info, "exited.");
+  }
+  if (!passesFilterGate(*info, context)) return;
+  if (context->isCallStackEmpty() || context->topCall() != method) return;
+  writeExit(context, poppedByException);
+  context->popCall();
+}
+
+void CLoggingAgent::writeExit(ThreadContext* context, bool poppedByException) {
+  if (settings.compressLogfile) {
+    unsigned char record[kMaxRecordBytes];
+    const std::size_t length = encodeExitRecord(record, layoutOf(settings), context->callDepth(),
+                                                context->threadNumber());
+    context->write(record, length);
+    return;
+  }
+  std::string line;
+  appendTextExitLine(line, settings.recordThreadId, context->threadNumber(), poppedByException,
+                     poppedByException ? lastExceptionClass() : std::string());
+  context->write(line);
+}
+
+}  // namespace kolvaprof

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <jni.h>
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include <boost/thread/mutex.hpp>
+
+#include "output/log_file.h"
+
+namespace kolvaprof {
+
+class MethodInfo;
+class ThreadContext;
+
+struct MethodNumber {
+  int32_t number;
+  bool isNew;  // assigned by this call
+};
+
+// Numbers methods 1, 2, 3 ... in the order of their first logged call.
+class MethodNumbers {
+ public:
+  MethodNumber methodNumberFor(jmethodID method);
+  static MethodNumbers& instance();
+
+ private:
+  boost::mutex methodNumberLock;
+  std::unordered_map<jmethodID, int32_t> methodNumbers;
+};
+
+// Index.dat: the names behind the numbers of binary records.
+class IndexFile {
+ public:
+  explicit IndexFile(const std::string& logDirectory, bool createDirectory = false,
+                     MethodNumbers& numbers = MethodNumbers::instance());
+
+  static std::string fileName();
+
+  void writeThreadLine(const ThreadContext& context);
+  void writeMethodLine(int32_t number, const MethodInfo& info);
+  MethodNumber methodNumberFor(jmethodID method) { return numbers.methodNumberFor(method); }
+
+ private:
+  LogFile logFile;
+  MethodNumbers& numbers;
+};
+
+// `Thread N="name"` and a line feed.
+std::string makeIndexThreadLine(int32_t threadNumber, const std::string& name);
+// `Method N=void a.b.C.run(int){` and a line feed.
+std::string makeIndexMethodLine(int32_t number, const MethodInfo& info);
+
+}  // namespace kolvaprof

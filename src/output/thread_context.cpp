@@ -1,0 +1,39 @@
+#include "output/thread_context.h"
+
+#include "output/log_file.h"
+
+namespace kolvaprof {
+
+ThreadContext::ThreadContext(std::string name, int32_t threadNumber, LogFile* logFile,
+                             bool ownsLogFile)
+    : name_(std::move(name)),
+      logFile_(logFile),
+      ownsLogFile(ownsLogFile),
+      threadNumber_(threadNumber) {}
+
+ThreadContext::~ThreadContext() {
+  if (ownsLogFile) delete logFile_;
+}
+
+std::size_t ThreadContext::popCall() {
+  if (callStack.empty()) return 0;
+  callStack.pop_back();
+  return callStack.size();
+}
+
+void ThreadContext::write(const void* bytes, std::size_t length) {
+  if (logFile_ == nullptr) return;
+  if (!pendingHeader.empty()) {
+    logFile_->write(pendingHeader);
+    pendingHeader.clear();
+  }
+  logFile_->write(bytes, length);
+}
+
+std::string makeThreadHeaderLine(int32_t threadNumber, const std::string& name) {
+  std::string line = "@thread ";
+  line.append(std::to_string(threadNumber)).append(" = \"").append(name).append("\"\n");
+  return line;
+}
+
+}  // namespace kolvaprof

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <jni.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kolvaprof {
+
+class LogFile;
+
+// The logging state of one Java thread. Only its own thread touches it (and
+// teardown, once no callback runs any more), so it carries no lock.
+class ThreadContext {
+ public:
+  ThreadContext(std::string name, int32_t threadNumber, LogFile* logFile, bool ownsLogFile);
+  ~ThreadContext();
+  ThreadContext(const ThreadContext&) = delete;
+  ThreadContext& operator=(const ThreadContext&) = delete;
+
+  void pushCall(jmethodID method) { callStack.push_back(method); }
+  // Removes the innermost call and returns the new depth; 0 on an empty stack.
+  std::size_t popCall();
+  jmethodID topCall() const { return callStack.back(); }
+  bool isCallStackEmpty() const { return callStack.empty(); }
+  std::size_t callDepth() const { return callStack.size(); }
+
+  void enterStartMethod() { ++startDepth_; }
+  void leaveStartMethod() { --startDepth_; }
+  int32_t startDepth() const { return startDepth_; }
+
+  int32_t threadNumber() const { return threadNumber_; }
+  const std::string& name() const { return name_; }
+  LogFile* logFile() const { return logFile_; }
+
+  void setPendingHeader(std::string header) { pendingHeader = std::move(header); }
+
+  // Writes the pending header first (as a write of its own), then the record.
+  void write(const void* bytes, std::size_t length);
+  void write(const std::string& text) { write(text.data(), text.size()); }
+
+ private:
+  std::string name_;
+  std::string pendingHeader;
+  LogFile* logFile_;
+  bool ownsLogFile;
+  std::vector<jmethodID> callStack;  // innermost last
+  int32_t startDepth_ = 0;
+  int32_t threadNumber_;
+};
+
+// `@thread N = "name"` and a line feed.
+std::string makeThreadHeaderLine(int32_t threadNumber, const std::string& name);
+
+}  // namespace kolvaprof

@@ -1,0 +1,111 @@
+#include "output/thread_registry.h"
+
+#include <vector>
+
+#include <boost/thread/lock_guard.hpp>
+
+namespace kolvaprof {
+namespace {
+
+// The context this thread found last. Every callback of a thread passes the
+// same key, so after the first lookup the entry and exit paths find their
+// context without taking registryLock. The cache is trusted only while no
+// context has left the registry since it was filled.
+struct CachedContext {
+  std::uint64_t registry = 0;
+  JNIEnv* key = nullptr;
+  ThreadContext* context = nullptr;
+  std::uint64_t removals = 0;
+};
+thread_local CachedContext cachedContext;
+
+std::atomic<std::uint64_t> lastInstanceId{0};
+
+}  // namespace
+
+ThreadRegistry::ThreadRegistry() : instanceId(++lastInstanceId) {}
+ThreadRegistry::~ThreadRegistry() = default;
+
+void ThreadRegistry::onThreadStart(JNIEnv* key, const std::string& name) {
+  boost::lock_guard<boost::mutex> guard(registryLock);
+  threadNames[key] = name;
+}
+
+ThreadContext* ThreadRegistry::findContext(JNIEnv* key) {
+  CachedContext& cache = cachedContext;
+  const std::uint64_t seen = removals.load(std::memory_order_acquire);
+  if (cache.registry == instanceId && cache.key == key && cache.removals == seen) return cache.context;
+  ThreadContext* context = nullptr;
+  {
+    boost::lock_guard<boost::mutex> guard(registryLock);
+    const auto found = contexts.find(key);
+    if (found != contexts.end()) context = found->second.get();
+  }
+  if (context != nullptr) cache = CachedContext{instanceId, key, context, seen};
+  return context;
+}
+
+void ThreadRegistry::addContext(JNIEnv* key, ThreadContext* context) {
+  std::unique_ptr<ThreadContext> replaced;
+  {
+    boost::lock_guard<boost::mutex> guard(registryLock);
+    std::unique_ptr<ThreadContext>& slot = contexts[key];
+    if (slot.get() == context) return;
+    replaced = std::move(slot);
+    slot.reset(context);
+    if (replaced) removals.fetch_add(1, std::memory_order_acq_rel);
+  }
+  // `replaced` is destroyed here, outside the lock, closing its file.
+}
+
+void ThreadRegistry::onThreadEnd(JNIEnv* key) {
+  std::unique_ptr<ThreadContext> ended;
+  {
+    boost::lock_guard<boost::mutex> guard(registryLock);
+    const auto found = contexts.find(key);
+    if (found == contexts.end()) return;
+    ended = std::move(found->second);
+    contexts.erase(found);
+    removals.fetch_add(1, std::memory_order_acq_rel);
+  }
+}
+
+void ThreadRegistry::destroyAllContexts() {
+  std::vector<std::unique_ptr<ThreadContext>> remaining;
+  {
+    boost::lock_guard<boost::mutex> guard(registryLock);
+    for (auto& entry : contexts) remaining.push_back(std::move(entry.second));
+    contexts.clear();
+    removals.fetch_add(1, std::memory_order_acq_rel);
+  }
+}
+
+std::string ThreadRegistry::resolveName(JNIEnv* key) {
+  boost::lock_guard<boost::mutex> guard(registryLock);
+  const auto named = threadNames.find(key);
+  if (named != threadNames.end()) {
+    const std::string& name = named->second;
+    const auto used = nameUseCounts.find(name);
+    if (used == nameUseCounts.end()) {
+      nameUseCounts.emplace(name, 1);
+      return name;
+    }
+    return name + "(" + std::to_string(++used->second) + ")";
+  }
+  std::string generated = "UnknownThread" + std::to_string(++unnamedThreadCount);
+  threadNames[key] = generated;
+  return generated;
+}
+
+int32_t ThreadRegistry::takeThreadNumber() {
+  boost::lock_guard<boost::mutex> guard(registryLock);
+  return nextThreadNumber++;
+}
+
+ThreadRegistry& ThreadRegistry::instance() {
+  // Never destroyed: daemon threads may still deliver events at exit.
+  static ThreadRegistry* registry = new ThreadRegistry;
+  return *registry;
+}
+
+}  // namespace kolvaprof

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <jni.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include <boost/thread/mutex.hpp>
+
+#include "output/thread_context.h"
+
+namespace kolvaprof {
+
+// The process-wide directory of thread names, numbers and contexts, keyed by
+// the JNIEnv pointer of each thread. Every table is guarded by registryLock,
+// which is never held while a file is opened or written: contexts are
+// destroyed (and their files closed) after they leave the table.
+class ThreadRegistry {
+ public:
+  ThreadRegistry();
+  ~ThreadRegistry();
+
+  void onThreadStart(JNIEnv* key, const std::string& name);
+  // The context filed under the key, or null. A thread finds its own context
+  // again without the lock until a context leaves the registry.
+  ThreadContext* findContext(JNIEnv* key);
+  // Files the context under the key and takes ownership of it; filing the
+  // context already there changes nothing.
+  void addContext(JNIEnv* key, ThreadContext* context);
+  void onThreadEnd(JNIEnv* key);
+  void destroyAllContexts();
+
+  // main, main(2), main(3) ...; UnknownThread1, UnknownThread2 ... for threads
+  // whose start was not seen.
+  std::string resolveName(JNIEnv* key);
+  int32_t takeThreadNumber();
+
+  static ThreadRegistry& instance();
+
+ private:
+  boost::mutex registryLock;
+  std::unordered_map<JNIEnv*, std::string> threadNames;
+  std::unordered_map<std::string, int32_t> nameUseCounts;
+  std::unordered_map<JNIEnv*, std::unique_ptr<ThreadContext>> contexts;
+  int32_t nextThreadNumber = 0;
+  int32_t unnamedThreadCount = 0;
+  // Bumped whenever a context leaves the table; per-thread lookup caches
+  // filled under an older value are not trusted.
+  std::atomic<std::uint64_t> removals{0};
+  // Tells registries apart in the caches even when one reuses another's address.
+  const std::uint64_t instanceId;
+};
+
+}  // namespace kolvaprof

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kolvaprof {
+
+// Everything the per-call paths need to know about one method, settled once
+// at class registration and never changed afterwards, so readers need no lock.
+class MethodInfo {
+ public:
+  MethodInfo(std::string packageName, std::string className, std::string methodName,
+             std::vector<std::string> parameterTypes, std::string returnType, bool excluded,
+             bool startMethod);
+
+  const std::string& getPackageName() const { return packageName; }
+  const std::string& getClassName() const { return className; }
+  const std::string& getMethodName() const { return methodName; }
+  const std::string& getReturnType() const { return returnType; }
+  const std::vector<std::string>& getParameterTypes() const { return parameterTypes; }
+  bool isExcluded() const { return excluded; }
+  bool isStartMethod() const { return startMethod; }
+
+  // The parameter type names joined by "," without blanks; empty for none.
+  std::string getParameterList() const;
+
+ private:
+  bool excluded;
+  bool startMethod;
+  std::string methodName;
+  std::string className;
+  std::string packageName;
+  std::string returnType;
+  std::vector<std::string> parameterTypes;
+};
+
+}  // namespace kolvaprof
