@@ -23,7 +23,13 @@ void forward(Work work) {
   }
 }
 
-void JNICALL vmInitCallback(jvmtiEnv*, JNIEnv*, jthread) { setVmPhase(VmPhase::Live); }
+void JNICALL vmInitCallback(jvmtiEnv* env, JNIEnv* jni, jthread thread) {
+  setVmPhase(VmPhase::Live);
+  // The VM announces the thread that runs main only after that thread has
+  // already entered Java code, too late to name its log; VMInit arrives on
+  // that very thread, so its name is taken here.
+  forward([&](CJVMTILoggingAgent& agent) { agent.onThreadStart(env, jni, thread); });
+}
 
 void JNICALL vmDeathCallback(jvmtiEnv*, JNIEnv*) {
   setVmPhase(VmPhase::Dead);

@@ -1,0 +1,29 @@
+package itest;
+
+// Threads one after another, with a repeated name and names that cannot be
+// file names.
+public class Names implements Runnable {
+    private final int id;
+
+    Names(int id) {
+        this.id = id;
+    }
+
+    public void run() {
+        work(id);
+    }
+
+    static int work(int x) {
+        return x;
+    }
+
+    public static void main(String[] args) throws InterruptedException {
+        String[] names = {"twin", "twin", "star*", "a/b", "../../x"};
+        for (int i = 0; i < names.length; i++) {
+            Thread thread = new Thread(new Names(i), names[i]);
+            thread.start();
+            thread.join();
+        }
+        System.out.println("names done");
+    }
+}

@@ -1,0 +1,154 @@
+#include "output/index_file.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output/thread_context.h"
+#include "registry/method_info.h"
+
+namespace kolvaprof {
+namespace {
+
+namespace fs = std::filesystem;
+
+jmethodID method(std::uintptr_t n) { return reinterpret_cast<jmethodID>(0x7f5500000000 + n * 8); }
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+MethodInfo info(std::string package, std::string className, std::string name,
+                std::vector<std::string> parameters, std::string returnType) {
+  return MethodInfo(std::move(package), std::move(className), std::move(name),
+                    std::move(parameters), std::move(returnType), false, false);
+}
+
+TEST(IndexFileTest, ThreadLine) {
+  EXPECT_EQ(makeIndexThreadLine(0, "main"), "Thread 0=\"main\"\n");
+  EXPECT_EQ(makeIndexThreadLine(1, "main(2)"), "Thread 1=\"main(2)\"\n");
+  EXPECT_EQ(makeIndexThreadLine(17, "UnknownThread1"), "Thread 17=\"UnknownThread1\"\n");
+  // Names go out as given, quotes and line feeds included.
+  EXPECT_EQ(makeIndexThreadLine(2, "say \"hi\"\nnow"), "Thread 2=\"say \"hi\"\nnow\"\n");
+}
+
+TEST(IndexFileTest, MethodLine) {
+  struct Case {
+    int32_t number;
+    MethodInfo method;
+    std::string line;
+  };
+  const Case cases[] = {
+      {1, info("shop", "Cart", "add", {"int", "java.lang.String"}, "void"),
+       "Method 1=void shop.Cart.add(int,java.lang.String){\n"},
+      {3, info("", "Main", "run", {}, "int"), "Method 3=int .Main.run(){\n"},
+      {12345, info("org.demo", "Bag$Inner", "<init>", {"long[][]", "org.demo.Bag"}, "void"),
+       "Method 12345=void org.demo.Bag$Inner.<init>(long[][],org.demo.Bag){\n"},
+      {2, info("a.b", "C", "get", {"boolean"}, "java.lang.Object[]"),
+       "Method 2=java.lang.Object[] a.b.C.get(boolean){\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(makeIndexMethodLine(c.number, c.method), c.line);
+}
+
+TEST(MethodNumbersTest, NumbersFollowTheOrderOfFirstCalls) {
+  MethodNumbers numbers;
+  // 1 and 2 differ only above bit 31; they are different methods.
+  const jmethodID low = reinterpret_cast<jmethodID>(0x0000000112345678);
+  const jmethodID high = reinterpret_cast<jmethodID>(0x0000000212345678);
+  const struct {
+    jmethodID method;
+    int32_t number;
+    bool isNew;
+  } calls[] = {{low, 1, true},  {high, 2, true},      {low, 1, false}, {method(9), 3, true},
+               {high, 2, false}, {method(9), 3, false}, {method(1), 4, true}};
+  for (const auto& call : calls) {
+    const MethodNumber result = numbers.methodNumberFor(call.method);
+    EXPECT_EQ(result.number, call.number);
+    EXPECT_EQ(result.isNew, call.isNew);
+  }
+  EXPECT_EQ(MethodNumbers().methodNumberFor(low).number, 1) << "tables are per instance";
+}
+
+TEST(MethodNumbersTest, ConcurrentFirstCallsGiveEachMethodExactlyOneNumber) {
+  constexpr int kThreads = 8;
+  constexpr int kMethods = 2000;
+  MethodNumbers numbers;
+  std::vector<std::vector<int32_t>> seen(kThreads, std::vector<int32_t>(kMethods));
+  std::vector<std::atomic<int>> newCount(kMethods);
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      // Every thread walks all methods, each in its own order.
+      static const int kStrides[kThreads] = {1, 3, 7, 9, 11, 13, 17, 19};  // prime to kMethods
+      const int stride = kStrides[t];
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < kMethods; ++i) {
+        const int m = (i * stride + t * 101) % kMethods;
+        const MethodNumber result = numbers.methodNumberFor(method(m));
+        seen[t][m] = result.number;
+        if (result.isNew) ++newCount[m];
+      }
+    });
+  }
+  go = true;
+  for (auto& thread : threads) thread.join();
+
+  std::set<int32_t> assigned;
+  for (int m = 0; m < kMethods; ++m) {
+    ASSERT_EQ(newCount[m].load(), 1) << "method " << m;
+    for (int t = 1; t < kThreads; ++t) ASSERT_EQ(seen[t][m], seen[0][m]) << "method " << m;
+    assigned.insert(seen[0][m]);
+  }
+  ASSERT_EQ(assigned.size(), static_cast<std::size_t>(kMethods));
+  EXPECT_EQ(*assigned.begin(), 1);
+  EXPECT_EQ(*assigned.rbegin(), kMethods);
+}
+
+TEST(IndexFileTest, LinesReachIndexDatInTheOrderWritten) {
+  char pattern[] = "/tmp/kolvaprof-index-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string root = std::string(pattern) + "/";
+  const std::string dir = root + "20240102030405/";
+  EXPECT_EQ(IndexFile::fileName(), "Index.dat");
+
+  MethodNumbers numbers;
+  { IndexFile unused(dir, true, numbers); }
+  EXPECT_FALSE(fs::exists(dir)) << "an index without lines leaves nothing behind";
+  {
+    IndexFile index(dir, true, numbers);
+    const ThreadContext main("main", 0, nullptr, false);
+    const ThreadContext second("main(2)", 1, nullptr, false);
+    index.writeThreadLine(main);
+    const MethodNumber add = index.methodNumberFor(method(1));
+    ASSERT_TRUE(add.isNew);
+    index.writeMethodLine(add.number, info("shop", "Cart", "add", {"int", "java.lang.String"}, "void"));
+    index.writeThreadLine(second);
+    index.writeMethodLine(index.methodNumberFor(method(2)).number, info("", "Main", "run", {}, "int"));
+    EXPECT_FALSE(index.methodNumberFor(method(1)).isNew);
+    EXPECT_EQ(readFile(dir + "Index.dat"), "") << "lines wait in the buffer";
+  }
+  EXPECT_EQ(numbers.methodNumberFor(method(2)).number, 2) << "the index numbers through the given table";
+  EXPECT_EQ(readFile(dir + "Index.dat"),
+            "Thread 0=\"main\"\n"
+            "Method 1=void shop.Cart.add(int,java.lang.String){\n"
+            "Thread 1=\"main(2)\"\n"
+            "Method 2=int .Main.run(){\n");
+  std::error_code ignored;
+  fs::remove_all(root, ignored);
+}
+
+}  // namespace
+}  // namespace kolvaprof

@@ -1,0 +1,243 @@
+#include "output/log_file.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kolvaprof {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kBuffer = LogFile::kBufferSize;
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+// Every entry below the root, relative, directories with a trailing slash.
+std::set<std::string> listTree(const std::string& root) {
+  std::set<std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    std::string relative = fs::relative(entry.path(), root).string();
+    entries.insert(entry.is_directory() ? relative + "/" : relative);
+  }
+  return entries;
+}
+
+// A record of exactly `length` bytes whose content names its index.
+std::string record(int index, std::size_t length) {
+  std::string text = std::to_string(index) + ":";
+  text.resize(length - 1, static_cast<char>('A' + index % 26));
+  return text + "\n";
+}
+
+class LogFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kolvaprof-logfile-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root = std::string(pattern) + "/";
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+
+  std::string root;
+};
+
+TEST_F(LogFileTest, FileIsCreatedAtFirstWriteAndFilledAtDestruction) {
+  { LogFile unused(root, "unused", ".log", true); }
+  const std::string path = root + "main.log";
+  std::ofstream(path) << "stale contents of an earlier run";
+  const char bytes[] = {'\x01', '\0', '\r', '\n'};
+  {
+    LogFile file(root, "main", ".log");
+    EXPECT_EQ(file.fileName(), path);
+    EXPECT_EQ(readFile(path), "stale contents of an earlier run");
+
+    file.write("void a.B(1).run(){\n");
+    EXPECT_EQ(fs::file_size(path), 0u) << "truncated at the first write, record still buffered";
+    file.write(bytes, sizeof bytes);
+    file.write(std::string("}\nline two\n"));
+  }
+  EXPECT_EQ(readFile(path),
+            "void a.B(1).run(){\n" + std::string(bytes, sizeof bytes) + "}\nline two\n");
+  EXPECT_EQ(listTree(root), std::set<std::string>{"main.log"});
+}
+
+TEST_F(LogFileTest, ExactlyOneBufferStaysInMemoryAndTheNextByteSendsBoth) {
+  const std::string path = root + "main.log";
+  std::string expected;
+  {
+    LogFile file(root, "main", ".log");
+    for (int i = 0; i < 1024; ++i) {
+      const std::string r = record(i, 1024);
+      file.write(r);
+      expected += r;
+    }
+    ASSERT_EQ(expected.size(), kBuffer);
+    ASSERT_TRUE(fs::exists(path));
+    EXPECT_EQ(fs::file_size(path), 0u);
+
+    file.write("!", 1);
+    expected += "!";
+    EXPECT_EQ(readFile(path), expected);
+
+    file.write("tail\n");
+    EXPECT_EQ(readFile(path), expected) << "the buffer starts empty after an overflow";
+    expected += "tail\n";
+  }
+  EXPECT_EQ(readFile(path), expected);
+}
+
+TEST_F(LogFileTest, RecordLargerThanTheBufferFollowsWhatWasBuffered) {
+  const std::string path = root + "Index.dat";
+  const std::string big = record(7, kBuffer + 1);
+  {
+    LogFile file(root, "Index", ".dat");
+    file.write("head\n");
+    file.write(big.data(), big.size());
+    EXPECT_EQ(readFile(path), "head\n" + big);
+    file.write("tail\n");
+    EXPECT_EQ(readFile(path), "head\n" + big);
+  }
+  EXPECT_EQ(readFile(path), "head\n" + big + "tail\n");
+}
+
+TEST_F(LogFileTest, UnusableBaseNamesFallBackToCountedNamesInsideTheDirectory) {
+  // With logs/a present, "a/b" would be creatable as it stands, and "../x"
+  // would land next to logs/.
+  const std::string logs = root + "logs/";
+  fs::create_directories(logs + "a");
+  struct Case {
+    std::string baseName;
+    std::string extension;
+  };
+  const std::vector<Case> cases = {{"a*b", ".log"}, {"a?b", ".log"}, {"a/b", ".log"},
+                                   {"a\"b", ".log"}, {"a\nb", ".log"}, {".", ".log"},
+                                   {"..", ".dat"},   {"../x", ".log"}};
+  std::set<std::string> expectedTree = {"logs/", "logs/a/"};
+  int first = -1;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE("base name \"" + cases[i].baseName + "\"");
+    const std::string contents = "record " + std::to_string(i) + "\n";
+    {
+      LogFile file(logs, cases[i].baseName, cases[i].extension);
+      file.write(contents);
+    }
+    if (first < 0) {
+      // The counter is process-wide: earlier tests may have used some numbers.
+      for (const auto& entry : fs::directory_iterator(logs)) {
+        if (entry.is_regular_file()) {
+          std::sscanf(entry.path().filename().c_str(), "(%d).log", &first);
+        }
+      }
+      ASSERT_GE(first, 0) << "no fallback file (K).log in " << logs;
+    }
+    const std::string name = "(" + std::to_string(first + static_cast<int>(i)) + ")" +
+                             cases[i].extension;
+    EXPECT_EQ(readFile(logs + name), contents) << name;
+    expectedTree.insert("logs/" + name);
+  }
+  EXPECT_EQ(listTree(root), expectedTree);
+}
+
+TEST_F(LogFileTest, MissingDirectoryLosesRecordsWithoutAWord) {
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  {
+    LogFile file(root + "missing/", "main", ".log");
+    file.write("lost\n");
+    file.write(std::string(kBuffer, 'x'));  // the overflow path on a dead file
+    file.write("lost too\n");
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(listTree(root).empty());
+}
+
+TEST_F(LogFileTest, CreateDirectoryMakesTheLastLevelAtTheFirstWrite) {
+  const std::string run = root + "20240102030405/";
+  {
+    LogFile file(run, "main", ".log", true);
+    EXPECT_FALSE(fs::exists(run));
+    file.write("x\n");
+    EXPECT_TRUE(fs::is_directory(run));
+  }
+  { LogFile again(run, "second", ".log", true); again.write("y\n"); }
+  EXPECT_EQ(readFile(run + "main.log"), "x\n");
+  EXPECT_EQ(readFile(run + "second.log"), "y\n");
+  EXPECT_EQ(listTree(root),
+            (std::set<std::string>{"20240102030405/", "20240102030405/main.log",
+                                   "20240102030405/second.log"}));
+}
+
+TEST_F(LogFileTest, ConcurrentWritersNeverMixRecords) {
+  constexpr int kThreads = 8;
+  constexpr int kRecords = 3000;
+  // Sizes differ per thread and per record; a few records overflow the
+  // buffer on their own so that direct writes race with buffered ones.
+  auto recordOf = [](int thread, int index) {
+    std::size_t size = 20 + static_cast<std::size_t>(thread * 37 + index * 11) % 280;
+    if (thread < 2 && index % 1000 == 999) size = kBuffer + 100;
+    std::string text = std::to_string(thread) + ":" + std::to_string(index) + ":";
+    text.resize(size - 1, static_cast<char>('a' + thread));
+    return text + "\n";
+  };
+  const std::string path = root + "shared.log";
+  {
+    LogFile file(root, "shared", ".log");
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        while (!go.load()) std::this_thread::yield();
+        for (int i = 0; i < kRecords; ++i) file.write(recordOf(t, i));
+      });
+    }
+    go = true;
+    for (auto& thread : threads) thread.join();
+  }
+  const std::string contents = readFile(path);
+  std::vector<int> next(kThreads, 0);
+  std::size_t offset = 0;
+  while (offset < contents.size()) {
+    const std::size_t end = contents.find('\n', offset);
+    ASSERT_NE(end, std::string::npos) << "torn record at offset " << offset;
+    const std::string line = contents.substr(offset, end + 1 - offset);
+    const int thread = std::atoi(line.c_str());
+    ASSERT_TRUE(thread >= 0 && thread < kThreads && next[thread] < kRecords)
+        << "unexpected record at offset " << offset;
+    ASSERT_EQ(line, recordOf(thread, next[thread])) << "at offset " << offset;
+    ++next[thread];
+    offset = end + 1;
+  }
+  EXPECT_EQ(next, std::vector<int>(kThreads, kRecords));
+}
+
+TEST(IsUsableFileBaseNameTest, RejectsNamesThatLeaveTheDirectoryOrBreakFileNames) {
+  const std::vector<std::string> usable = {
+      "main", "main(2)", "UnknownThread1", "Thread-0", "pool-1 worker", "...", "a.b", "\xc3\xa9t\xc3\xa9"};
+  const std::vector<std::string> unusable = {
+      ".",   "..",  "../x", "a/b",  "a\\b", "a<b",  "a>b",    "a:b", "a\"b",
+      "a|b", "a?b", "a*b",  "a\nb", "a\tb", "\x01", std::string("a\0b", 3)};
+  for (const auto& name : usable) EXPECT_TRUE(isUsableFileBaseName(name)) << name;
+  for (const auto& name : unusable) EXPECT_FALSE(isUsableFileBaseName(name)) << name;
+}
+
+}  // namespace
+}  // namespace kolvaprof

@@ -1,0 +1,268 @@
+#include "output/thread_registry.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output/log_file.h"
+#include "output/thread_context.h"
+
+namespace kolvaprof {
+namespace {
+
+namespace fs = std::filesystem;
+
+JNIEnv* key(std::uintptr_t n) { return reinterpret_cast<JNIEnv*>(0x7f0000001000 + n * 0x40); }
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+// Whether some descriptor of this process still refers to the file.
+bool isOpenHere(const std::string& path) {
+  const fs::path wanted = fs::weakly_canonical(path);
+  std::error_code error;
+  for (const auto& fd : fs::directory_iterator("/proc/self/fd", error)) {
+    if (fs::read_symlink(fd.path(), error) == wanted) return true;
+  }
+  return false;
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/kolvaprof-threads-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) path = std::string(pattern) + "/";
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+  std::string path;
+};
+
+TEST(ThreadRegistryTest, NamesComeFromThreadStartAndAreMadeUnique) {
+  ThreadRegistry registry;
+  registry.onThreadStart(key(1), "main");
+  registry.onThreadStart(key(2), "main");
+  registry.onThreadStart(key(3), "main");
+  registry.onThreadStart(key(4), "early name");
+  registry.onThreadStart(key(4), "Worker");  // a later start replaces the name
+
+  EXPECT_EQ(registry.resolveName(key(1)), "main");
+  EXPECT_EQ(registry.resolveName(key(2)), "main(2)");
+  EXPECT_EQ(registry.resolveName(key(5)), "UnknownThread1");
+  EXPECT_EQ(registry.resolveName(key(3)), "main(3)");
+  EXPECT_EQ(registry.resolveName(key(4)), "Worker");
+  EXPECT_EQ(registry.resolveName(key(6)), "UnknownThread2");
+
+  EXPECT_EQ(registry.takeThreadNumber(), 0);
+  EXPECT_EQ(registry.takeThreadNumber(), 1);
+  EXPECT_EQ(registry.takeThreadNumber(), 2);
+
+  ThreadRegistry other;  // counters belong to the instance
+  EXPECT_EQ(other.resolveName(key(1)), "UnknownThread1");
+  EXPECT_EQ(other.takeThreadNumber(), 0);
+}
+
+TEST(ThreadRegistryTest, ContextsAreFiledFoundAndEnded) {
+  ThreadRegistry registry;
+  EXPECT_EQ(registry.findContext(key(1)), nullptr);
+
+  auto* first = new ThreadContext("main", 0, nullptr, false);
+  registry.addContext(key(1), first);
+  registry.addContext(key(1), first);  // filing it again changes nothing
+  auto* other = new ThreadContext("other", 1, nullptr, false);
+  registry.addContext(key(2), other);
+  EXPECT_EQ(registry.findContext(key(1)), first);
+  EXPECT_EQ(registry.findContext(key(2)), other);
+
+  registry.onThreadEnd(key(1));
+  EXPECT_EQ(registry.findContext(key(1)), nullptr);
+  EXPECT_EQ(registry.findContext(key(2)), other);
+  registry.onThreadEnd(key(1));  // a second end, and an end without a context
+  registry.onThreadEnd(key(3));
+
+  // A new thread that got the ended thread's JNIEnv gets a new context.
+  auto* reused = new ThreadContext("main(2)", 2, nullptr, false);
+  registry.addContext(key(1), reused);
+  ASSERT_EQ(registry.findContext(key(1)), reused);
+  EXPECT_EQ(registry.findContext(key(1))->name(), "main(2)");
+
+  registry.destroyAllContexts();
+  EXPECT_EQ(registry.findContext(key(1)), nullptr);
+  EXPECT_EQ(registry.findContext(key(2)), nullptr);
+}
+
+TEST(ThreadRegistryTest, ANewRegistryDoesNotSeeContextsOfAnEarlierOne) {
+  // Both registries live at the same address in turn, and the thread looked
+  // its context up in the first one.
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    ThreadRegistry registry;
+    EXPECT_EQ(registry.findContext(key(1)), nullptr);
+    auto* context = new ThreadContext("main", 0, nullptr, false);
+    registry.addContext(key(1), context);
+    EXPECT_EQ(registry.findContext(key(1)), context);
+  }
+}
+
+TEST(ThreadRegistryTest, ThreadEndWritesOutAndClosesTheThreadsOwnFile) {
+  TempDir dir;
+  const std::string mainLog = dir.path + "main.log";
+  const std::string workerLog = dir.path + "worker.log";
+  const std::string sharedLog = dir.path + "shared.log";
+  {
+    LogFile shared(dir.path, "shared", ".log");
+    ThreadRegistry registry;
+    auto* main = new ThreadContext("main", 0, new LogFile(dir.path, "main", ".log"), true);
+    auto* worker = new ThreadContext("worker", 1, new LogFile(dir.path, "worker", ".log"), true);
+    auto* guest = new ThreadContext("guest", 2, &shared, false);
+    registry.addContext(key(1), main);
+    registry.addContext(key(2), worker);
+    registry.addContext(key(3), guest);
+    main->write("void a.B(1).run(){\n");
+    main->write("}\n");
+    worker->write("worker record\n");
+    guest->write("guest record\n");
+    ASSERT_TRUE(isOpenHere(mainLog));
+    EXPECT_EQ(readFile(mainLog), "");
+
+    registry.onThreadEnd(key(1));
+    EXPECT_EQ(readFile(mainLog), "void a.B(1).run(){\n}\n");
+    EXPECT_FALSE(isOpenHere(mainLog));
+
+    registry.onThreadEnd(key(3));  // the shared file is not the context's to close
+    shared.write("after guest ended\n");
+    EXPECT_EQ(readFile(sharedLog), "");
+    EXPECT_EQ(readFile(workerLog), "");
+
+    registry.destroyAllContexts();
+    EXPECT_EQ(readFile(workerLog), "worker record\n");
+    EXPECT_FALSE(isOpenHere(workerLog));
+  }
+  EXPECT_EQ(readFile(sharedLog), "guest record\nafter guest ended\n");
+}
+
+TEST(ThreadRegistryTest, ConcurrentThreadsCreateFindAndEndTheirOwnContexts) {
+  constexpr int kThreads = 8;
+  constexpr int kRounds = 50;
+  ThreadRegistry registry;
+  std::vector<std::vector<std::string>> names(kThreads);
+  std::vector<std::vector<int32_t>> numbers(kThreads);
+  std::atomic<int> wrongLookups{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      JNIEnv* const self = key(100 + t);
+      while (!go.load()) std::this_thread::yield();
+      registry.onThreadStart(self, "worker");
+      for (int round = 0; round < kRounds; ++round) {
+        if (registry.findContext(self) != nullptr) ++wrongLookups;
+        const std::string name = registry.resolveName(self);
+        const int32_t number = registry.takeThreadNumber();
+        auto* context = new ThreadContext(name, number, nullptr, false);
+        registry.addContext(self, context);
+        for (int i = 0; i < 20; ++i) {
+          if (registry.findContext(self) != context) ++wrongLookups;
+        }
+        names[t].push_back(name);
+        numbers[t].push_back(number);
+        registry.onThreadEnd(self);
+      }
+    });
+  }
+  go = true;
+  for (auto& thread : threads) thread.join();
+
+  EXPECT_EQ(wrongLookups.load(), 0);
+  std::set<std::string> allNames;
+  std::vector<int32_t> allNumbers;
+  for (int t = 0; t < kThreads; ++t) {
+    allNames.insert(names[t].begin(), names[t].end());
+    allNumbers.insert(allNumbers.end(), numbers[t].begin(), numbers[t].end());
+    EXPECT_TRUE(std::is_sorted(numbers[t].begin(), numbers[t].end()));
+  }
+  std::set<std::string> expectedNames = {"worker"};
+  for (int k = 2; k <= kThreads * kRounds; ++k) expectedNames.insert("worker(" + std::to_string(k) + ")");
+  EXPECT_EQ(allNames, expectedNames);
+  std::sort(allNumbers.begin(), allNumbers.end());
+  for (int i = 0; i < kThreads * kRounds; ++i) ASSERT_EQ(allNumbers[i], i);
+}
+
+TEST(ThreadContextTest, CallStackHoldsFullWidthMethodIds) {
+  ThreadContext context("main", 7, nullptr, false);
+  EXPECT_TRUE(context.isCallStackEmpty());
+  EXPECT_EQ(context.popCall(), 0u);
+  EXPECT_EQ(context.callDepth(), 0u);
+
+  // The two identifiers differ only above bit 31.
+  const auto outer = reinterpret_cast<jmethodID>(0x00007f1012345678);
+  const auto inner = reinterpret_cast<jmethodID>(0x00007f2012345678);
+  context.pushCall(outer);
+  context.pushCall(inner);
+  EXPECT_EQ(context.callDepth(), 2u);
+  EXPECT_EQ(context.topCall(), inner);
+  EXPECT_EQ(context.popCall(), 1u);
+  EXPECT_EQ(context.topCall(), outer);
+  EXPECT_EQ(context.popCall(), 0u);
+  EXPECT_TRUE(context.isCallStackEmpty());
+  EXPECT_EQ(context.popCall(), 0u);
+  EXPECT_EQ(context.callDepth(), 0u);
+
+  context.enterStartMethod();
+  context.enterStartMethod();
+  context.leaveStartMethod();
+  EXPECT_EQ(context.startDepth(), 1);
+  EXPECT_EQ(context.threadNumber(), 7);
+  EXPECT_EQ(context.name(), "main");
+}
+
+TEST(ThreadContextTest, HeaderLine) {
+  EXPECT_EQ(makeThreadHeaderLine(0, "main"), "@thread 0 = \"main\"\n");
+  EXPECT_EQ(makeThreadHeaderLine(12, "main(2)"), "@thread 12 = \"main(2)\"\n");
+  EXPECT_EQ(makeThreadHeaderLine(3, "a \"b\"\nc"), "@thread 3 = \"a \"b\"\nc\"\n");
+}
+
+TEST(ThreadContextTest, PendingHeaderIsWrittenOnceAsItsOwnWriteBeforeTheFirstRecord) {
+  TempDir dir;
+  const std::string header = makeThreadHeaderLine(3, "worker");
+  // Leaves room for all but one byte of the header: a header written on its
+  // own overflows and goes out, while the record after it stays buffered.
+  const std::string filler(LogFile::kBufferSize - header.size() + 1, 'f');
+  {
+    LogFile shared(dir.path, "shared", ".log");
+    shared.write(filler);
+    ThreadContext context("worker", 3, &shared, false);
+    context.setPendingHeader(header);
+    context.write("r1\n");
+    EXPECT_EQ(readFile(dir.path + "shared.log"), filler + header);
+    context.write("r2\n", 3);
+  }
+  EXPECT_EQ(readFile(dir.path + "shared.log"), filler + header + "r1\nr2\n");
+
+  {
+    // A thread that never logs never writes its header, so it leaves no file.
+    ThreadContext idle("idle", 4, new LogFile(dir.path, "idle", ".log"), true);
+    idle.setPendingHeader(makeThreadHeaderLine(4, "idle"));
+  }
+  EXPECT_FALSE(fs::exists(dir.path + "idle.log"));
+}
+
+}  // namespace
+}  // namespace kolvaprof
