@@ -109,8 +109,16 @@ void CJVMTILoggingAgent::onMethodEntry(jvmtiEnv* env, JNIEnv* jni, jmethodID met
     info = findMethodInfo(method);
     if (info == nullptr) return;
   }
-  logMethodEntry(method, info, receiverTag(env, method), jni);
+  jlong tag = 0;
+  switch (options().receiverTags) {
+    case ReceiverTagMode::BeforeGates: tag = receiverTag(env, method); break;
+    case ReceiverTagMode::LoggedOnly: tag = isStaticMethod(method) ? 0 : kDeferredReceiverTag; break;
+    case ReceiverTagMode::Never: break;
+  }
+  logMethodEntry(method, info, tag, jni);
 }
+
+jlong CJVMTILoggingAgent::getReceiverTag(jmethodID method) { return receiverTag(jvmti, method); }
 
 jlong CJVMTILoggingAgent::receiverTag(jvmtiEnv* env, jmethodID method) {
   if (isStaticMethod(method)) return 0;

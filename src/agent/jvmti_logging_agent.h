@@ -21,6 +21,7 @@ class CJVMTILoggingAgent : public CLoggingAgent {
   const MethodInfo* getCallerMethod(ThreadContext* context, int32_t depth) override;
   std::string getCallerBytecodeIndex(ThreadContext* context, int32_t depth) override;
   std::string getCallerSourceLine(ThreadContext* context, int32_t depth) override;
+  jlong getReceiverTag(jmethodID method) override;
 
   void registerClass(jvmtiEnv* env, jclass klass);
   // "La/b/C;" becomes "a.b.C"; empty when the VM gives no signature.

@@ -12,7 +12,6 @@ bool isVmDead();
 // Counts an event callback in while the VM is live. Teardown closes the gate
 // and then waits until every callback that got in has left, so that no
 // callback touches the agent or its logs once their destruction has begun.
-// A callback that finds the gate closed never touches the count again.
 class CallbackScope {
  public:
   CallbackScope();

@@ -114,6 +114,16 @@ void CLoggingAgent::applySetting(const std::string& key, const std::string& valu
     settings.ignoreBuiltInClass = value == "1";
   } else if (key == "Verbose") {
     settings.verbose = value == "1";
+  } else if (key == "ReceiverTags") {
+    if (value == "0") {
+      settings.receiverTags = ReceiverTagMode::Never;
+      echo("record no receiver tags.");
+    } else if (value == "1") {
+      settings.receiverTags = ReceiverTagMode::BeforeGates;
+    } else if (value == "2") {
+      settings.receiverTags = ReceiverTagMode::LoggedOnly;
+      echo("record receiver tags of logged calls only.");
+    }
   } else if (key == "RecordCallerLocation") {
     if (value == "1") {
       settings.recordCallerLocation = 1;

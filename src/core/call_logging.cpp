@@ -1,9 +1,7 @@
 // The two per-call paths: every method entry and exit of every Java thread
-// comes through here, so they only look things up, take one short lock for the
-// call number, and hand one finished record to the thread's file.
+// comes through here, so they only look things up, take the call number with
+// one atomic increment, and hand one finished record to the thread's file.
 #include <iostream>
-
-#include <boost/thread/lock_guard.hpp>
 
 #include "core/binary_records.h"
 #include "core/console.h"
@@ -20,6 +18,14 @@ namespace {
 void printStartMethodLine(const MethodInfo& info, const char* what) {
   printMessage(&std::cout, "start method " + info.getPackageName() + "." + info.getClassName() +
                                "." + info.getMethodName() + " " + what);
+}
+
+// One line buffer per thread, so building a record allocates nothing once
+// the buffer has grown to the longest line of the thread.
+std::string& reusableLine() {
+  thread_local std::string line;
+  line.clear();
+  return line;
 }
 
 RecordLayout layoutOf(const LoggingOptions& settings) {
@@ -59,11 +65,8 @@ void CLoggingAgent::logMethodEntry(jmethodID method, const MethodInfo* info, jlo
   if (!passesFilterGate(*info, context)) return;
 
   context->pushCall(method);
-  int64_t callNumber;
-  {
-    boost::lock_guard<boost::mutex> guard(callNumberLock);
-    callNumber = nextCallNumber++;
-  }
+  const int64_t callNumber = nextCallNumber.fetch_add(1, std::memory_order_relaxed);
+  if (receiverTag == kDeferredReceiverTag) receiverTag = getReceiverTag(method);
   if (settings.compressLogfile) {
     writeBinaryEntry(method, *info, receiverTag, callNumber, context);
   } else {
@@ -79,8 +82,7 @@ void CLoggingAgent::writeTextEntry(const MethodInfo& info, jlong receiverTag, in
   } else if (settings.recordCallerLocation == 2) {
     location = getCallerSourceLine(context, 1);
   }
-  std::string line;
-  line.reserve(128);
+  std::string& line = reusableLine();
   appendTextEntryLine(line, TextEntryFields{info, receiverTag, settings.recordThreadId,
                                             context->threadNumber(),
                                             settings.recordMethodCallCount, callNumber,
@@ -125,7 +127,7 @@ void CLoggingAgent::writeExit(ThreadContext* context, bool poppedByException) {
     context->write(record, length);
     return;
   }
-  std::string line;
+  std::string& line = reusableLine();
   appendTextExitLine(line, settings.recordThreadId, context->threadNumber(), poppedByException,
                      poppedByException ? lastExceptionClass() : std::string());
   context->write(line);

@@ -45,9 +45,10 @@ std::string CLoggingAgent::getCallerBytecodeIndex(ThreadContext*, int32_t) { ret
 
 std::string CLoggingAgent::getCallerSourceLine(ThreadContext*, int32_t) { return std::string(); }
 
+jlong CLoggingAgent::getReceiverTag(jmethodID) { return 0; }
+
 int64_t CLoggingAgent::allocateObjectTag() {
-  boost::lock_guard<boost::mutex> guard(objectTagLock);
-  return nextObjectTag++;
+  return nextObjectTag.fetch_add(1, std::memory_order_relaxed);
 }
 
 void CLoggingAgent::setLastExceptionClass(const std::string& className) {

@@ -2,6 +2,7 @@
 
 #include <jni.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,6 +38,13 @@ class CLoggingAgent {
   // Where in the caller the call was made, as text; empty means no location.
   virtual std::string getCallerBytecodeIndex(ThreadContext* context, int32_t depth);
   virtual std::string getCallerSourceLine(ThreadContext* context, int32_t depth);
+  // The receiver tag of the method just entered, asked only for entries that
+  // are logged while ReceiverTags is 2; 0 means no receiver.
+  virtual jlong getReceiverTag(jmethodID method);
+
+  // Passed as the receiver tag of an entry whose receiver is to be fetched
+  // only once the entry is known to be logged.
+  static constexpr jlong kDeferredReceiverTag = -1;
 
   JavaVM* getJavaVm() const { return javaVm; }
   const LoggingOptions& options() const { return settings; }
@@ -90,10 +98,10 @@ class CLoggingAgent {
   std::unordered_set<std::string> registeredClasses;
   std::unique_ptr<LogFile> sharedLog;
   std::unique_ptr<IndexFile> index;
-  boost::mutex objectTagLock;
-  int64_t nextObjectTag = 1;
-  boost::mutex callNumberLock;
-  int64_t nextCallNumber = 1;
+  // Both counters are taken on the per-call path by every thread; an atomic
+  // increment hands out the same unique, rising numbers without a lock.
+  std::atomic<int64_t> nextObjectTag{1};
+  std::atomic<int64_t> nextCallNumber{1};
 };
 
 }  // namespace kolvaprof

@@ -11,6 +11,14 @@ class PackagePattern;
 class ClassPattern;
 class MethodPattern;
 
+// Fetching a receiver is a VM operation at a safepoint and costs far more
+// than the event itself, so the user may choose when it is done.
+enum class ReceiverTagMode : int32_t {
+  Never = 0,        // no receiver is fetched; every record carries 0
+  BeforeGates = 1,  // every instance-method entry, logged or not (default)
+  LoggedOnly = 2,   // only entries that pass the start-method and filter gates
+};
+
 // The settings of the core, each with its default; the settings file is the
 // only thing that changes them, and only before the first event.
 struct LoggingOptions {
@@ -23,6 +31,8 @@ struct LoggingOptions {
   bool ignoreFilteredMethods = true;
   bool recordMethodCallCount = false;
   int32_t recordCallerLocation = 0;
+  // When receivers are fetched and tagged (ReceiverTags).
+  ReceiverTagMode receiverTags = ReceiverTagMode::BeforeGates;
   std::string logDirectory;  // always ends in '/'
   std::vector<std::unique_ptr<MethodPattern>> startMethods;  // owned here
   // Filter patterns are owned by the process-wide pattern stores.

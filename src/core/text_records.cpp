@@ -40,13 +40,11 @@ void appendTextEntryLine(std::string& line, const TextEntryFields& fields) {
       .append(method.getClassName())
       .append("(");
   appendNumber(line, fields.receiverTag);
-  line.append(").").append(method.getMethodName()).append("(");
-  const auto& parameters = method.getParameterTypes();
-  for (std::size_t i = 0; i < parameters.size(); ++i) {
-    if (i != 0) line.push_back(',');
-    line.append(parameters[i]);
-  }
-  line.append("){\n");
+  line.append(").")
+      .append(method.getMethodName())
+      .append("(")
+      .append(method.getParameterList())
+      .append("){\n");
 }
 
 void appendTextExitLine(std::string& line, bool withThreadNumber, int32_t threadNumber,

@@ -8,11 +8,11 @@
 namespace kolvaprof {
 
 MethodNumber MethodNumbers::methodNumberFor(jmethodID method) {
+  if (const int32_t known = methodNumbers.find(method)) return {known, false};
   boost::lock_guard<boost::mutex> guard(methodNumberLock);
-  const auto found = methodNumbers.find(method);
-  if (found != methodNumbers.end()) return {found->second, false};
-  const int32_t number = static_cast<int32_t>(methodNumbers.size()) + 1;
-  methodNumbers.emplace(method, number);
+  if (const int32_t known = methodNumbers.find(method)) return {known, false};
+  const int32_t number = ++assigned;
+  methodNumbers.insert(method, number);
   return {number, true};
 }
 

@@ -4,11 +4,11 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 
 #include <boost/thread/mutex.hpp>
 
 #include "output/log_file.h"
+#include "registry/method_table.h"
 
 namespace kolvaprof {
 
@@ -20,7 +20,9 @@ struct MethodNumber {
   bool isNew;  // assigned by this call
 };
 
-// Numbers methods 1, 2, 3 ... in the order of their first logged call.
+// Numbers methods 1, 2, 3 ... in the order of their first logged call. Every
+// logged call asks for its method's number, so a number already given is
+// found without the lock; only handing out a new one takes it.
 class MethodNumbers {
  public:
   MethodNumber methodNumberFor(jmethodID method);
@@ -28,7 +30,8 @@ class MethodNumbers {
 
  private:
   boost::mutex methodNumberLock;
-  std::unordered_map<jmethodID, int32_t> methodNumbers;
+  MethodTable<int32_t> methodNumbers;
+  int32_t assigned = 0;
 };
 
 // Index.dat: the names behind the numbers of binary records.

@@ -13,15 +13,11 @@ MethodInfo::MethodInfo(std::string packageName, std::string className, std::stri
       className(std::move(className)),
       packageName(std::move(packageName)),
       returnType(std::move(returnType)),
-      parameterTypes(std::move(parameterTypes)) {}
-
-std::string MethodInfo::getParameterList() const {
-  std::string list;
-  for (const std::string& type : parameterTypes) {
-    if (!list.empty()) list.push_back(',');
-    list.append(type);
+      parameterTypes(std::move(parameterTypes)) {
+  for (std::size_t i = 0; i < this->parameterTypes.size(); ++i) {
+    if (i != 0) parameterList.push_back(',');
+    parameterList.append(this->parameterTypes[i]);
   }
-  return list;
 }
 
 }  // namespace kolvaprof

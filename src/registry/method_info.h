@@ -22,7 +22,8 @@ class MethodInfo {
   bool isStartMethod() const { return startMethod; }
 
   // The parameter type names joined by "," without blanks; empty for none.
-  std::string getParameterList() const;
+  // Joined once, here, since every logged call of the method writes it.
+  const std::string& getParameterList() const { return parameterList; }
 
  private:
   bool excluded;
@@ -32,6 +33,7 @@ class MethodInfo {
   std::string packageName;
   std::string returnType;
   std::vector<std::string> parameterTypes;
+  std::string parameterList;
 };
 
 }  // namespace kolvaprof
