@@ -10,9 +10,6 @@
 #include <boost/thread/mutex.hpp>
 
 namespace kolvaprof {
-namespace {
-
-std::atomic<int> phase{static_cast<int>(VmPhase::NotStarted)};
 
 // Each thread counts its own callbacks in a slot of its own, so the per-call
 // cost is a store to memory no other thread writes, instead of traffic on one
@@ -24,6 +21,10 @@ struct InFlightSlot {
   std::atomic<int> depth{0};
   std::atomic<bool> inUse{true};
 };
+
+namespace {
+
+std::atomic<int> phase{static_cast<int>(VmPhase::NotStarted)};
 
 struct Slots {
   boost::mutex lock;
@@ -80,22 +81,21 @@ bool isVmStarted() { return currentVmPhase() != VmPhase::NotStarted; }
 
 bool isVmDead() { return currentVmPhase() == VmPhase::Dead; }
 
-CallbackScope::CallbackScope() : entered(false) {
+CallbackScope::CallbackScope() : slot(nullptr) {
   if (currentVmPhase() != VmPhase::Live) return;
-  InFlightSlot& slot = threadSlot.get();
-  const int depth = slot.depth.load(std::memory_order_relaxed);
-  slot.depth.store(depth + 1, std::memory_order_seq_cst);
+  InFlightSlot& own = threadSlot.get();
+  const int depth = own.depth.load(std::memory_order_relaxed);
+  own.depth.store(depth + 1, std::memory_order_seq_cst);
   if (gateClosed.load(std::memory_order_seq_cst)) {
-    slot.depth.store(depth, std::memory_order_release);
+    own.depth.store(depth, std::memory_order_release);
     return;
   }
-  entered = true;
+  slot = &own;
 }
 
 CallbackScope::~CallbackScope() {
-  if (!entered) return;
-  InFlightSlot& slot = threadSlot.get();
-  slot.depth.store(slot.depth.load(std::memory_order_relaxed) - 1, std::memory_order_release);
+  if (slot == nullptr) return;
+  slot->depth.store(slot->depth.load(std::memory_order_relaxed) - 1, std::memory_order_release);
 }
 
 void closeCallbackGateAndWait() {

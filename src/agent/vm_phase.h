@@ -19,10 +19,10 @@ class CallbackScope {
   CallbackScope(const CallbackScope&) = delete;
   CallbackScope& operator=(const CallbackScope&) = delete;
 
-  explicit operator bool() const { return entered; }
+  explicit operator bool() const { return slot != nullptr; }
 
  private:
-  bool entered;
+  struct InFlightSlot* slot;  // this thread's count, while the callback is inside
 };
 
 // Shuts the gate for good and returns once no callback is inside.

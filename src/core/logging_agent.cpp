@@ -68,7 +68,8 @@ ThreadContext* CLoggingAgent::createThreadContext(JNIEnv* threadKey) {
   LogFile* logFile = sharedLog.get();
   const bool ownFile = settings.separateLogfilePerThread;
   if (ownFile) {
-    logFile = new LogFile(settings.logDirectory, name, kLogExtension, defaultLogDirectory());
+    logFile = new LogFile(settings.logDirectory, name, kLogExtension, defaultLogDirectory(),
+                          LogFile::Writers::One);
   }
   auto* context = new ThreadContext(std::move(name), number, logFile, ownFile);
   if (settings.recordThreadId) {

@@ -50,11 +50,12 @@ bool isUsableFileBaseName(const std::string& baseName) {
 }
 
 LogFile::LogFile(std::string directory, std::string baseName, std::string extension,
-                 bool createDirectory)
+                 bool createDirectory, Writers writers)
     : baseName(std::move(baseName)),
       directory(std::move(directory)),
       extension(std::move(extension)),
-      createDirectory(createDirectory) {}
+      createDirectory(createDirectory),
+      writers(writers) {}
 
 LogFile::~LogFile() {
   boost::lock_guard<boost::mutex> guard(lock);
@@ -80,7 +81,15 @@ void LogFile::open() {
 }
 
 void LogFile::write(const void* bytes, std::size_t length) {
+  if (writers == Writers::One) {
+    append(bytes, length);
+    return;
+  }
   boost::lock_guard<boost::mutex> guard(lock);
+  append(bytes, length);
+}
+
+void LogFile::append(const void* bytes, std::size_t length) {
   if (!opened) open();
   if (fd < 0) return;  // dead: nothing to keep the records for
   if (!buffer) buffer.reset(new char[kBufferSize]);

@@ -19,10 +19,14 @@ class LogFile {
  public:
   static constexpr std::size_t kBufferSize = 1048576;
 
+  // Who writes: any thread (shared log, index file), or only the one thread
+  // that owns the file (per-thread logs), which needs no lock around a write.
+  enum class Writers { Many, One };
+
   // `createDirectory`: make the last level of `directory` just before the
   // file is created (the default log directory of a run is made this way).
   LogFile(std::string directory, std::string baseName, std::string extension,
-          bool createDirectory = false);
+          bool createDirectory = false, Writers writers = Writers::Many);
   ~LogFile();
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
@@ -34,6 +38,7 @@ class LogFile {
   std::string fileName() const { return directory + baseName + extension; }
 
  private:
+  void append(const void* bytes, std::size_t length);
   void open();
   void flushBuffer();
   void writeToFile(const char* bytes, std::size_t length);
@@ -47,6 +52,7 @@ class LogFile {
   std::unique_ptr<char[]> buffer;  // allocated at the first write
   std::size_t bufferedBytes = 0;
   bool createDirectory;
+  Writers writers;
 };
 
 // False for base names that must not become file names: "." and "..", and
