@@ -8,6 +8,8 @@ packages=(
   libboost-thread-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   openjdk-17-jdk-headless
+  libcli11-dev libfmt-dev rapidjson-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()

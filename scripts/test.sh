@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: unit and real-JVM
-# integration tests, then the unit tests again under ASan + UBSan and the
-# concurrency tests under ThreadSanitizer.
+# integration tests, then the unit and integration tests again under ASan +
+# UBSan, the concurrency tests under ThreadSanitizer, and the fuzzers.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
@@ -13,5 +13,10 @@ echo "== unit and integration tests (every JDK under /usr/lib/jvm)"
 
 if [ "${KOLVAPROF_SKIP_SANITIZERS:-0}" != "1" ]; then
   "$root/scripts/sanitize.sh" || status=1
+fi
+
+# Every *_fuzzer for a bounded time (KOLVAPROF_FUZZ_SECONDS each).
+if [ "${KOLVAPROF_SKIP_FUZZERS:-0}" != "1" ]; then
+  "$root/scripts/fuzz.sh" || status=1
 fi
 exit "$status"

@@ -66,6 +66,26 @@ TempDir::~TempDir() {
 
 std::vector<std::string> JavaResult::stdoutLines() const { return splitLines(stdoutText); }
 
+// --- Environment meant for the JVM alone --------------------------------------
+// KOLVAPROF_JAVA_ENV_<NAME>=value in the tests' environment becomes
+// <NAME>=value in the environment of every java they start, and nowhere else:
+// a sanitizer runtime can thus be preloaded into java (LD_PRELOAD, ASAN_OPTIONS)
+// without being preloaded into the test binary too.
+namespace {
+std::vector<std::pair<std::string, std::string>> environmentForJava() {
+  static const std::string prefix = "KOLVAPROF_JAVA_ENV_";
+  std::vector<std::pair<std::string, std::string>> variables;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const std::size_t equals = text.find('=');
+    if (text.rfind(prefix, 0) == 0 && equals != std::string::npos && equals > prefix.size())
+      variables.emplace_back(text.substr(prefix.size(), equals - prefix.size()), text.substr(equals + 1));
+  }
+  return variables;
+}
+}  // namespace
+// -----------------------------------------------------------------------------
+
 JavaResult runJava(const std::string& jdkHome, const std::string& workDir,
                    const std::vector<std::string>& options, const std::string& mainClass,
                    const std::vector<std::string>& args, int timeoutSeconds) {
@@ -80,6 +100,8 @@ JavaResult runJava(const std::string& jdkHome, const std::string& workDir,
   std::vector<char*> argvPointers;
   for (std::string& arg : argv) argvPointers.push_back(arg.data());
   argvPointers.push_back(nullptr);
+
+  const std::vector<std::pair<std::string, std::string>> javaEnvironment = environmentForJava();
 
   TempDir outputDir;
   const std::string outPath = outputDir.path() + "/stdout";
@@ -99,6 +121,7 @@ JavaResult runJava(const std::string& jdkHome, const std::string& workDir,
     ::unsetenv("JAVA_TOOL_OPTIONS");
     ::unsetenv("JDK_JAVA_OPTIONS");
     ::unsetenv("_JAVA_OPTIONS");
+    for (const auto& [name, value] : javaEnvironment) ::setenv(name.c_str(), value.c_str(), 1);
     ::execv(argvPointers[0], argvPointers.data());
     ::_exit(127);
   }

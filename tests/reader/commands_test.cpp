@@ -1,0 +1,250 @@
+// kolvaprof-read on one small two-thread run, written once as binary records
+// with Index.dat and once as text: both must give the same outputs.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "reader/reader_fixture.h"
+
+namespace kolvaprof::reader::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+const char kIndex[] =
+    "Thread 0=\"main\"\n"
+    "Method 1=void .Main.main(java.lang.String[]){\n"
+    "Method 2=void org.demo.Shop.<init>(){\n"
+    "Method 3=boolean org.demo.Shop.buy(int,java.lang.String[]){\n"
+    "Method 4=int org.demo.Cart$Line.add(int){\n"
+    "Thread 1=\"clerk\"\n"
+    "Method 5=void org.demo.Clerk.run(){\n";
+
+// 20-byte records: method, tag, call number, depth, thread. The clerk's run()
+// is still open at the end, as when the VM is killed.
+const std::string kMainRecords = words({1, 0, 1, 1, 0, 2, 5, 2, 2, 0, 0, 0, 0, 2, 0, 3, 5, 3, 2, 0,
+                                        4, 7, 4, 3, 0, 0, 0, 0, 3, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 0});
+const std::string kClerkRecords = words({5, 9, 5, 1, 1, 4, 7, 6, 2, 1, 0, 0, 0, 2, 1});
+
+const char kMainText[] =
+    "@thread 0 = \"main\"\n"
+    "@0 1 void .Main(0).main(java.lang.String[]){\n"
+    "@0 2 void org.demo.Shop(5).<init>(){\n"
+    "@0 }\n"
+    "@0 3 boolean org.demo.Shop(5).buy(int,java.lang.String[]){\n"
+    "@0 4 int org.demo.Cart$Line(7).add(int){\n"
+    "@0 }\n"
+    "@0 }\n"
+    "@0 }\n";
+const char kClerkText[] =
+    "@thread 1 = \"clerk\"\n"
+    "@1 5 void org.demo.Clerk(9).run(){\n"
+    "@1 6 int org.demo.Cart$Line(7).add(int){\n"
+    "@1 }\n";
+
+const char kCollapsed[] =
+    "Main.main(java.lang.String[]) 1\n"
+    "Main.main(java.lang.String[]);org.demo.Shop.<init>() 1\n"
+    "Main.main(java.lang.String[]);org.demo.Shop.buy(int,java.lang.String[]) 1\n"
+    "Main.main(java.lang.String[]);org.demo.Shop.buy(int,java.lang.String[]);org.demo.Cart$Line.add(int) 1\n"
+    "org.demo.Clerk.run() 1\n"
+    "org.demo.Clerk.run();org.demo.Cart$Line.add(int) 1\n";
+
+// Files are read in name order, so the clerk comes first; frames are
+// numbered in order of first sight.
+const std::string kSpeedscope =
+    std::string("{\"$schema\":\"https://www.speedscope.app/file-format-schema.json\",\"name\":\"run\","
+                "\"exporter\":\"kolvaprof-read ") + KOLVAPROF_VERSION + "\",\"activeProfileIndex\":0,\"profiles\":["
+    "{\"type\":\"evented\",\"name\":\"clerk\",\"unit\":\"none\",\"startValue\":0,\"events\":["
+    "{\"type\":\"O\",\"frame\":0,\"at\":0},{\"type\":\"O\",\"frame\":1,\"at\":1},"
+    "{\"type\":\"C\",\"frame\":1,\"at\":2},{\"type\":\"C\",\"frame\":0,\"at\":3}],\"endValue\":4},"
+    "{\"type\":\"evented\",\"name\":\"main\",\"unit\":\"none\",\"startValue\":0,\"events\":["
+    "{\"type\":\"O\",\"frame\":2,\"at\":0},{\"type\":\"O\",\"frame\":3,\"at\":1},"
+    "{\"type\":\"C\",\"frame\":3,\"at\":2},{\"type\":\"O\",\"frame\":4,\"at\":3},"
+    "{\"type\":\"O\",\"frame\":1,\"at\":4},{\"type\":\"C\",\"frame\":1,\"at\":5},"
+    "{\"type\":\"C\",\"frame\":4,\"at\":6},{\"type\":\"C\",\"frame\":2,\"at\":7}],\"endValue\":8}],"
+    "\"shared\":{\"frames\":[{\"name\":\"org.demo.Clerk.run()\"},{\"name\":\"org.demo.Cart$Line.add(int)\"},"
+    "{\"name\":\"Main.main(java.lang.String[])\"},{\"name\":\"org.demo.Shop.<init>()\"},"
+    "{\"name\":\"org.demo.Shop.buy(int,java.lang.String[])\"}]}}\n";
+
+const char kChrome[] =
+    "{\"displayTimeUnit\":\"ns\",\"traceEvents\":["
+    "{\"name\":\"process_name\",\"ph\":\"M\",\"pid\":1,\"args\":{\"name\":\"kolvaprof run\"}},"
+    "{\"name\":\"thread_name\",\"ph\":\"M\",\"pid\":1,\"tid\":1,\"args\":{\"name\":\"clerk\"}},"
+    "{\"name\":\"org.demo.Clerk.run()\",\"ph\":\"B\",\"ts\":0,\"pid\":1,\"tid\":1},"
+    "{\"name\":\"org.demo.Cart$Line.add(int)\",\"ph\":\"B\",\"ts\":1,\"pid\":1,\"tid\":1},"
+    "{\"ph\":\"E\",\"ts\":2,\"pid\":1,\"tid\":1},"
+    "{\"name\":\"thread_name\",\"ph\":\"M\",\"pid\":1,\"tid\":2,\"args\":{\"name\":\"main\"}},"
+    "{\"name\":\"Main.main(java.lang.String[])\",\"ph\":\"B\",\"ts\":3,\"pid\":1,\"tid\":2},"
+    "{\"name\":\"org.demo.Shop.<init>()\",\"ph\":\"B\",\"ts\":4,\"pid\":1,\"tid\":2},"
+    "{\"ph\":\"E\",\"ts\":5,\"pid\":1,\"tid\":2},"
+    "{\"name\":\"org.demo.Shop.buy(int,java.lang.String[])\",\"ph\":\"B\",\"ts\":6,\"pid\":1,\"tid\":2},"
+    "{\"name\":\"org.demo.Cart$Line.add(int)\",\"ph\":\"B\",\"ts\":7,\"pid\":1,\"tid\":2},"
+    "{\"ph\":\"E\",\"ts\":8,\"pid\":1,\"tid\":2},{\"ph\":\"E\",\"ts\":9,\"pid\":1,\"tid\":2},"
+    "{\"ph\":\"E\",\"ts\":10,\"pid\":1,\"tid\":2},{\"ph\":\"E\",\"ts\":11,\"pid\":1,\"tid\":1}]}\n";
+
+class Commands : public ::testing::TestWithParam<bool> {
+ protected:
+  Commands() {
+    if (GetParam()) {
+      scratch.write("run/Index.dat", kIndex);
+      scratch.write("run/main.log", kMainRecords);
+      scratch.write("run/clerk.log", kClerkRecords);
+    } else {
+      scratch.write("run/main.log", kMainText);
+      scratch.write("run/clerk.log", kClerkText);
+    }
+  }
+  CliResult read(const std::string& command) { return runReader({command, run}); }
+
+  ScratchDir scratch;
+  const std::string run = scratch.path() + "/run";
+};
+
+TEST_P(Commands, TextGivesTheAgentsLinesPerFile) {
+  const CliResult result = read("text");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, std::string("== clerk.log\n") + kClerkText + "== main.log\n" + kMainText);
+  EXPECT_EQ(result.err, "");
+
+  EXPECT_EQ(runReader({"text", run, "-o", scratch.path() + "/text"}).status, 0);
+  std::ostringstream written;
+  written << std::ifstream(scratch.path() + "/text/main.log").rdbuf();
+  EXPECT_EQ(written.str(), kMainText);
+}
+
+TEST_P(Commands, CollapsedCountsEachCallAtItsOwnStack) {
+  const CliResult result = read("collapsed");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, kCollapsed);
+}
+
+TEST_P(Commands, SpeedscopeAndChromeGoldenAndWellFormed) {
+  const CliResult speedscope = read("speedscope");
+  EXPECT_EQ(speedscope.status, 0);
+  EXPECT_EQ(speedscope.out, kSpeedscope);
+  const CliResult chrome = read("chrome");
+  EXPECT_EQ(chrome.status, 0);
+  EXPECT_EQ(chrome.out, kChrome);
+
+  rapidjson::Document profile;
+  ASSERT_FALSE(profile.Parse(speedscope.out.c_str()).HasParseError());
+  const auto& frames = profile["shared"]["frames"];
+  for (const auto& p : profile["profiles"].GetArray()) {
+    std::vector<unsigned> open;
+    std::uint64_t at = 0;
+    for (const auto& event : p["events"].GetArray()) {
+      ASSERT_LT(event["frame"].GetUint(), frames.Size());
+      ASSERT_GE(event["at"].GetUint64(), at);
+      at = event["at"].GetUint64();
+      if (event["type"] == "O") {
+        open.push_back(event["frame"].GetUint());
+      } else {
+        ASSERT_FALSE(open.empty());
+        ASSERT_EQ(open.back(), event["frame"].GetUint());
+        open.pop_back();
+      }
+    }
+    EXPECT_TRUE(open.empty()) << "every call closed";
+    EXPECT_EQ(p["endValue"].GetUint64(), at + 1);
+  }
+
+  rapidjson::Document trace;
+  ASSERT_FALSE(trace.Parse(chrome.out.c_str()).HasParseError());
+  std::int64_t ts = -1;
+  for (const auto& event : trace["traceEvents"].GetArray()) {
+    if (event["ph"] == "M") continue;
+    EXPECT_GT(event["ts"].GetInt64(), ts) << "ts strictly rising";
+    ts = event["ts"].GetInt64();
+  }
+}
+
+TEST_P(Commands, CheckAndSummaryCountOpenCallsWithoutCallingThemDamage) {
+  const CliResult check = read("check");
+  EXPECT_EQ(check.status, 0) << check.out;
+  EXPECT_THAT(check.out, HasSubstr("calls still open at the end: 1 (not damage"));
+  EXPECT_THAT(check.out, HasSubstr("  clerk: 1\n"));
+  EXPECT_THAT(check.out, HasSubstr("result: clean\n"));
+
+  const CliResult summary = runReader({"summary", run, "--top", "1"});
+  EXPECT_EQ(summary.status, 0);
+  EXPECT_THAT(summary.out, HasSubstr("calls: 6 of 5 methods on 2 threads; maximum depth 3 (main)\n"));
+  EXPECT_THAT(summary.out, HasSubstr("top 1 methods by calls:\n"
+                                     "       calls   share  method\n"
+                                     "           2   33.3%  org.demo.Cart$Line.add(int)\n"));
+}
+
+TEST_P(Commands, FlamegraphIsOneSelfContainedSvg) {
+  const CliResult result = read("flamegraph");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out.rfind("<?xml", 0), 0u);
+  EXPECT_THAT(result.out, HasSubstr("<title>org.demo.Shop.&lt;init&gt;() \u2014 1 calls (16.67%), 1 at this stack</title>"));
+  EXPECT_THAT(result.out, ::testing::Not(HasSubstr("<script")));
+  EXPECT_THAT(result.out, ::testing::EndsWith("</svg>\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Run, Commands, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Binary" : "Text"; });
+
+// Damaged runs: each problem is named with its place, the rest still read.
+struct Damage {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> files;  // written over the binary run
+  std::vector<std::string> options;
+  int status;
+  std::vector<std::string> expected;  // in the check report, or in stderr when status is 2
+};
+
+class DamagedRun : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(DamagedRun, IsReportedWithCountsAndPlaces) {
+  ScratchDir scratch;
+  const Damage& damage = GetParam();
+  const bool text = damage.files.size() == 1 && damage.files.front().first == "main.log" &&
+                    damage.files.front().second.find('{') != std::string::npos;
+  if (!damage.files.empty() && !text) {
+    scratch.write("run/Index.dat", kIndex);
+    scratch.write("run/main.log", kMainRecords);
+    scratch.write("run/clerk.log", kClerkRecords);
+  }
+  std::filesystem::create_directories(scratch.path() + "/run");
+  for (const auto& [name, content] : damage.files) {
+    if (content == "-") std::filesystem::remove(scratch.path() + "/run/" + name);
+    else scratch.write("run/" + name, content);
+  }
+  std::vector<std::string> args{"check", scratch.path() + "/run"};
+  args.insert(args.end(), damage.options.begin(), damage.options.end());
+  const CliResult result = runReader(args);
+  EXPECT_EQ(result.status, damage.status) << result.out << result.err;
+  for (const std::string& expected : damage.expected)
+    EXPECT_THAT(damage.status == 2 ? result.err : result.out, HasSubstr(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, DamagedRun,
+    ::testing::Values(
+        Damage{"TruncatedRecord", {{"main.log", kMainRecords + words({0, 0})}}, {}, 1,
+               {"truncated record: 1\n", "main.log record 8 (byte 160): 8 bytes left over",
+                "result: damaged"}},
+        Damage{"UnknownMethod", {{"clerk.log", words({5, 9, 5, 1, 1, 99, 7, 6, 2, 1, 0, 0, 0, 2, 1})}}, {}, 1,
+               {"unknown method number: 1\n", "clerk.log record 1 (byte 20): method 99 has no Method line"}},
+        Damage{"UnbalancedExit", {{"main.log", kMainRecords + words({0, 0, 0, 1, 0})}}, {}, 1,
+               {"unbalanced exit: 1\n", "main.log record 8 (byte 160): exit with no call open",
+                "main.log: 180 bytes, 4 calls, 4 exits"}},
+        Damage{"MissingIndex", {{"Index.dat", "-"}}, {}, 1, {"missing Index.dat: 1", "Index.dat: missing"}},
+        Damage{"GarbageFile", {{"junk.log", std::string(50, '\x7f') + std::string(35, '\0')}},
+               {"--call-numbers", "--thread-ids"}, 1,
+               {"junk.log record 0 (byte 0)", "truncated record", "main.log: 160 bytes, 4 calls, 4 exits"}},
+        Damage{"GarbageOnly", {{"main.log", std::string(64, '\x7f') + std::string(16, '\0')}, {"clerk.log", "-"}},
+               {}, 2, {"cannot tell the record layout", "--no-call-numbers --no-thread-ids"}},
+        Damage{"EmptyDirectory", {}, {}, 2, {"no log files (*.log) in"}},
+        Damage{"StrayTextLine", {{"main.log", "void .Main(0).main(){\nnot a record\n}\n} extra\n"}}, {}, 1,
+               {"stray line: 1\n", "main.log:2: \"not a record\"", "unbalanced exit: 1\n", "main.log:4"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kolvaprof::reader::test

@@ -1,0 +1,124 @@
+// The text line parser and the detection of the binary record layout.
+
+#include <gtest/gtest.h>
+
+#include "reader/diagnostics.h"
+#include "reader/index_file_parser.h"
+#include "reader/layout_detection.h"
+#include "reader/reader_fixture.h"
+#include "reader/run_directory.h"
+#include "reader/text_log_parser.h"
+
+namespace kolvaprof::reader::test {
+namespace {
+
+// The pieces of one parsed line joined by "|", "-" for an absent one.
+std::string pieces(std::string_view line) {
+  const TextLine t = parseTextLine(line);
+  auto opt = [](const auto& value) {
+    if (!value) return std::string("-");
+    std::ostringstream out;
+    out << *value;
+    return out.str();
+  };
+  switch (t.kind) {
+    case TextLine::Kind::Stray: return "stray";
+    case TextLine::Kind::Header: return "header|" + opt(t.thread) + "|" + std::string(t.threadName);
+    case TextLine::Kind::Exit: return "exit|" + opt(t.thread) + "|" + opt(t.exception);
+    case TextLine::Kind::Entry: break;
+  }
+  return "entry|" + opt(t.thread) + "|" + opt(t.callNumber) + "|" + opt(t.location) + "|" +
+         std::string(t.returnType) + "|" + std::string(t.packageName) + "|" + std::string(t.className) + "|" +
+         std::to_string(t.tag) + "|" + std::string(t.methodName) + "|" + std::string(t.parameters);
+}
+
+TEST(TextLine, EveryOptionalPieceIsFoundOnItsOwn) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"boolean org.demo.Bag(14).add(int,java.lang.Object){", "entry|-|-|-|boolean|org.demo|Bag|14|add|int,java.lang.Object"},
+      {"@2 57 From:42 boolean org.demo.Bag(14).add(int,java.lang.Object){",
+       "entry|2|57|42|boolean|org.demo|Bag|14|add|int,java.lang.Object"},
+      {"57 From:-1 void .Main(0).main(java.lang.String[]){", "entry|-|57|-1|void||Main|0|main|java.lang.String[]"},
+      {"java.lang.String[][] a.b.Outer$In$1(3).<init>(int[],java.util.Map){",
+       "entry|-|-|-|java.lang.String[][]|a.b|Outer$In$1|3|<init>|int[],java.util.Map"},
+      {"void a.B(-9).lambda$run$0(){", "entry|-|-|-|void|a|B|-9|lambda$run$0|"},
+      {"@3 }", "exit|3|-"},
+      {"} java.lang.IllegalStateException", "exit|-|java.lang.IllegalStateException"},
+      {"} ", "exit|-|"},
+      {"@thread 12 = \"pool \"1\"\"", "header|12|pool \"1\""},
+      {"@thread x = \"main\"", "stray"},
+      {"void a.B.run(){", "stray"},
+      {"void a.B(x).run(){", "stray"},
+      {"a.B(1).run(){", "stray"},
+      {"@ 1 }", "stray"},
+      {"}}", "stray"},
+      {"", "stray"},
+  };
+  for (const auto& [line, expected] : cases) EXPECT_EQ(pieces(line), expected) << line;
+}
+
+TEST(IndexFile, KeepsWhatItCanOfAPartialFile) {
+  Index index;
+  Diagnostics diagnostics;
+  IndexFileParser parser(index, "Index.dat", diagnostics);
+  parser.feed("Method 1=int .Main.run(){\nThread 0=\"main\"\ngarbage\nMeth");
+  parser.feed("od 2=void a.b.C.<init>(int,a.D[]){\nMethod 3=void a.C.x(");
+  parser.finish();
+  ASSERT_EQ(index.methods.size(), 2u);
+  EXPECT_EQ(index.methods.at(1).packageName, "");
+  EXPECT_EQ(index.methods.at(2).parameters, "int,a.D[]");
+  EXPECT_EQ(index.threads.at(0), "main");
+  EXPECT_EQ(diagnostics.count(Problem::IndexLine), 3u);  // garbage; the cut last line, twice over
+}
+
+// The same calls under every layout: an outer call with two inner ones, on
+// two per-thread files, with call numbers and thread numbers as recorded.
+std::string encode(const Layout& layout, std::int32_t thread, std::int32_t firstCall) {
+  std::string bytes;
+  std::int32_t call = firstCall;
+  auto record = [&](std::int32_t method, std::int32_t tag, std::int32_t depth) {
+    bytes += words({method, tag});
+    if (layout.callNumbers) bytes += words({method == 0 ? 0 : call++});
+    bytes += words({depth});
+    if (layout.threadIds) bytes += words({thread});
+  };
+  record(1, 0, 1);
+  record(2, 4, 2);
+  record(0, 0, 2);
+  record(2, 4, 2);
+  record(3, 5, 3);
+  record(0, 0, 3);
+  record(0, 0, 2);
+  record(0, 0, 1);
+  return bytes;
+}
+
+TEST(LayoutDetection, FindsEachLayoutAndRefusesWhatItCannotTell) {
+  for (const Layout layout : candidateLayouts({})) {
+    SCOPED_TRACE(layout.describe());
+    ScratchDir scratch;
+    scratch.write("run/Index.dat", std::string(layout.threadIds ? "Thread 0=\"main\"\nThread 1=\"worker\"\n" : "") +
+                                       "Method 1=void a.Main.main(){\nMethod 2=int a.B.f(){\nMethod 3=int a.B.g(){\n");
+    scratch.write("run/main.log", encode(layout, 0, 1));
+    scratch.write("run/worker.log", encode(layout, 1, 4));
+    const RunDirectory run = scanRunDirectory(scratch.path() + "/run");
+    Diagnostics diagnostics;
+    const Index index = readIndexFile(run.indexPath, diagnostics);
+    const LayoutChoice choice = detectLayout(run, index, {});
+    ASSERT_TRUE(choice.layout) << choice.message;
+    EXPECT_EQ(*choice.layout, layout);
+    EXPECT_EQ(choice.message, "");
+    // A setting given on the command line that contradicts the records.
+    const LayoutChoice wrong = detectLayout(run, index, {!layout.callNumbers, layout.threadIds});
+    EXPECT_FALSE(wrong.layout && *wrong.layout == layout);
+  }
+  // Two candidates that both fit exactly are refused, naming both.
+  LayoutFit perfect;
+  perfect.records = 10;
+  const LayoutChoice tie = chooseLayout({{false, true}, {true, false}}, {perfect, perfect});
+  EXPECT_FALSE(tie.layout);
+  EXPECT_NE(tie.message.find("--no-call-numbers --thread-ids"), std::string::npos) << tie.message;
+  EXPECT_NE(tie.message.find("--call-numbers --no-thread-ids"), std::string::npos) << tie.message;
+}
+
+}  // namespace
+}  // namespace kolvaprof::reader::test

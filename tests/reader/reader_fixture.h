@@ -1,0 +1,41 @@
+#pragma once
+
+// Small runs written on the spot, and the reader's command line run on them
+// with its output captured.
+
+#include <cstdint>
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace kolvaprof::reader::test {
+
+struct CliResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs "kolvaprof-read <args...>" in-process.
+CliResult runReader(const std::vector<std::string>& args);
+
+// A fresh directory, removed at destruction.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return root; }
+  // Writes <root>/<relative>, making its directory.
+  std::string write(const std::string& relative, const std::string& content) const;
+
+ private:
+  std::string root;
+};
+
+// Records as the agent writes them: little-endian 32-bit words.
+std::string words(std::initializer_list<std::int32_t> values);
+
+}  // namespace kolvaprof::reader::test

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kolvaprof::reader {
+
+struct LogFileInfo {
+  std::size_t index = 0;  // position in the run's file list
+  std::string name;       // "main.log"
+  std::string path;
+  std::uint64_t size = 0;
+
+  std::string stem() const { return name.substr(0, name.size() - 4); }
+};
+
+enum class RunKind { Text, Binary };
+
+// The log files of one run: every regular "*.log" file, in name order, and
+// whether they hold text lines or binary records.
+struct RunDirectory {
+  std::string path;
+  RunKind kind = RunKind::Text;
+  std::vector<LogFileInfo> files;
+  std::string indexPath;  // empty when there is no Index.dat
+  std::uint64_t totalBytes = 0;
+};
+
+// Throws ReaderError when the path is not a readable directory or holds no
+// log file.
+RunDirectory scanRunDirectory(const std::string& path);
+
+}  // namespace kolvaprof::reader
