@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Configures and builds one flavour of the project.
-#   scripts/build.sh [release|address|thread] [target] -> build directory on stdout
+#   scripts/build.sh [release|address|thread] [target...] -> build directory on stdout
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 flavour="${1:-release}"
+shift || true
+targets=("$@")
 case "$flavour" in
   release) dir="$root/build"; sanitize=none; type=RelWithDebInfo ;;
   address) dir="$root/build-asan"; sanitize=address; type=Debug ;;
@@ -12,5 +14,9 @@ case "$flavour" in
 esac
 jobs="${KOLVAPROF_JOBS:-2}"
 cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE="$type" -DKOLVAPROF_SANITIZE="$sanitize" >&2
-cmake --build "$dir" -j"$jobs" ${2:+--target "$2"} >&2
+if [ "${#targets[@]}" -gt 0 ]; then
+  cmake --build "$dir" -j"$jobs" --target "${targets[@]}" >&2
+else
+  cmake --build "$dir" -j"$jobs" >&2
+fi
 echo "$dir"

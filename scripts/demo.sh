@@ -4,7 +4,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
-build="$("$root/scripts/build.sh" release kolvaprof)"
+build="$("$root/scripts/build.sh" release kolvaprof kolvaprof-read)"
 
 run="$root/demo/run"
 rm -rf "$run"
@@ -22,3 +22,7 @@ for log in "$trace_dir"/*.log; do
   echo "-- $(basename "$log") ($(wc -l < "$log") lines), first lines:"
   head -n 12 "$log"
 done
+
+echo
+echo "== $build/kolvaprof-read summary $trace_dir"
+"$build/kolvaprof-read" summary "$trace_dir"

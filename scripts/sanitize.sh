@@ -30,7 +30,7 @@ sanitizer_common="exitcode=86:halt_on_error=1:print_stacktrace=1"
    ctest --output-on-failure -j2 -L integration --timeout 900) || status=1
 # -----------------------------------------------------------------------------
 
-tsan="$("$root/scripts/build.sh" thread)"
+tsan="$("$root/scripts/build.sh" thread unit_tests)"
 echo "== concurrency tests under ThreadSanitizer"
 # Death tests fork a threaded process, which ThreadSanitizer rightly dislikes;
 # they run in the other builds.
