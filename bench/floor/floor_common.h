@@ -10,6 +10,33 @@
 
 namespace floor_agent {
 
+namespace idle {
+inline void JNICALL vmInit(jvmtiEnv*, JNIEnv*, jthread) {}
+inline void JNICALL vmDeath(jvmtiEnv*, JNIEnv*) {}
+inline void JNICALL threadStart(jvmtiEnv*, JNIEnv*, jthread) {}
+inline void JNICALL threadEnd(jvmtiEnv*, JNIEnv*, jthread) {}
+inline void JNICALL classPrepare(jvmtiEnv*, JNIEnv*, jthread, jclass) {}
+inline void JNICALL exception(jvmtiEnv*, JNIEnv*, jthread, jmethodID, jlocation, jobject,
+                              jmethodID, jlocation) {}
+inline void JNICALL methodEntry(jvmtiEnv*, JNIEnv*, jthread, jmethodID) {}
+inline void JNICALL methodExit(jvmtiEnv*, JNIEnv*, jthread, jmethodID, jboolean, jvalue) {}
+}  // namespace idle
+
+// The real agent's eight callback entries, each doing nothing; a floor
+// replaces the ones whose work it measures.
+inline jvmtiEventCallbacks idleCallbacks() {
+  jvmtiEventCallbacks callbacks{};
+  callbacks.VMInit = &idle::vmInit;
+  callbacks.VMDeath = &idle::vmDeath;
+  callbacks.MethodEntry = &idle::methodEntry;
+  callbacks.MethodExit = &idle::methodExit;
+  callbacks.Exception = &idle::exception;
+  callbacks.ThreadStart = &idle::threadStart;
+  callbacks.ThreadEnd = &idle::threadEnd;
+  callbacks.ClassPrepare = &idle::classPrepare;
+  return callbacks;
+}
+
 inline jvmtiEnv* setUp(JavaVM* vm, const jvmtiEventCallbacks& callbacks) {
   void* env = nullptr;
   if (vm->GetEnv(&env, JVMTI_VERSION_1_0) != JNI_OK || env == nullptr) {

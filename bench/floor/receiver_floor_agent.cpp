@@ -2,8 +2,9 @@
 // does on every instance-method entry (is the method static, fetch `this`
 // from slot 0, read its tag, tag it on first sight). GetLocalObject is a VM
 // operation (a safepoint on JDK 17) on every instance call, which is why this
-// floor, not the events floor, is the yardstick for logging with receivers. Static-ness is cached per method in the project's lock-free
-// table, as the real agent knows it from class registration.
+// floor, not the events floor, is the yardstick for logging with receivers.
+// Static-ness is cached per method in the project's lock-free table, as the
+// real agent knows it from class registration.
 #include <atomic>
 
 #include "floor_common.h"
@@ -23,12 +24,6 @@ std::atomic<jlong> nextTag{1};
 
 void JNICALL onVmInit(jvmtiEnv*, JNIEnv*, jthread) { live.store(true); }
 void JNICALL onVmDeath(jvmtiEnv*, JNIEnv*) { live.store(false); }
-void JNICALL onThreadStart(jvmtiEnv*, JNIEnv*, jthread) {}
-void JNICALL onThreadEnd(jvmtiEnv*, JNIEnv*, jthread) {}
-void JNICALL onClassPrepare(jvmtiEnv*, JNIEnv*, jthread, jclass) {}
-void JNICALL onException(jvmtiEnv*, JNIEnv*, jthread, jmethodID, jlocation, jobject, jmethodID,
-                         jlocation) {}
-void JNICALL onMethodExit(jvmtiEnv*, JNIEnv*, jthread, jmethodID, jboolean, jvalue) {}
 
 void JNICALL onMethodEntry(jvmtiEnv* jvmti, JNIEnv*, jthread, jmethodID method) {
   if (!live.load(std::memory_order_relaxed)) return;
@@ -51,15 +46,10 @@ void JNICALL onMethodEntry(jvmtiEnv* jvmti, JNIEnv*, jthread, jmethodID method) 
 }  // namespace
 
 JNIEXPORT jint JNICALL Agent_OnLoad(JavaVM* vm, char*, void*) {
-  jvmtiEventCallbacks callbacks{};
+  jvmtiEventCallbacks callbacks = floor_agent::idleCallbacks();
   callbacks.VMInit = &onVmInit;
   callbacks.VMDeath = &onVmDeath;
   callbacks.MethodEntry = &onMethodEntry;
-  callbacks.MethodExit = &onMethodExit;
-  callbacks.Exception = &onException;
-  callbacks.ThreadStart = &onThreadStart;
-  callbacks.ThreadEnd = &onThreadEnd;
-  callbacks.ClassPrepare = &onClassPrepare;
   floor_agent::setUp(vm, callbacks);
   return JNI_OK;
 }
