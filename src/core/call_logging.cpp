@@ -3,10 +3,10 @@
 // one atomic increment, and hand one finished record to the thread's file.
 #include <iostream>
 
-#include "core/binary_records.h"
 #include "core/console.h"
 #include "core/logging_agent.h"
-#include "core/text_records.h"
+#include "format/binary_record.h"
+#include "format/text_line.h"
 #include "output/index_file.h"
 #include "output/thread_registry.h"
 #include "registry/method_info.h"
@@ -83,10 +83,9 @@ void CLoggingAgent::writeTextEntry(const MethodInfo& info, jlong receiverTag, in
     location = getCallerSourceLine(context, 1);
   }
   std::string& line = reusableLine();
-  appendTextEntryLine(line, TextEntryFields{info, receiverTag, settings.recordThreadId,
-                                            context->threadNumber(),
-                                            settings.recordMethodCallCount, callNumber,
-                                            std::move(location)});
+  appendTextEntryLine(line, TextEntry{info.text(), receiverTag, settings.recordThreadId,
+                                      context->threadNumber(), settings.recordMethodCallCount,
+                                      callNumber, location});
   context->write(line);
 }
 

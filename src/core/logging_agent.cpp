@@ -7,6 +7,7 @@
 
 #include "core/console.h"
 #include "core/start_time.h"
+#include "format/text_line.h"
 #include "output/index_file.h"
 #include "output/log_file.h"
 #include "output/thread_registry.h"

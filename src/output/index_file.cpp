@@ -2,6 +2,7 @@
 
 #include <boost/thread/lock_guard.hpp>
 
+#include "format/index_line.h"
 #include "output/thread_context.h"
 #include "registry/method_info.h"
 
@@ -25,37 +26,14 @@ IndexFile::IndexFile(const std::string& logDirectory, bool createDirectory,
                      MethodNumbers& numbers)
     : logFile(logDirectory, "Index", ".dat", createDirectory), numbers(numbers) {}
 
-std::string IndexFile::fileName() { return "Index.dat"; }
+std::string IndexFile::fileName() { return kIndexFileName; }
 
 void IndexFile::writeThreadLine(const ThreadContext& context) {
   logFile.write(makeIndexThreadLine(context.threadNumber(), context.name()));
 }
 
 void IndexFile::writeMethodLine(int32_t number, const MethodInfo& info) {
-  logFile.write(makeIndexMethodLine(number, info));
-}
-
-std::string makeIndexThreadLine(int32_t threadNumber, const std::string& name) {
-  std::string line = "Thread ";
-  line.append(std::to_string(threadNumber)).append("=\"").append(name).append("\"\n");
-  return line;
-}
-
-std::string makeIndexMethodLine(int32_t number, const MethodInfo& info) {
-  std::string line = "Method ";
-  line.append(std::to_string(number))
-      .append("=")
-      .append(info.getReturnType())
-      .append(" ")
-      .append(info.getPackageName())
-      .append(".")
-      .append(info.getClassName())
-      .append(".")
-      .append(info.getMethodName())
-      .append("(")
-      .append(info.getParameterList())
-      .append("){\n");
-  return line;
+  logFile.write(makeIndexMethodLine(number, info.text()));
 }
 
 }  // namespace kolvaprof

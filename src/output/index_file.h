@@ -51,9 +51,4 @@ class IndexFile {
   MethodNumbers& numbers;
 };
 
-// `Thread N="name"` and a line feed.
-std::string makeIndexThreadLine(int32_t threadNumber, const std::string& name);
-// `Method N=void a.b.C.run(int){` and a line feed.
-std::string makeIndexMethodLine(int32_t number, const MethodInfo& info);
-
 }  // namespace kolvaprof

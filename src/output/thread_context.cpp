@@ -30,10 +30,4 @@ void ThreadContext::write(const void* bytes, std::size_t length) {
   logFile_->write(bytes, length);
 }
 
-std::string makeThreadHeaderLine(int32_t threadNumber, const std::string& name) {
-  std::string line = "@thread ";
-  line.append(std::to_string(threadNumber)).append(" = \"").append(name).append("\"\n");
-  return line;
-}
-
 }  // namespace kolvaprof

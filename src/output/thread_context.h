@@ -51,7 +51,4 @@ class ThreadContext {
   int32_t threadNumber_;
 };
 
-// `@thread N = "name"` and a line feed.
-std::string makeThreadHeaderLine(int32_t threadNumber, const std::string& name);
-
 }  // namespace kolvaprof

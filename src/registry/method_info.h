@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+
+#include "format/method_text.h"
 #include <vector>
 
 namespace kolvaprof {
@@ -24,6 +26,11 @@ class MethodInfo {
   // The parameter type names joined by "," without blanks; empty for none.
   // Joined once, here, since every logged call of the method writes it.
   const std::string& getParameterList() const { return parameterList; }
+
+  // The names as the records spell them; views into this record.
+  MethodText text() const {
+    return MethodText{returnType, packageName, className, methodName, parameterList};
+  }
 
  private:
   bool excluded;

@@ -36,32 +36,6 @@ MethodInfo info(std::string package, std::string className, std::string name,
                     std::move(parameters), std::move(returnType), false, false);
 }
 
-TEST(IndexFileTest, ThreadLine) {
-  EXPECT_EQ(makeIndexThreadLine(0, "main"), "Thread 0=\"main\"\n");
-  EXPECT_EQ(makeIndexThreadLine(1, "main(2)"), "Thread 1=\"main(2)\"\n");
-  EXPECT_EQ(makeIndexThreadLine(17, "UnknownThread1"), "Thread 17=\"UnknownThread1\"\n");
-  // Names go out as given, quotes and line feeds included.
-  EXPECT_EQ(makeIndexThreadLine(2, "say \"hi\"\nnow"), "Thread 2=\"say \"hi\"\nnow\"\n");
-}
-
-TEST(IndexFileTest, MethodLine) {
-  struct Case {
-    int32_t number;
-    MethodInfo method;
-    std::string line;
-  };
-  const Case cases[] = {
-      {1, info("shop", "Cart", "add", {"int", "java.lang.String"}, "void"),
-       "Method 1=void shop.Cart.add(int,java.lang.String){\n"},
-      {3, info("", "Main", "run", {}, "int"), "Method 3=int .Main.run(){\n"},
-      {12345, info("org.demo", "Bag$Inner", "<init>", {"long[][]", "org.demo.Bag"}, "void"),
-       "Method 12345=void org.demo.Bag$Inner.<init>(long[][],org.demo.Bag){\n"},
-      {2, info("a.b", "C", "get", {"boolean"}, "java.lang.Object[]"),
-       "Method 2=java.lang.Object[] a.b.C.get(boolean){\n"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(makeIndexMethodLine(c.number, c.method), c.line);
-}
-
 TEST(MethodNumbersTest, NumbersFollowTheOrderOfFirstCalls) {
   MethodNumbers numbers;
   // 1 and 2 differ only above bit 31; they are different methods.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "output/log_file.h"
+#include "format/text_line.h"
 #include "output/thread_context.h"
 
 namespace kolvaprof {
@@ -231,12 +232,6 @@ TEST(ThreadContextTest, CallStackHoldsFullWidthMethodIds) {
   EXPECT_EQ(context.startDepth(), 1);
   EXPECT_EQ(context.threadNumber(), 7);
   EXPECT_EQ(context.name(), "main");
-}
-
-TEST(ThreadContextTest, HeaderLine) {
-  EXPECT_EQ(makeThreadHeaderLine(0, "main"), "@thread 0 = \"main\"\n");
-  EXPECT_EQ(makeThreadHeaderLine(12, "main(2)"), "@thread 12 = \"main(2)\"\n");
-  EXPECT_EQ(makeThreadHeaderLine(3, "a \"b\"\nc"), "@thread 3 = \"a \"b\"\nc\"\n");
 }
 
 TEST(ThreadContextTest, PendingHeaderIsWrittenOnceAsItsOwnWriteBeforeTheFirstRecord) {

@@ -4,25 +4,24 @@
 #include <string>
 #include <vector>
 
-#include "core/binary_records.h"
-#include "core/text_records.h"
-#include "registry/method_info.h"
+#include "format/binary_record.h"
+#include "format/index_line.h"
+#include "format/text_line.h"
 
 namespace {
 
-using kolvaprof::MethodInfo;
+using kolvaprof::MethodText;
 using kolvaprof::RecordLayout;
-using kolvaprof::TextEntryFields;
+using kolvaprof::TextEntry;
 
-const MethodInfo bagAdd("org.demo", "Bag", "add", {"int", "java.lang.Object"}, "boolean", false,
-                        false);
-const MethodInfo utilRun("org.demo", "Util", "run", {}, "void", false, false);
-const MethodInfo mainMain("", "Main", "main", {"java.lang.String[]"}, "void", false, false);
+const MethodText bagAdd{"boolean", "org.demo", "Bag", "add", "int,java.lang.Object"};
+const MethodText utilRun{"void", "org.demo", "Util", "run", ""};
+const MethodText mainMain{"void", "", "Main", "main", "java.lang.String[]"};
 
 const int64_t kAbove32 = (int64_t{1} << 40) + 5;
 
 struct EntryCase {
-  const MethodInfo& method;
+  const MethodText& method;
   int64_t tag;
   bool withThread;
   int32_t thread;
@@ -51,7 +50,7 @@ TEST(TextRecords, EntryLines) {
     SCOPED_TRACE(c.expected);
     std::string line;
     kolvaprof::appendTextEntryLine(
-        line, TextEntryFields{c.method, c.tag, c.withThread, c.thread, c.withCall, c.call,
+        line, TextEntry{c.method, c.tag, c.withThread, c.thread, c.withCall, c.call,
                               c.location});
     EXPECT_EQ(line, c.expected);
   }
@@ -59,7 +58,7 @@ TEST(TextRecords, EntryLines) {
 
 TEST(TextRecords, EntryLineIsAppended) {
   std::string line = "@thread 0 = \"main\"\n";
-  kolvaprof::appendTextEntryLine(line, TextEntryFields{utilRun, 0, false, 0, false, 1, ""});
+  kolvaprof::appendTextEntryLine(line, TextEntry{utilRun, 0, false, 0, false, 1, ""});
   EXPECT_EQ(line, "@thread 0 = \"main\"\nvoid org.demo.Util(0).run(){\n");
 }
 
@@ -137,6 +136,24 @@ TEST(BinaryRecords, ByteOrderAndStaticReceiver) {
   EXPECT_EQ(entryRecord({true, true}, 1, (int64_t{3} << 32) | 0x80000001u, 0xFFFFFFFFll, 1, 70000),
             (std::vector<unsigned char>{1, 0, 0, 0, 0x01, 0, 0, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0,
                                         0, 0, 0x70, 0x11, 0x01, 0}));
+}
+
+TEST(HeaderAndIndexLines, AsWritten) {
+  EXPECT_EQ(kolvaprof::makeThreadHeaderLine(0, "main"), "@thread 0 = \"main\"\n");
+  EXPECT_EQ(kolvaprof::makeThreadHeaderLine(12, "main(2)"), "@thread 12 = \"main(2)\"\n");
+  EXPECT_EQ(kolvaprof::makeIndexThreadLine(17, "UnknownThread1"), "Thread 17=\"UnknownThread1\"\n");
+  const struct {
+    int32_t number;
+    MethodText method;
+    const char* line;
+  } methods[] = {
+      {1, {"void", "shop", "Cart", "add", "int,java.lang.String"},
+       "Method 1=void shop.Cart.add(int,java.lang.String){\n"},
+      {3, {"int", "", "Main", "run", ""}, "Method 3=int .Main.run(){\n"},
+      {12345, {"void", "org.demo", "Bag$Inner", "<init>", "long[][],org.demo.Bag"},
+       "Method 12345=void org.demo.Bag$Inner.<init>(long[][],org.demo.Bag){\n"},
+  };
+  for (const auto& m : methods) EXPECT_EQ(kolvaprof::makeIndexMethodLine(m.number, m.method), m.line);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "core/binary_records.h"
+#include "format/binary_record.h"
 
 namespace kolvaprof {
 namespace {
@@ -16,6 +16,20 @@ class WordWriter {
  private:
   unsigned char* out;
   std::size_t used = 0;
+};
+
+class WordReader {
+ public:
+  explicit WordReader(const unsigned char* in) : in(in) {}
+  int32_t take() {
+    const uint32_t word = static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
+                          static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
+    in += 4;
+    return static_cast<int32_t>(word);
+  }
+
+ private:
+  const unsigned char* in;
 };
 
 }  // namespace
@@ -41,6 +55,17 @@ std::size_t encodeExitRecord(unsigned char (&out)[kMaxRecordBytes], RecordLayout
   words.put(static_cast<int64_t>(callDepth));
   if (layout.withThreadNumber) words.put(threadNumber);
   return words.bytes();
+}
+
+BinaryRecord decodeRecord(const unsigned char* bytes, RecordLayout layout) {
+  WordReader words(bytes);
+  BinaryRecord record;
+  record.method = words.take();
+  record.tag = words.take();
+  if (layout.withCallNumber) record.callNumber = words.take();
+  record.depth = words.take();
+  if (layout.withThreadNumber) record.thread = words.take();
+  return record;
 }
 
 }  // namespace kolvaprof

@@ -6,13 +6,16 @@
 namespace kolvaprof {
 
 // Which optional words the records of a run carry; both settings fix the size
-// of every record, entry and exit alike.
+// of every record, entry and exit alike. The log itself does not say which.
 struct RecordLayout {
-  bool withCallNumber;
-  bool withThreadNumber;
+  bool withCallNumber = false;
+  bool withThreadNumber = false;
 
   std::size_t words() const { return 3 + (withCallNumber ? 1 : 0) + (withThreadNumber ? 1 : 0); }
   std::size_t bytes() const { return 4 * words(); }
+  bool operator==(const RecordLayout& other) const {
+    return withCallNumber == other.withCallNumber && withThreadNumber == other.withThreadNumber;
+  }
 };
 
 inline constexpr std::size_t kMaxRecordBytes = 20;
@@ -24,5 +27,23 @@ std::size_t encodeEntryRecord(unsigned char (&out)[kMaxRecordBytes], RecordLayou
                               std::size_t callDepth, int32_t threadNumber);
 std::size_t encodeExitRecord(unsigned char (&out)[kMaxRecordBytes], RecordLayout layout,
                              std::size_t callDepth, int32_t threadNumber);
+
+// One record as its words read back: method 0 marks an exit, whose tag and
+// call-number words are zero when the record is sound.
+struct BinaryRecord {
+  int32_t method = 0;
+  int32_t tag = 0;
+  int32_t callNumber = 0;  // 0 when the layout has no call numbers
+  int32_t depth = 0;
+  int32_t thread = -1;     // -1 when the layout has no thread numbers
+
+  bool isExit() const { return method == 0; }
+};
+
+// Reads `layout.bytes()` bytes.
+BinaryRecord decodeRecord(const unsigned char* bytes, RecordLayout layout);
+inline BinaryRecord decodeRecord(const char* bytes, RecordLayout layout) {
+  return decodeRecord(reinterpret_cast<const unsigned char*>(bytes), layout);
+}
 
 }  // namespace kolvaprof
