@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: unit and real-JVM
-# integration tests, then the unit and integration tests again under ASan +
-# UBSan, the concurrency tests under ThreadSanitizer, and the fuzzers.
+# Installs what is missing, checks the include directions, builds, and runs
+# every test: unit and real-JVM integration tests, then the unit and
+# integration tests again under ASan + UBSan, the concurrency tests under
+# ThreadSanitizer, and the fuzzers.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
 
 status=0
+echo "== include directions"
+"$root/scripts/check-layers.sh" || status=1
 build="$("$root/scripts/build.sh" release)"
 echo "== unit and integration tests (every JDK under /usr/lib/jvm)"
 (cd "$build" && ctest --output-on-failure -j2 --timeout 600) || status=1

@@ -61,10 +61,10 @@ void JNICALL methodEntryCallback(jvmtiEnv* env, JNIEnv* jni, jthread, jmethodID 
   forward([&](CJVMTILoggingAgent& agent) { agent.onMethodEntry(env, jni, method); });
 }
 
-void JNICALL methodExitCallback(jvmtiEnv*, JNIEnv* jni, jthread, jmethodID method,
+void JNICALL methodExitCallback(jvmtiEnv* env, JNIEnv* jni, jthread, jmethodID method,
                                 jboolean wasPoppedByException, jvalue) {
   forward([&](CJVMTILoggingAgent& agent) {
-    agent.logMethodExit(method, jni, wasPoppedByException != JNI_FALSE);
+    agent.onMethodExit(env, jni, method, wasPoppedByException != JNI_FALSE);
   });
 }
 

@@ -3,15 +3,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <new>
 
 #include "agent/callbacks.h"
+#include "agent/event_call_site.h"
 #include "agent/jvmti_buffer.h"
-#include "core/console.h"
+#include "agent/vm_phase.h"
+#include "config/settings.h"
+#include "output/console.h"
 #include "output/thread_registry.h"
 #include "registry/method_registry.h"
 
 namespace kolvaprof {
 namespace {
+
+CJVMTILoggingAgent* singleAgent = nullptr;
 
 // The events in the order they are switched on, and off again at teardown.
 constexpr jvmtiEvent kEvents[] = {
@@ -40,7 +46,20 @@ jvmtiCapabilities requiredCapabilities() {
 
 }  // namespace
 
-CJVMTILoggingAgent::CJVMTILoggingAgent(JavaVM* vm) : CLoggingAgent(vm) {
+CJVMTILoggingAgent* getAgent(JavaVM* vm) {
+  if (singleAgent != nullptr) return singleAgent;
+  if (isVmDead() || vm == nullptr) return nullptr;
+  // Construction stores itself as the single agent only once it is complete.
+  singleAgent = new (std::nothrow) CJVMTILoggingAgent(vm);
+  return singleAgent;
+}
+
+void forgetAgent(const CJVMTILoggingAgent* agent) {
+  if (singleAgent == agent) singleAgent = nullptr;
+}
+
+CJVMTILoggingAgent::CJVMTILoggingAgent(JavaVM* vm, const Clock& clock)
+    : CLoggingAgent(clock), javaVm(vm) {
   void* env = nullptr;
   if (vm->GetEnv(&env, JVMTI_VERSION_1_0) != JNI_OK || env == nullptr) {
     fatal("Unable to get a JVMTI 1.0 environment");
@@ -77,7 +96,10 @@ CJVMTILoggingAgent::~CJVMTILoggingAgent() {
   for (const jvmtiEvent event : kEvents) {
     jvmti->SetEventNotificationMode(JVMTI_DISABLE, event, nullptr);
   }
-  staticMethods.clear();
+}
+
+void CJVMTILoggingAgent::loadSettings(const std::string& optionString) {
+  configure(readSettingsFile(optionString, startTimeStamp()));
 }
 
 void CJVMTILoggingAgent::onThreadStart(jvmtiEnv* env, JNIEnv* jni, jthread thread) {
@@ -107,31 +129,18 @@ void CJVMTILoggingAgent::onMethodEntry(jvmtiEnv* env, JNIEnv* jni, jmethodID met
     registerClass(env, klass);
     jni->DeleteLocalRef(klass);
     info = findMethodInfo(method);
-    if (info == nullptr) return;
   }
-  jlong tag = 0;
-  switch (options().receiverTags) {
-    case ReceiverTagMode::BeforeGates: tag = receiverTag(env, method); break;
-    case ReceiverTagMode::LoggedOnly: tag = isStaticMethod(method) ? 0 : kDeferredReceiverTag; break;
-    case ReceiverTagMode::Never: break;
-  }
-  logMethodEntry(method, info, tag, jni);
+  if (info == nullptr) return;
+  EventCallSite site(*this, env, jni);
+  logMethodEntry(site, method, *info);
 }
 
-jlong CJVMTILoggingAgent::getReceiverTag(jmethodID method) { return receiverTag(jvmti, method); }
-
-jlong CJVMTILoggingAgent::receiverTag(jvmtiEnv* env, jmethodID method) {
-  if (isStaticMethod(method)) return 0;
-  jobject receiver = nullptr;
-  env->GetLocalObject(nullptr, 0, 0, &receiver);
-  if (receiver == nullptr) return 0;  // no receiver given, e.g. a native frame
-  jlong tag = 0;
-  env->GetTag(receiver, &tag);
-  if (tag == 0) {
-    tag = allocateObjectTag();
-    env->SetTag(receiver, tag);
-  }
-  return tag;
+void CJVMTILoggingAgent::onMethodExit(jvmtiEnv* env, JNIEnv* jni, jmethodID method,
+                                      bool poppedByException) {
+  const MethodInfo* info = findMethodInfo(method);
+  if (info == nullptr) return;
+  EventCallSite site(*this, env, jni);
+  logMethodExit(site, method, *info, poppedByException);
 }
 
 }  // namespace kolvaprof

@@ -5,23 +5,20 @@
 #include <string>
 
 #include "core/logging_agent.h"
-#include "registry/method_table.h"
 
 namespace kolvaprof {
 
 // The logging core bound to one JVMTI environment: sets up capabilities,
-// events and callbacks, registers classes and answers the caller questions
-// from the current thread's stack.
+// events and callbacks, registers classes, and hands method events to the
+// core through EventCallSite.
 class CJVMTILoggingAgent : public CLoggingAgent {
  public:
   // May end the process with status 2 when the VM refuses what logging needs.
-  explicit CJVMTILoggingAgent(JavaVM* vm);
+  explicit CJVMTILoggingAgent(JavaVM* vm, const Clock& clock = systemClock());
   ~CJVMTILoggingAgent() override;
 
-  const MethodInfo* getCallerMethod(ThreadContext* context, int32_t depth) override;
-  std::string getCallerBytecodeIndex(ThreadContext* context, int32_t depth) override;
-  std::string getCallerSourceLine(ThreadContext* context, int32_t depth) override;
-  jlong getReceiverTag(jmethodID method) override;
+  // Settings file: read once, at load time.
+  void loadSettings(const std::string& optionString);
 
   void registerClass(jvmtiEnv* env, jclass klass);
   // "La/b/C;" becomes "a.b.C"; empty when the VM gives no signature.
@@ -31,18 +28,17 @@ class CJVMTILoggingAgent : public CLoggingAgent {
   void onThreadStart(jvmtiEnv* env, JNIEnv* jni, jthread thread);
   void onException(jvmtiEnv* env, JNIEnv* jni, jobject exception);
   void onMethodEntry(jvmtiEnv* env, JNIEnv* jni, jmethodID method);
+  void onMethodExit(jvmtiEnv* env, JNIEnv* jni, jmethodID method, bool poppedByException);
 
-  bool isStaticMethod(jmethodID method) const { return staticMethods.contains(method); }
+  JavaVM* getJavaVm() const { return javaVm; }
   bool lineNumbers() const { return lineNumbersAvailable; }
   bool bytecodeLocations() const { return locationIsBytecodeIndex; }
 
  private:
-  jlong receiverTag(jvmtiEnv* env, jmethodID method);
-
+  JavaVM* javaVm;
   jvmtiEnv* jvmti = nullptr;
   bool locationIsBytecodeIndex = false;
   bool lineNumbersAvailable = false;
-  MethodTable<bool> staticMethods;
 };
 
 // The single agent: created by the first call with a VM (unless the VM is

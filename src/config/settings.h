@@ -1,10 +1,53 @@
 #pragma once
 
+#include <cstddef>
+#include <istream>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "config/logging_options.h"
 
 namespace kolvaprof {
 
 inline constexpr std::size_t kMaxSettingsLineLength = 255;
+inline constexpr const char* kSettingsFileName = "profiler.ini";
+
+// Where a file of the run goes: the log directory in force when the line
+// that asked for the file was read, and whether that directory is the run's
+// default one, which is made just before the first file in it.
+struct FilePlace {
+  std::string directory;
+  bool defaultDirectory = true;
+};
+
+// What the settings file says, as a value: nothing is made or opened while it
+// is read; the core acts on it.
+struct Settings {
+  LoggingOptions options;
+  // The console lines of the settings, in the order of their lines.
+  std::vector<std::string> echo;
+  // LogfileDirectory lines: one directory level each to make, in order.
+  std::vector<std::string> directoriesToMake;
+  bool defaultLogDirectory = true;
+  std::optional<FilePlace> sharedLog;  // SeparateLogfilePerThread=0
+  std::optional<FilePlace> index;      // CompressLogfile=1
+};
+
+// Every setting at its default; logs go to "<stamp>/" in the working directory.
+Settings defaultSettings(const std::string& startTimeStamp);
+
+// Applies one `key=value` (both trimmed and not empty); unknown keys and
+// values change nothing.
+void applySetting(Settings& settings, const std::string& startTimeStamp, const std::string& key,
+                  const std::string& value);
+
+// Reads lines until the end or the first line longer than the limit.
+Settings readSettings(std::istream& in, const std::string& startTimeStamp);
+
+// The file the agent's option string names, or profiler.ini when it is
+// empty; a file that cannot be read leaves every default.
+Settings readSettingsFile(const std::string& optionString, const std::string& startTimeStamp);
 
 // Strips space, tab, line feed, vertical tab, form feed and carriage return
 // from both ends.

@@ -3,14 +3,13 @@
 // one atomic increment, and hand one finished record to the thread's file.
 #include <iostream>
 
-#include "core/console.h"
 #include "core/logging_agent.h"
 #include "format/binary_record.h"
 #include "format/text_line.h"
+#include "output/console.h"
 #include "output/index_file.h"
 #include "output/thread_registry.h"
 #include "registry/method_info.h"
-#include "registry/method_registry.h"
 
 namespace kolvaprof {
 namespace {
@@ -34,53 +33,59 @@ RecordLayout layoutOf(const LoggingOptions& settings) {
 
 }  // namespace
 
-bool CLoggingAgent::passesFilterGate(const MethodInfo& info, ThreadContext* context) {
+bool CLoggingAgent::passesFilterGate(const MethodInfo& info, CallSite& site) {
   if (!info.isExcluded()) return true;
   if (!settings.getFilteredMethod) return false;
   // Calls from recorded code into excluded code are shown, nothing inside it.
-  const MethodInfo* caller = getCallerMethod(context, 1);
+  const MethodInfo* caller = site.callerMethod();
   return caller != nullptr && !caller->isExcluded();
 }
 
-void CLoggingAgent::logMethodEntry(jmethodID method, const MethodInfo* info, jlong receiverTag,
-                                   JNIEnv* threadKey) {
-  if (info == nullptr) return;
+int64_t CLoggingAgent::receiverTag(CallSite& site, const MethodInfo& info, ReceiverTagMode when) {
+  // The mode decides when a receiver is fetched, since that fixes which
+  // objects take numbers (and in what order).
+  if (settings.receiverTags != when || info.isStatic()) return 0;
+  return site.receiverTag();
+}
+
+void CLoggingAgent::logMethodEntry(CallSite& site, jmethodID method, const MethodInfo& info) {
+  int64_t tag = receiverTag(site, info, ReceiverTagMode::BeforeGates);
   ThreadRegistry& registry = ThreadRegistry::instance();
-  ThreadContext* context = registry.findContext(threadKey);
+  ThreadContext* context = registry.findContext(site.threadKey());
   if (context == nullptr) {
     // Made before any gate: a thread gets its number and name at its first
     // entry into a known method, logged or not.
-    context = createThreadContext(threadKey);
-    if (context == nullptr) return;
+    context = createThreadContext(site.threadKey());
   }
 
   const bool gatedByStartMethods = !settings.startMethods.empty();
-  if (!info->isStartMethod()) {
+  if (!info.isStartMethod()) {
     if (context->startDepth() <= 0 && gatedByStartMethods) return;
   } else {
-    if (context->startDepth() == 0) printStartMethodLine(*info, "invoked.");
+    if (context->startDepth() == 0) printStartMethodLine(info, "invoked.");
     context->enterStartMethod();
   }
 
-  if (!passesFilterGate(*info, context)) return;
+  if (!passesFilterGate(info, site)) return;
 
   context->pushCall(method);
   const int64_t callNumber = nextCallNumber.fetch_add(1, std::memory_order_relaxed);
-  if (receiverTag == kDeferredReceiverTag) receiverTag = getReceiverTag(method);
+  // At most one of the two fetches happens, as the mode says.
+  tag += receiverTag(site, info, ReceiverTagMode::LoggedOnly);
   if (settings.compressLogfile) {
-    writeBinaryEntry(method, *info, receiverTag, callNumber, context);
+    writeBinaryEntry(method, info, tag, callNumber, context);
   } else {
-    writeTextEntry(*info, receiverTag, callNumber, context);
+    writeTextEntry(site, info, tag, callNumber, context);
   }
 }
 
-void CLoggingAgent::writeTextEntry(const MethodInfo& info, jlong receiverTag, int64_t callNumber,
-                                   ThreadContext* context) {
+void CLoggingAgent::writeTextEntry(CallSite& site, const MethodInfo& info, int64_t receiverTag,
+                                   int64_t callNumber, ThreadContext* context) {
   std::string location;
   if (settings.recordCallerLocation == 1) {
-    location = getCallerBytecodeIndex(context, 1);
+    location = site.callerLocation(CallerLocation::BytecodeIndex);
   } else if (settings.recordCallerLocation == 2) {
-    location = getCallerSourceLine(context, 1);
+    location = site.callerLocation(CallerLocation::SourceLine);
   }
   std::string& line = reusableLine();
   appendTextEntryLine(line, TextEntry{info.text(), receiverTag, settings.recordThreadId,
@@ -89,8 +94,9 @@ void CLoggingAgent::writeTextEntry(const MethodInfo& info, jlong receiverTag, in
   context->write(line);
 }
 
-void CLoggingAgent::writeBinaryEntry(jmethodID method, const MethodInfo& info, jlong receiverTag,
-                                     int64_t callNumber, ThreadContext* context) {
+void CLoggingAgent::writeBinaryEntry(jmethodID method, const MethodInfo& info,
+                                     int64_t receiverTag, int64_t callNumber,
+                                     ThreadContext* context) {
   // Binary mode always has its index file: the same setting makes both.
   const MethodNumber numbered = index->methodNumberFor(method);
   // The name goes to the index before any record can use its number.
@@ -102,17 +108,16 @@ void CLoggingAgent::writeBinaryEntry(jmethodID method, const MethodInfo& info, j
   context->write(record, length);
 }
 
-void CLoggingAgent::logMethodExit(jmethodID method, JNIEnv* threadKey, bool poppedByException) {
-  const MethodInfo* info = findMethodInfo(method);
-  if (info == nullptr) return;
-  ThreadContext* context = ThreadRegistry::instance().findContext(threadKey);
+void CLoggingAgent::logMethodExit(CallSite& site, jmethodID method, const MethodInfo& info,
+                                  bool poppedByException) {
+  ThreadContext* context = ThreadRegistry::instance().findContext(site.threadKey());
   if (context == nullptr) return;
   if (context->startDepth() <= 0 && !settings.startMethods.empty()) return;
-  if (info->isStartMethod()) {
+  if (info.isStartMethod()) {
     context->leaveStartMethod();
-    if (context->startDepth() == 0) printStartMethodLine(*info, "exited.");
+    if (context->startDepth() == 0) printStartMethodLine(info, "exited.");
   }
-  if (!passesFilterGate(*info, context)) return;
+  if (!passesFilterGate(info, site)) return;
   if (context->isCallStackEmpty() || context->topCall() != method) return;
   writeExit(context, poppedByException);
   context->popCall();

@@ -1,23 +1,23 @@
 #include "core/logging_agent.h"
 
-#include <ctime>
+#include <sys/stat.h>
+
 #include <iostream>
 
 #include <boost/thread/lock_guard.hpp>
 
-#include "core/console.h"
-#include "core/start_time.h"
 #include "format/text_line.h"
+#include "output/console.h"
 #include "output/index_file.h"
 #include "output/log_file.h"
 #include "output/thread_registry.h"
+#include "registry/method_filters.h"
 #include "registry/method_registry.h"
-#include "registry/patterns.h"
 
 namespace kolvaprof {
 
-CLoggingAgent::CLoggingAgent(JavaVM* vm) : javaVm(vm) {
-  startTime = formatStartTimeStamp(std::time(nullptr));
+CLoggingAgent::CLoggingAgent(const Clock& clock) : clock(clock) {
+  startTime = formatStartTimeStamp(clock.now());
   settings.logDirectory = startTime + "/";
   printMessage(&std::cout, std::string("version ") + kVersionText);
   printMessage(&std::cout, currentWorkingDirectory());
@@ -25,28 +25,35 @@ CLoggingAgent::CLoggingAgent(JavaVM* vm) : javaVm(vm) {
 }
 
 CLoggingAgent::~CLoggingAgent() {
-  waitForNextSecond(std::time(nullptr));
+  waitForNextSecond(clock, clock.now());
   printMessage(&std::cout, "exit");
   MethodRegistry::instance().destroyAll();
   // Per-thread files are complete on disk before the shared files close.
   ThreadRegistry::instance().destroyAllContexts();
-  settings.startMethods.clear();
-  PatternStores& stores = PatternStores::instance();
-  settings.packageFilters.clear();
-  settings.classFilters.clear();
-  settings.methodFilters.clear();
-  stores.packagePatternStore.clear();
-  stores.classPatternStore.clear();
-  stores.methodPatternStore.clear();
   index.reset();
   sharedLog.reset();
 }
 
-std::string CLoggingAgent::getCallerBytecodeIndex(ThreadContext*, int32_t) { return std::string(); }
-
-std::string CLoggingAgent::getCallerSourceLine(ThreadContext*, int32_t) { return std::string(); }
-
-jlong CLoggingAgent::getReceiverTag(jmethodID) { return 0; }
+void CLoggingAgent::configure(const Settings& read) {
+  for (const std::string& line : read.echo) printMessage(&std::cout, line);
+  for (const std::string& directory : read.directoriesToMake) {
+    ::mkdir(directory.substr(0, directory.size() - 1).c_str(), 0755);  // one level
+  }
+  settings = read.options;
+  defaultLogDirectory = read.defaultLogDirectory;
+  if (read.sharedLog) {
+    sharedLog = std::make_unique<LogFile>(read.sharedLog->directory, startTime, kLogExtension,
+                                          read.sharedLog->defaultDirectory);
+  }
+  if (read.index) {
+    index = std::make_unique<IndexFile>(read.index->directory, read.index->defaultDirectory);
+  }
+  MethodRegistry::instance().setFilters(MethodFilters(settings.packageFilters,
+                                                      settings.classFilters,
+                                                      settings.methodFilters,
+                                                      settings.ignoreFilteredMethods,
+                                                      settings.startMethods));
+}
 
 int64_t CLoggingAgent::allocateObjectTag() {
   return nextObjectTag.fetch_add(1, std::memory_order_relaxed);
@@ -62,14 +69,14 @@ std::string CLoggingAgent::lastExceptionClass() const {
   return lastException;
 }
 
-ThreadContext* CLoggingAgent::createThreadContext(JNIEnv* threadKey) {
+ThreadContext* CLoggingAgent::createThreadContext(ThreadKey threadKey) {
   ThreadRegistry& registry = ThreadRegistry::instance();
   std::string name = registry.resolveName(threadKey);
   const int32_t number = registry.takeThreadNumber();
   LogFile* logFile = sharedLog.get();
   const bool ownFile = settings.separateLogfilePerThread;
   if (ownFile) {
-    logFile = new LogFile(settings.logDirectory, name, kLogExtension, defaultLogDirectory(),
+    logFile = new LogFile(settings.logDirectory, name, kLogExtension, defaultLogDirectory,
                           LogFile::Writers::One);
   }
   auto* context = new ThreadContext(std::move(name), number, logFile, ownFile);

@@ -13,7 +13,7 @@ namespace {
 // context has left the registry since it was filled.
 struct CachedContext {
   std::uint64_t registry = 0;
-  JNIEnv* key = nullptr;
+  ThreadKey key = nullptr;
   ThreadContext* context = nullptr;
   std::uint64_t removals = 0;
 };
@@ -26,12 +26,12 @@ std::atomic<std::uint64_t> lastInstanceId{0};
 ThreadRegistry::ThreadRegistry() : instanceId(++lastInstanceId) {}
 ThreadRegistry::~ThreadRegistry() = default;
 
-void ThreadRegistry::onThreadStart(JNIEnv* key, const std::string& name) {
+void ThreadRegistry::onThreadStart(ThreadKey key, const std::string& name) {
   boost::lock_guard<boost::mutex> guard(registryLock);
   threadNames[key] = name;
 }
 
-ThreadContext* ThreadRegistry::findContext(JNIEnv* key) {
+ThreadContext* ThreadRegistry::findContext(ThreadKey key) {
   CachedContext& cache = cachedContext;
   const std::uint64_t seen = removals.load(std::memory_order_acquire);
   if (cache.registry == instanceId && cache.key == key && cache.removals == seen) return cache.context;
@@ -45,7 +45,7 @@ ThreadContext* ThreadRegistry::findContext(JNIEnv* key) {
   return context;
 }
 
-void ThreadRegistry::addContext(JNIEnv* key, ThreadContext* context) {
+void ThreadRegistry::addContext(ThreadKey key, ThreadContext* context) {
   std::unique_ptr<ThreadContext> replaced;
   {
     boost::lock_guard<boost::mutex> guard(registryLock);
@@ -58,7 +58,7 @@ void ThreadRegistry::addContext(JNIEnv* key, ThreadContext* context) {
   // `replaced` is destroyed here, outside the lock, closing its file.
 }
 
-void ThreadRegistry::onThreadEnd(JNIEnv* key) {
+void ThreadRegistry::onThreadEnd(ThreadKey key) {
   std::unique_ptr<ThreadContext> ended;
   {
     boost::lock_guard<boost::mutex> guard(registryLock);
@@ -80,7 +80,7 @@ void ThreadRegistry::destroyAllContexts() {
   }
 }
 
-std::string ThreadRegistry::resolveName(JNIEnv* key) {
+std::string ThreadRegistry::resolveName(ThreadKey key) {
   boost::lock_guard<boost::mutex> guard(registryLock);
   const auto named = threadNames.find(key);
   if (named != threadNames.end()) {

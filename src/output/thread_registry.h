@@ -1,7 +1,5 @@
 #pragma once
 
-#include <jni.h>
-
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -14,8 +12,13 @@
 
 namespace kolvaprof {
 
+// What tells the threads of the traced program apart: chosen by the capture
+// engine (the JNIEnv pointer of a platform thread, for instance), only
+// compared here.
+using ThreadKey = const void*;
+
 // The process-wide directory of thread names, numbers and contexts, keyed by
-// the JNIEnv pointer of each thread. Every table is guarded by registryLock,
+// the thread key of each thread. Every table is guarded by registryLock,
 // which is never held while a file is opened or written: contexts are
 // destroyed (and their files closed) after they leave the table.
 class ThreadRegistry {
@@ -23,28 +26,28 @@ class ThreadRegistry {
   ThreadRegistry();
   ~ThreadRegistry();
 
-  void onThreadStart(JNIEnv* key, const std::string& name);
+  void onThreadStart(ThreadKey key, const std::string& name);
   // The context filed under the key, or null. A thread finds its own context
   // again without the lock until a context leaves the registry.
-  ThreadContext* findContext(JNIEnv* key);
+  ThreadContext* findContext(ThreadKey key);
   // Files the context under the key and takes ownership of it; filing the
   // context already there changes nothing.
-  void addContext(JNIEnv* key, ThreadContext* context);
-  void onThreadEnd(JNIEnv* key);
+  void addContext(ThreadKey key, ThreadContext* context);
+  void onThreadEnd(ThreadKey key);
   void destroyAllContexts();
 
   // main, main(2), main(3) ...; UnknownThread1, UnknownThread2 ... for threads
   // whose start was not seen.
-  std::string resolveName(JNIEnv* key);
+  std::string resolveName(ThreadKey key);
   int32_t takeThreadNumber();
 
   static ThreadRegistry& instance();
 
  private:
   boost::mutex registryLock;
-  std::unordered_map<JNIEnv*, std::string> threadNames;
+  std::unordered_map<ThreadKey, std::string> threadNames;
   std::unordered_map<std::string, int32_t> nameUseCounts;
-  std::unordered_map<JNIEnv*, std::unique_ptr<ThreadContext>> contexts;
+  std::unordered_map<ThreadKey, std::unique_ptr<ThreadContext>> contexts;
   int32_t nextThreadNumber = 0;
   int32_t unnamedThreadCount = 0;
   // Bumped whenever a context leaves the table; per-thread lookup caches

@@ -6,9 +6,10 @@ namespace kolvaprof {
 
 MethodInfo::MethodInfo(std::string packageName, std::string className, std::string methodName,
                        std::vector<std::string> parameterTypes, std::string returnType,
-                       bool excluded, bool startMethod)
+                       bool excluded, bool startMethod, bool isStatic)
     : excluded(excluded),
       startMethod(startMethod),
+      staticMethod(isStatic),
       methodName(std::move(methodName)),
       className(std::move(className)),
       packageName(std::move(packageName)),

@@ -13,7 +13,7 @@ class MethodInfo {
  public:
   MethodInfo(std::string packageName, std::string className, std::string methodName,
              std::vector<std::string> parameterTypes, std::string returnType, bool excluded,
-             bool startMethod);
+             bool startMethod, bool isStatic = false);
 
   const std::string& getPackageName() const { return packageName; }
   const std::string& getClassName() const { return className; }
@@ -22,6 +22,9 @@ class MethodInfo {
   const std::vector<std::string>& getParameterTypes() const { return parameterTypes; }
   bool isExcluded() const { return excluded; }
   bool isStartMethod() const { return startMethod; }
+  // Static methods have no receiver; known before the record is published,
+  // so no thread can take a first argument for a receiver.
+  bool isStatic() const { return staticMethod; }
 
   // The parameter type names joined by "," without blanks; empty for none.
   // Joined once, here, since every logged call of the method writes it.
@@ -35,6 +38,7 @@ class MethodInfo {
  private:
   bool excluded;
   bool startMethod;
+  bool staticMethod;
   std::string methodName;
   std::string className;
   std::string packageName;

@@ -3,14 +3,50 @@
 #include <jni.h>
 
 #include <memory>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include <boost/thread/mutex.hpp>
 
+#include "registry/method_filters.h"
 #include "registry/method_info.h"
 #include "registry/method_table.h"
 
 namespace kolvaprof {
+
+// A method as the VM describes it: name and JVM descriptor.
+struct MethodDeclaration {
+  jmethodID method;
+  std::string name;
+  std::string signature;
+  bool isStatic;
+};
+
+class MethodRegistry;
+
+// The right to register one class: held by exactly one thread per class, so a
+// second registrant of the same class waits until the first one has stored
+// every record, and then finds them. Empty when the class is known already.
+class ClassRegistration {
+ public:
+  ClassRegistration(ClassRegistration&& other) noexcept;
+  ClassRegistration& operator=(ClassRegistration&&) = delete;
+  ~ClassRegistration();
+  explicit operator bool() const { return registry != nullptr; }
+
+  // Decides filters and start methods from the class's names and stores the
+  // method's record.
+  void add(const MethodDeclaration& declaration);
+
+ private:
+  friend class MethodRegistry;
+  ClassRegistration(MethodRegistry* registry, std::string dottedName);
+
+  MethodRegistry* registry;
+  std::string packageName;
+  std::string className;
+};
 
 // The process-wide table of method records (methodInfos). Records are only
 // added while the program runs and all deleted together at agent teardown,
@@ -19,30 +55,37 @@ class MethodRegistry {
  public:
   const MethodInfo* find(jmethodID method) const { return methodInfos.find(method); }
 
+  // The filters that decide every record stored from now on.
+  void setFilters(MethodFilters filters);
+
+  // Registration of a class under its dotted name ("a.b.C", "C" in the
+  // default package), unless it is registered already.
+  ClassRegistration beginClass(const std::string& dottedName);
+
   // Stores the record under the method; a record it replaces is kept alive
   // until destroyAll, since another thread may still be reading it.
   void store(jmethodID method, std::unique_ptr<MethodInfo> info);
 
   std::size_t size() const { return methodInfos.size(); }
 
-  // Deletes every record; no lookup may run at the same time.
+  // Deletes every record and forgets every class; no lookup may run at the
+  // same time.
   void destroyAll();
-
-  // Held for the whole registration of one class, so that a class is
-  // registered by exactly one thread and a second registrant of the same class
-  // waits until its records are all stored.
-  boost::mutex& registrationLock() { return registration; }
 
   static MethodRegistry& instance();
 
  private:
+  friend class ClassRegistration;
+
   MethodTable<const MethodInfo*> methodInfos;
   boost::mutex ownedLock;
   std::vector<std::unique_ptr<MethodInfo>> owned;
-  boost::mutex registration;
+  // Held for the whole registration of one class.
+  boost::mutex registrationLock;
+  std::unordered_set<std::string> registeredClasses;
+  MethodFilters filters;
 };
 
 const MethodInfo* findMethodInfo(jmethodID method);
-void storeMethodInfo(jmethodID method, std::unique_ptr<MethodInfo> info);
 
 }  // namespace kolvaprof

@@ -58,10 +58,4 @@ bool MethodPattern::matches(const std::string& packageName, const std::string& c
   return classPattern->matches(packageName, className) && pattern.matches(methodName);
 }
 
-PatternStores& PatternStores::instance() {
-  // Outlives the agent and every thread that might still run at exit.
-  static PatternStores* stores = new PatternStores;
-  return *stores;
-}
-
 }  // namespace kolvaprof

@@ -57,13 +57,4 @@ class MethodPattern {
   PatternLevel pattern;
 };
 
-// Filter patterns live as long as the process; the agent only points at them.
-struct PatternStores {
-  std::vector<std::unique_ptr<PackagePattern>> packagePatternStore;
-  std::vector<std::unique_ptr<ClassPattern>> classPatternStore;
-  std::vector<std::unique_ptr<MethodPattern>> methodPatternStore;
-
-  static PatternStores& instance();
-};
-
 }  // namespace kolvaprof

@@ -10,13 +10,14 @@
 #include "agent/callbacks.h"
 #include "agent/jvmti_logging_agent.h"
 #include "support/fake_jvmti.h"
+#include "support/test_agent.h"
 
 namespace kolvaprof {
 namespace {
 
 using fake::FakeJvmti;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStdout;
 
 // The events the agent handles, in the order it switches them on and off.
 const std::vector<jvmtiEvent> kEventOrder = {
@@ -66,7 +67,7 @@ TEST(JvmtiBindingTest, CallbackTableSetsExactlyTheEightHandlers) {
 TEST(JvmtiBindingTest, BindsToTheVmAndUnbindsInTheSameOrder) {
   FakeJvmti fake;
   CaptureStdout();
-  auto agent = std::make_unique<CJVMTILoggingAgent>(fake.vm());
+  auto agent = std::make_unique<CJVMTILoggingAgent>(fake.vm(), testing::SteppingClock::shared());
   EXPECT_EQ(GetCapturedStdout(), "profiler> version 1.5.1\nprofiler> " + workingDirectory() +
                                      "\nprofiler> initializing ..... \nprofiler> .... ok \n");
 
@@ -137,7 +138,7 @@ TEST(JvmtiBindingTest, LocationFlagsFollowTheVmAnswers) {
     fake.locationFormat = c.format;
     CaptureStdout();
     {
-      CJVMTILoggingAgent agent(fake.vm());
+      CJVMTILoggingAgent agent(fake.vm(), testing::SteppingClock::shared());
       EXPECT_EQ(agent.lineNumbers(), c.lineNumbers);
       EXPECT_EQ(agent.bytecodeLocations(), c.bytecodeLocations);
     }
@@ -150,19 +151,19 @@ TEST(JvmtiBindingDeathTest, RefusalsEndTheProcessWithStatusTwo) {
   {
     FakeJvmti fake;
     fake.addCapabilitiesResult = JVMTI_ERROR_NOT_AVAILABLE;
-    EXPECT_EXIT(CJVMTILoggingAgent{fake.vm()}, testing::ExitedWithCode(2),
+    EXPECT_EXIT(CJVMTILoggingAgent{fake.vm()}, ::testing::ExitedWithCode(2),
                 "^Unable to get necessary JVMTI capabilities\n$");
   }
   {
     FakeJvmti fake;
     fake.setEventCallbacksResult = JVMTI_ERROR_INTERNAL;
-    EXPECT_EXIT(CJVMTILoggingAgent{fake.vm()}, testing::ExitedWithCode(2),
+    EXPECT_EXIT(CJVMTILoggingAgent{fake.vm()}, ::testing::ExitedWithCode(2),
                 "^Cannot set jvmti callbacks\n$");
   }
   {
     FakeJvmti fake;
     fake.getEnvResult = JNI_EVERSION;
-    EXPECT_EXIT(CJVMTILoggingAgent{fake.vm()}, testing::ExitedWithCode(2), ".+");
+    EXPECT_EXIT(CJVMTILoggingAgent{fake.vm()}, ::testing::ExitedWithCode(2), ".+");
   }
 }
 

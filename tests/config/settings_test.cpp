@@ -8,15 +8,12 @@
 #include <string>
 
 #include "config/settings.h"
-#include "core/logging_options.h"
-#include "output/log_file.h"
-#include "registry/patterns.h"
-#include "support/test_agent.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using kolvaprof::testing::TestAgent;
+
+constexpr const char* kStamp = "20261208093000";
 
 // Every test runs in a fresh directory of its own, which is also the working
 // directory, so that relative names (profiler.ini, the default log directory)
@@ -41,18 +38,20 @@ class Settings : public ::testing::Test {
     return path;
   }
 
-  std::string load(TestAgent& agent, const std::string& optionString) {
-    ::testing::internal::CaptureStdout();
-    agent.loadSettings(optionString);
-    return ::testing::internal::GetCapturedStdout();
+  // The settings the file names, and their console lines as printed.
+  kolvaprof::Settings load(const std::string& optionString) {
+    kolvaprof::Settings read = kolvaprof::readSettingsFile(optionString, kStamp);
+    echo.clear();
+    for (const std::string& line : read.echo) echo += "profiler> " + line + "\n";
+    return read;
   }
 
+  std::string echo;
   std::string dir;
   fs::path previous;
 };
 
 TEST_F(Settings, EveryKeyAndItsEcho) {
-  TestAgent agent;
   const std::string file = write("every.ini",
                                  "LogfileDirectory=" + dir + "\n"
                                  "GetFilteredMethod=1\n"
@@ -74,8 +73,9 @@ TEST_F(Settings, EveryKeyAndItsEcho) {
                                  "Verbose=1\n"
                                  "RecordCallerLocation=2\n"
                                  "RecordCallerLocation=3\n");
-  const std::string logDirectory = dir + "/" + agent.startTimeStamp() + "/";
-  EXPECT_EQ(load(agent, file),
+  const std::string logDirectory = dir + "/" + kStamp + "/";
+  const kolvaprof::Settings read = load(file);
+  EXPECT_EQ(echo,
             "profiler> output logfile in " + logDirectory + "\n"
             "profiler> logging start from method call of org.demo.Main.main\n"
             "profiler> logging start from method call of run\n"
@@ -91,25 +91,23 @@ TEST_F(Settings, EveryKeyAndItsEcho) {
             "profiler> recorde only filtered methods.\n"
             "profiler> record caller instruction soucecode line number.\n");
 
-  const kolvaprof::LoggingOptions& o = agent.options();
+  const kolvaprof::LoggingOptions& o = read.options;
   EXPECT_EQ(o.logDirectory, logDirectory);
-  EXPECT_TRUE(fs::is_directory(logDirectory));
+  // Reading makes nothing; the core makes the directories listed.
+  EXPECT_FALSE(fs::exists(logDirectory));
+  EXPECT_EQ(read.directoriesToMake, std::vector<std::string>{logDirectory});
+  EXPECT_FALSE(read.defaultLogDirectory);
   EXPECT_TRUE(o.getFilteredMethod);
-  ASSERT_EQ(o.startMethods.size(), 2u);
-  EXPECT_EQ(o.startMethods[0]->classPart().level().text(), "Main");
-  EXPECT_EQ(o.startMethods[0]->level().text(), "main");
-  EXPECT_EQ(o.startMethods[1]->level().text(), "run");
-  ASSERT_EQ(o.classFilters.size(), 2u);
-  EXPECT_EQ(o.classFilters[0]->packagePart().level().text(), "a.b");
-  EXPECT_EQ(o.classFilters[1]->level().text(), "Other");
-  ASSERT_EQ(o.packageFilters.size(), 1u);
-  EXPECT_EQ(o.packageFilters[0]->level().text(), "a.b*");
-  ASSERT_EQ(o.methodFilters.size(), 1u);
-  EXPECT_EQ(o.methodFilters[0]->level().text(), "secret");
+  EXPECT_EQ(o.startMethods, (std::vector<std::string>{"org.demo.Main.main", "run"}));
+  EXPECT_EQ(o.classFilters, (std::vector<std::string>{"a.b.Name", "Other"}));
+  EXPECT_EQ(o.packageFilters, std::vector<std::string>{"a.b*"});
+  EXPECT_EQ(o.methodFilters, std::vector<std::string>{"org.demo.Main.secret"});
   EXPECT_TRUE(o.separateLogfilePerThread);
-  EXPECT_EQ(agent.sharedLogFile(), nullptr);
+  EXPECT_FALSE(read.sharedLog);
   EXPECT_TRUE(o.compressLogfile);
-  EXPECT_NE(agent.indexFile(), nullptr);
+  ASSERT_TRUE(read.index);
+  EXPECT_EQ(read.index->directory, logDirectory);
+  EXPECT_FALSE(read.index->defaultDirectory);
   EXPECT_TRUE(o.recordThreadId);
   EXPECT_TRUE(o.recordMethodCallCount);
   EXPECT_FALSE(o.ignoreFilteredMethods);
@@ -119,8 +117,7 @@ TEST_F(Settings, EveryKeyAndItsEcho) {
 }
 
 TEST_F(Settings, OtherValues) {
-  TestAgent agent;
-  const std::string stamp = agent.startTimeStamp();
+  const std::string stamp = kStamp;
   const std::string file = write("other.ini",
                                  "SeparateLogfilePerThread=0\n"
                                  "LogfileDirectory=" + dir + "/\n"
@@ -141,7 +138,8 @@ TEST_F(Settings, OtherValues) {
                                  "Verbose=on\n"
                                  "IgnoreBuiltInClass=1\n"
                                  "IgnoreBuiltInClass=2\n");
-  EXPECT_EQ(load(agent, file),
+  const kolvaprof::Settings read = load(file);
+  EXPECT_EQ(echo,
             "profiler> output logfile in " + dir + "/" + stamp + "/\n"
             "profiler> record thread ID.\n"
             "profiler> record method call count.\n"
@@ -149,25 +147,25 @@ TEST_F(Settings, OtherValues) {
             "profiler> ignore filtered methods.\n"
             "profiler> record caller instruction bytecode number.\n");
 
-  const kolvaprof::LoggingOptions& o = agent.options();
+  const kolvaprof::LoggingOptions& o = read.options;
   EXPECT_FALSE(o.separateLogfilePerThread);
-  // Made while the directory was still the default one.
-  ASSERT_NE(agent.sharedLogFile(), nullptr);
-  EXPECT_EQ(agent.sharedLogFile()->fileName(), stamp + "/" + stamp + ".log");
+  // Asked for while the directory was still the default one.
+  ASSERT_TRUE(read.sharedLog);
+  EXPECT_EQ(read.sharedLog->directory, stamp + "/");
+  EXPECT_TRUE(read.sharedLog->defaultDirectory);
   EXPECT_EQ(o.logDirectory, dir + "/" + stamp + "/");
   EXPECT_FALSE(o.recordThreadId);
   EXPECT_FALSE(o.recordMethodCallCount);
   EXPECT_TRUE(o.ignoreFilteredMethods);
   EXPECT_EQ(o.recordCallerLocation, 1);
   EXPECT_FALSE(o.compressLogfile);
-  EXPECT_EQ(agent.indexFile(), nullptr);
+  EXPECT_FALSE(read.index);
   EXPECT_FALSE(o.getFilteredMethod);
   EXPECT_FALSE(o.verbose);
   EXPECT_FALSE(o.ignoreBuiltInClass);
 }
 
 TEST_F(Settings, MalformedLinesAreSkipped) {
-  TestAgent agent;
   const std::string file = write("odd.ini",
                                  "[Settings]\n"
                                  "no equals sign\n"
@@ -183,68 +181,55 @@ TEST_F(Settings, MalformedLinesAreSkipped) {
                                  "\n"
                                  "ClassFilter = a.b.C = x \n"
                                  "\v\fRecordMethodCallCount\t=1");  // no final line feed
-  EXPECT_EQ(load(agent, file),
+  const kolvaprof::LoggingOptions o = load(file).options;
+  EXPECT_EQ(echo,
             "profiler> filtering class a.b.C = x\n"
             "profiler> record method call count.\n");
-  const kolvaprof::LoggingOptions& o = agent.options();
   EXPECT_TRUE(o.getFilteredMethod);
   EXPECT_FALSE(o.recordThreadId);
   EXPECT_TRUE(o.ignoreFilteredMethods);
   EXPECT_FALSE(o.ignoreBuiltInClass);
   EXPECT_FALSE(o.verbose);
   EXPECT_TRUE(o.recordMethodCallCount);
-  ASSERT_EQ(o.classFilters.size(), 1u);
-  EXPECT_EQ(o.classFilters[0]->packagePart().level().text(), "a.b");
-  EXPECT_EQ(o.classFilters[0]->level().text(), "C = x");
+  EXPECT_EQ(o.classFilters, std::vector<std::string>{"a.b.C = x"});
 }
 
 TEST_F(Settings, OverlongLineEndsReading) {
-  TestAgent agent;
   const std::string longest = "StartMethod=" + std::string(255 - 12, 'x');
   const std::string tooLong = "StartMethod=" + std::string(256 - 12, 'y');
   ASSERT_EQ(longest.size(), 255u);
   const std::string file =
       write("long.ini", longest + "\nVerbose=1\n" + tooLong + "\nRecordThreadID=1\n");
-  EXPECT_EQ(load(agent, file),
-            "profiler> logging start from method call of " + longest.substr(12) + "\n");
-  const kolvaprof::LoggingOptions& o = agent.options();
-  ASSERT_EQ(o.startMethods.size(), 1u);
-  EXPECT_EQ(o.startMethods[0]->level().text(), longest.substr(12));
+  const kolvaprof::LoggingOptions o = load(file).options;
+  EXPECT_EQ(echo, "profiler> logging start from method call of " + longest.substr(12) + "\n");
+  EXPECT_EQ(o.startMethods, std::vector<std::string>{longest.substr(12)});
   EXPECT_TRUE(o.verbose);
   EXPECT_FALSE(o.recordThreadId);
 }
 
-TEST_F(Settings, LogfileDirectoryMakesOneLevel) {
-  TestAgent agent;
-  const std::string stamp = agent.startTimeStamp();
-  const std::string expected = dir + "/" + stamp + "/";
-  ::testing::internal::CaptureStdout();
-  agent.applySetting("LogfileDirectory", dir + "/");
-  EXPECT_EQ(agent.logDirectory(), expected);
-  agent.applySetting("LogfileDirectory", dir);
-  EXPECT_EQ(agent.logDirectory(), expected);
-  agent.applySetting("LogfileDirectory", dir + "/missing/deeper");
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-            "profiler> output logfile in " + expected + "\n"
-            "profiler> output logfile in " + expected + "\n"
-            "profiler> output logfile in " + dir + "/missing/deeper/" + stamp + "/\n");
-  EXPECT_EQ(agent.options().logDirectory, dir + "/missing/deeper/" + stamp + "/");
-  EXPECT_TRUE(fs::is_directory(expected));
-  EXPECT_FALSE(fs::exists(dir + "/missing"));
+TEST_F(Settings, LogfileDirectoryKeepsEveryLevelAskedFor) {
+  const std::string expected = dir + "/" + kStamp + "/";
+  const kolvaprof::Settings read =
+      load(write("dirs.ini", "LogfileDirectory=" + dir + "/\nLogfileDirectory=" + dir +
+                                 "\nLogfileDirectory=" + dir + "/missing/deeper\n"));
+  const std::string deeper = dir + "/missing/deeper/" + kStamp + "/";
+  EXPECT_EQ(echo, "profiler> output logfile in " + expected + "\n"
+                  "profiler> output logfile in " + expected + "\n"
+                  "profiler> output logfile in " + deeper + "\n");
+  EXPECT_EQ(read.options.logDirectory, deeper);
+  EXPECT_EQ(read.directoriesToMake, (std::vector<std::string>{expected, expected, deeper}));
 }
 
 TEST_F(Settings, WhichFileIsRead) {
-  TestAgent agent;
-  EXPECT_EQ(load(agent, dir + "/absent.ini"), "");
-  EXPECT_FALSE(agent.options().recordThreadId);
-  EXPECT_EQ(agent.logDirectory(), agent.startTimeStamp() + "/");
+  EXPECT_EQ(load(dir + "/absent.ini").options.logDirectory, std::string(kStamp) + "/");
+  EXPECT_EQ(echo, "");
 
   write("profiler.ini", "RecordThreadID=1\n");
-  EXPECT_EQ(load(agent, ""), "profiler> record thread ID.\n");
+  EXPECT_TRUE(load("").options.recordThreadId);
+  EXPECT_EQ(echo, "profiler> record thread ID.\n");
   write("named.ini", "RecordMethodCallCount=1\n");
-  EXPECT_EQ(load(agent, "named.ini"), "profiler> record method call count.\n");
-  EXPECT_TRUE(agent.options().recordThreadId);
-  EXPECT_TRUE(agent.options().recordMethodCallCount);
+  EXPECT_TRUE(load("named.ini").options.recordMethodCallCount);
+  EXPECT_EQ(echo, "profiler> record method call count.\n");
 }
 
 TEST(TrimWhitespace, BothEnds) {

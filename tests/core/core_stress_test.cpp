@@ -32,6 +32,7 @@ namespace fs = std::filesystem;
 using kolvaprof::MethodInfo;
 using kolvaprof::testing::RecordFields;
 using kolvaprof::testing::TestAgent;
+using kolvaprof::testing::TestCallSite;
 using kolvaprof::testing::TraceCheck;
 
 constexpr int kThreads = 8;
@@ -76,16 +77,18 @@ TEST_P(CoreStress, ConcurrentThreadsChurnThroughEveryMode) {
 
   ::testing::internal::CaptureStdout();
   auto agent = std::make_unique<TestAgent>();
-  agent->applySetting("LogfileDirectory", dir);
-  agent->applySetting("RecordThreadID", "1");
-  agent->applySetting("RecordMethodCallCount", "1");
-  if (mode.shared) agent->applySetting("SeparateLogfilePerThread", "0");
-  if (mode.binary) agent->applySetting("CompressLogfile", "1");
+  agent->configure({{"LogfileDirectory", dir},
+                    {"RecordThreadID", "1"},
+                    {"RecordMethodCallCount", "1"},
+                    {"SeparateLogfilePerThread", mode.shared ? "0" : "1"},
+                    {"CompressLogfile", mode.binary ? "1" : "0"}});
   const std::string logDirectory = agent->logDirectory();
   for (int m = 0; m < 4; ++m) {
-    kolvaprof::storeMethodInfo(
+    // Odd methods are static: their entries carry no receiver.
+    kolvaprof::MethodRegistry::instance().store(
         fakeMethod(m), std::make_unique<MethodInfo>("stress", "Worker", "m" + std::to_string(m),
-                                                    std::vector<std::string>{"int"}, "void", false, false));
+                                                    std::vector<std::string>{"int"}, "void", false,
+                                                    false, m % 2 == 1));
   }
 
   std::atomic<bool> go{false};
@@ -93,23 +96,30 @@ TEST_P(CoreStress, ConcurrentThreadsChurnThroughEveryMode) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
-      JNIEnv* const key = reinterpret_cast<JNIEnv*>(keyBase + static_cast<std::uintptr_t>(t) * 64);
-      const jlong tag = t + 1;
+      const kolvaprof::ThreadKey key =
+          reinterpret_cast<kolvaprof::ThreadKey>(keyBase + static_cast<std::uintptr_t>(t) * 64);
+      TestCallSite site(key, t + 1);
+      const auto enter = [&](int m) {
+        agent->logMethodEntry(site, fakeMethod(m), *kolvaprof::findMethodInfo(fakeMethod(m)));
+      };
+      const auto leave = [&](int m, bool popped) {
+        agent->logMethodExit(site, fakeMethod(m), *kolvaprof::findMethodInfo(fakeMethod(m)), popped);
+      };
       while (!go.load()) std::this_thread::yield();
       for (int round = 0; round < kRounds; ++round) {
         kolvaprof::ThreadRegistry::instance().onThreadStart(key, namePrefix + std::to_string(t));
         for (int i = 0; i < kIterations; ++i) {
-          agent->logMethodEntry(fakeMethod(0), kolvaprof::findMethodInfo(fakeMethod(0)), tag, key);
-          agent->logMethodEntry(fakeMethod(1), kolvaprof::findMethodInfo(fakeMethod(1)), 0, key);
-          agent->logMethodExit(fakeMethod(1), key, false);
+          enter(0);
+          enter(1);
+          leave(1, false);
           if (i % 8 == 0) {
-            agent->logMethodEntry(fakeMethod(2), kolvaprof::findMethodInfo(fakeMethod(2)), tag, key);
-            agent->logMethodEntry(fakeMethod(3), kolvaprof::findMethodInfo(fakeMethod(3)), 0, key);
+            enter(2);
+            enter(3);
             agent->setLastExceptionClass(t % 2 ? "stress.Odd" : "stress.Even");
-            agent->logMethodExit(fakeMethod(3), key, true);
-            agent->logMethodExit(fakeMethod(2), key, true);
+            leave(3, true);
+            leave(2, true);
           }
-          agent->logMethodExit(fakeMethod(0), key, false);
+          leave(0, false);
         }
         kolvaprof::ThreadRegistry::instance().onThreadEnd(key);
         if (!mode.shared && !mode.binary) {

@@ -12,13 +12,18 @@
 #include <thread>
 #include <vector>
 
-#include "core/console.h"
-#include "core/start_time.h"
+#include <filesystem>
+
+#include "core/clock.h"
+#include "output/index_file.h"
+#include "output/log_file.h"
 #include "support/test_agent.h"
 
 namespace {
 
+using kolvaprof::testing::SteppingClock;
 using kolvaprof::testing::TestAgent;
+namespace fs = std::filesystem;
 
 std::string workingDirectory() {
   char buffer[1024];
@@ -26,20 +31,17 @@ std::string workingDirectory() {
 }
 
 TEST(LoggingCore, BannerDefaultsAndShutdownLine) {
-  const std::time_t before = std::time(nullptr);
+  const SteppingClock clock(1209718987);
   ::testing::internal::CaptureStdout();
-  auto agent = std::make_unique<TestAgent>();
+  auto agent = std::make_unique<TestAgent>(clock);
   const std::string banner = ::testing::internal::GetCapturedStdout();
-  const std::time_t after = std::time(nullptr);
 
   EXPECT_EQ(banner, "profiler> version 1.5.1\nprofiler> " + workingDirectory() +
                         "\nprofiler> initializing ..... \n");
   EXPECT_EQ(kolvaprof::currentWorkingDirectory(), workingDirectory());
 
   const std::string stamp = agent->startTimeStamp();
-  EXPECT_TRUE(stamp == kolvaprof::formatStartTimeStamp(before) ||
-              stamp == kolvaprof::formatStartTimeStamp(after))
-      << stamp;
+  EXPECT_EQ(stamp, kolvaprof::formatStartTimeStamp(1209718987));
   EXPECT_EQ(agent->logDirectory(), stamp + "/");
 
   const kolvaprof::LoggingOptions& o = agent->options();
@@ -57,7 +59,6 @@ TEST(LoggingCore, BannerDefaultsAndShutdownLine) {
               o.methodFilters.empty());
   EXPECT_EQ(agent->sharedLogFile(), nullptr);
   EXPECT_EQ(agent->indexFile(), nullptr);
-  EXPECT_EQ(agent->getJavaVm(), nullptr);
 
   EXPECT_EQ(agent->lastExceptionClass(), "");
   agent->setLastExceptionClass("java.lang.IllegalStateException");
@@ -68,11 +69,41 @@ TEST(LoggingCore, BannerDefaultsAndShutdownLine) {
   EXPECT_EQ(agent->allocateObjectTag(), 3);
 
   // Shutdown lets the clock's second move on before it closes anything.
-  const std::time_t noted = std::time(nullptr);
+  const std::time_t noted = clock.now();
   ::testing::internal::CaptureStdout();
   agent.reset();
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "profiler> exit\n");
-  EXPECT_GT(std::time(nullptr), noted);
+  EXPECT_GT(clock.now(), noted + 2);
+}
+
+TEST(LoggingCore, ConfigureMakesWhatTheSettingsAskFor) {
+  char pattern[] = "/tmp/kolvaprof-core-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  {
+    ::testing::internal::CaptureStdout();
+    TestAgent agent;
+    const std::string stamp = agent.startTimeStamp();
+    agent.configure({{"SeparateLogfilePerThread", "0"},
+                     {"LogfileDirectory", dir + "/missing/deeper"},
+                     {"LogfileDirectory", dir},
+                     {"CompressLogfile", "1"}});
+    const std::string console = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(console.find("profiler> output logfile in " + dir + "/" + stamp + "/\n"
+                           "profiler> compress log file\n"),
+              std::string::npos);
+    // One level each: the directory asked for last exists, the missing parent
+    // of the first was not made.
+    EXPECT_TRUE(fs::is_directory(dir + "/" + stamp));
+    EXPECT_FALSE(fs::exists(dir + "/missing"));
+    // The shared log was asked for while the directory was the default one.
+    ASSERT_NE(agent.sharedLogFile(), nullptr);
+    EXPECT_EQ(agent.sharedLogFile()->fileName(), stamp + "/" + stamp + ".log");
+    EXPECT_NE(agent.indexFile(), nullptr);
+    ::testing::internal::CaptureStdout();
+  }
+  ::testing::internal::GetCapturedStdout();
+  fs::remove_all(dir);
 }
 
 TEST(LoggingCore, ConcurrentObjectTagsAreUniqueAndDense) {
@@ -94,17 +125,6 @@ TEST(LoggingCore, ConcurrentObjectTagsAreUniqueAndDense) {
   }
   std::sort(all.begin(), all.end());
   for (std::size_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i], static_cast<int64_t>(i) + 1);
-}
-
-TEST(Console, PrintMessage) {
-  std::ostringstream out;
-  kolvaprof::printMessage(&out, "record thread ID.");
-  kolvaprof::printMessage(&out, "");
-  EXPECT_EQ(out.str(), "profiler> record thread ID.\nprofiler> \n");
-
-  ::testing::internal::CaptureStdout();
-  kolvaprof::printMessage(nullptr, "nothing");
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
 class StartTime : public ::testing::Test {

@@ -169,18 +169,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   // Only while the settings are read: libFuzzer's own paths may be relative.
   const std::filesystem::path startDir = std::filesystem::current_path();
   if (chdir(workDir.c_str()) != 0) fail("cannot enter " + workDir);
-  agent->loadSettings(settingsPath);
+  const kolvaprof::Settings read = kolvaprof::readSettingsFile(settingsPath, agent->startTimeStamp());
+  agent->configure(read);
   std::filesystem::current_path(startDir);
   std::cout.rdbuf(standardOutput);
 
   if (knownEcho(console.str()) != expectedEcho(text, agent->startTimeStamp())) {
     fail("echo differs from the lines of the file:\n" + console.str());
   }
-  const kolvaprof::LoggingOptions& options = agent->options();
+  const kolvaprof::LoggingOptions& options = read.options;
   if (options.logDirectory.empty() || options.logDirectory.back() != '/') fail("log directory without '/'");
   if (options.recordCallerLocation < 0 || options.recordCallerLocation > 2)
     fail("caller location out of range");
-  if (options.compressLogfile != (agent->indexFile() != nullptr))
-    fail("index file and CompressLogfile disagree");
+  if (options.compressLogfile != read.index.has_value()) fail("index file and CompressLogfile disagree");
   return 0;
 }

@@ -24,7 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-JNIEnv* key(std::uintptr_t n) { return reinterpret_cast<JNIEnv*>(0x7f0000001000 + n * 0x40); }
+ThreadKey key(std::uintptr_t n) { return reinterpret_cast<ThreadKey>(0x7f0000001000 + n * 0x40); }
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -170,7 +170,7 @@ TEST(ThreadRegistryTest, ConcurrentThreadsCreateFindAndEndTheirOwnContexts) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
-      JNIEnv* const self = key(100 + t);
+      const ThreadKey self = key(100 + t);
       while (!go.load()) std::this_thread::yield();
       registry.onThreadStart(self, "worker");
       for (int round = 0; round < kRounds; ++round) {

@@ -8,7 +8,7 @@
 
 #include "registry/patterns.h"
 #include "registry/wildcard_match.h"
-#include "support/test_agent.h"
+#include "registry/method_filters.h"
 
 namespace {
 
@@ -219,35 +219,26 @@ TEST(Patterns, Match) {
   }
 }
 
-void applyQuietly(kolvaprof::testing::TestAgent& agent,
-                  const std::vector<std::pair<std::string, std::string>>& settings) {
-  ::testing::internal::CaptureStdout();
-  for (const auto& [key, value] : settings) agent.applySetting(key, value);
-  ::testing::internal::GetCapturedStdout();
-}
+using Texts = std::vector<std::string>;
 
 TEST(Filters, WithoutFiltersModeDecidesEverything) {
-  kolvaprof::testing::TestAgent agent;
-  EXPECT_FALSE(agent.evaluateFilters("a.b", "Name", "run"));
-  EXPECT_FALSE(agent.evaluateFilters("", "Main", "main"));
-  EXPECT_FALSE(agent.matchesStartMethod("a.b", "Name", "run"));
-  applyQuietly(agent, {{"FilterMode", "1"}});
-  EXPECT_TRUE(agent.evaluateFilters("a.b", "Name", "run"));
-  EXPECT_TRUE(agent.evaluateFilters("", "Main", "main"));
-  EXPECT_FALSE(agent.matchesStartMethod("a.b", "Name", "run"));
+  const kolvaprof::MethodFilters leaveOut({}, {}, {}, true, {});
+  EXPECT_FALSE(leaveOut.isExcluded("a.b", "Name", "run"));
+  EXPECT_FALSE(leaveOut.isExcluded("", "Main", "main"));
+  EXPECT_FALSE(leaveOut.isStartMethod("a.b", "Name", "run"));
+  const kolvaprof::MethodFilters onlyMatches({}, {}, {}, false, {});
+  EXPECT_TRUE(onlyMatches.isExcluded("a.b", "Name", "run"));
+  EXPECT_TRUE(onlyMatches.isExcluded("", "Main", "main"));
+  EXPECT_FALSE(onlyMatches.isStartMethod("a.b", "Name", "run"));
 }
 
 TEST(Filters, ModesAreComplementaryAndStartMethodsIgnoreThem) {
-  kolvaprof::testing::TestAgent agent;
   // The first pattern of each list never matches below, so every hit depends
   // on the scan going on to a later one.
-  applyQuietly(agent, {{"PackageFilter", "x.y"},
-                       {"PackageFilter", "a.b*"},
-                       {"ClassFilter", "z.Nothing"},
-                       {"ClassFilter", "Hidden"},
-                       {"MethodFilter", "z.Nothing.none"},
-                       {"MethodFilter", "run"},
-                       {"MethodFilter", "org.demo.Main.secret"}});
+  const Texts packages{"x.y", "a.b*"};
+  const Texts classes{"z.Nothing", "Hidden"};
+  const Texts methods{"z.Nothing.none", "run", "org.demo.Main.secret"};
+  const kolvaprof::MethodFilters leaveOut(packages, classes, methods, true, {});
   struct Case {
     const char* packageName;
     const char* className;
@@ -268,20 +259,19 @@ TEST(Filters, ModesAreComplementaryAndStartMethodsIgnoreThem) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.packageName) + " " + c.className + " " + c.methodName);
-    EXPECT_EQ(agent.evaluateFilters(c.packageName, c.className, c.methodName), c.matchedByFilter);
+    EXPECT_EQ(leaveOut.isExcluded(c.packageName, c.className, c.methodName), c.matchedByFilter);
   }
-  applyQuietly(agent, {{"FilterMode", "1"},
-                       {"StartMethod", "org.demo.Main.main"},
-                       {"StartMethod", "*.helper"}});
+  const kolvaprof::MethodFilters onlyMatches(packages, classes, methods, false,
+                                             {"org.demo.Main.main", "*.helper"});
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.packageName) + " " + c.className + " " + c.methodName);
-    EXPECT_EQ(agent.evaluateFilters(c.packageName, c.className, c.methodName), !c.matchedByFilter);
+    EXPECT_EQ(onlyMatches.isExcluded(c.packageName, c.className, c.methodName), !c.matchedByFilter);
   }
-  EXPECT_TRUE(agent.matchesStartMethod("org.demo", "Main", "main"));
-  EXPECT_TRUE(agent.matchesStartMethod("", "Any", "helper"));
-  EXPECT_FALSE(agent.matchesStartMethod("org.demo", "Main", "main2"));
-  EXPECT_FALSE(agent.matchesStartMethod("org.demo", "Other", "main"));
-  EXPECT_FALSE(agent.matchesStartMethod("a.b", "Hidden", "run"));
+  EXPECT_TRUE(onlyMatches.isStartMethod("org.demo", "Main", "main"));
+  EXPECT_TRUE(onlyMatches.isStartMethod("", "Any", "helper"));
+  EXPECT_FALSE(onlyMatches.isStartMethod("org.demo", "Main", "main2"));
+  EXPECT_FALSE(onlyMatches.isStartMethod("org.demo", "Other", "main"));
+  EXPECT_FALSE(onlyMatches.isStartMethod("a.b", "Hidden", "run"));
 }
 
 }  // namespace

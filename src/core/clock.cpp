@@ -1,4 +1,4 @@
-#include "core/start_time.h"
+#include "core/clock.h"
 
 #include <unistd.h>
 
@@ -7,6 +7,20 @@
 #include <thread>
 
 namespace kolvaprof {
+namespace {
+
+class SystemClock : public Clock {
+ public:
+  std::time_t now() const override { return std::time(nullptr); }
+  void pause() const override { std::this_thread::sleep_for(std::chrono::milliseconds(5)); }
+};
+
+}  // namespace
+
+const Clock& systemClock() {
+  static const SystemClock* clock = new SystemClock;
+  return *clock;
+}
 
 std::string formatStartTimeStamp(std::time_t secondsSinceEpoch) {
   std::tm local{};
@@ -26,10 +40,8 @@ std::string currentWorkingDirectory() {
   return buffer;
 }
 
-void waitForNextSecond(std::time_t noted) {
-  while (std::time(nullptr) <= noted) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+void waitForNextSecond(const Clock& clock, std::time_t noted) {
+  while (clock.now() <= noted) clock.pause();
 }
 
 }  // namespace kolvaprof

@@ -1,4 +1,4 @@
-#include "core/console.h"
+#include "output/console.h"
 
 namespace kolvaprof {
 

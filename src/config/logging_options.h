@@ -1,15 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace kolvaprof {
-
-class PackagePattern;
-class ClassPattern;
-class MethodPattern;
 
 // Fetching a receiver is a VM operation at a safepoint and costs far more
 // than the event itself, so the user may choose when it is done.
@@ -34,11 +29,11 @@ struct LoggingOptions {
   // When receivers are fetched and tagged (ReceiverTags).
   ReceiverTagMode receiverTags = ReceiverTagMode::BeforeGates;
   std::string logDirectory;  // always ends in '/'
-  std::vector<std::unique_ptr<MethodPattern>> startMethods;  // owned here
-  // Filter patterns are owned by the process-wide pattern stores.
-  std::vector<const PackagePattern*> packageFilters;
-  std::vector<const ClassPattern*> classFilters;
-  std::vector<const MethodPattern*> methodFilters;
+  // Patterns as written; the registry compiles them.
+  std::vector<std::string> startMethods;
+  std::vector<std::string> packageFilters;
+  std::vector<std::string> classFilters;
+  std::vector<std::string> methodFilters;
 };
 
 }  // namespace kolvaprof

@@ -11,25 +11,28 @@
 #include "registry/method_info.h"
 #include "registry/method_registry.h"
 #include "support/fake_jvmti.h"
+#include "support/test_agent.h"
 
 namespace kolvaprof {
 namespace {
 
 using fake::FakeJvmti;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStdout;
 
 constexpr jint kPublic = 0x0001;
 constexpr jint kStatic = 0x0008;
 
 // One agent per test: its destructor empties the process-wide registry, and
 // the fake hands out identifiers that no other test has seen.
-class ClassRegistrationTest : public testing::Test {
+class ClassRegistrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
     CaptureStdout();
-    agent = std::make_unique<CJVMTILoggingAgent>(fake.vm());
-    agent->applySetting("Verbose", "1");
+    agent = std::make_unique<CJVMTILoggingAgent>(fake.vm(), testing::SteppingClock::shared());
+    Settings settings = defaultSettings(agent->startTimeStamp());
+    settings.options.verbose = true;
+    agent->configure(settings);
     GetCapturedStdout();
   }
 
@@ -58,7 +61,7 @@ struct ExpectedRecord {
   bool isStatic;
 };
 
-void expectRecord(const CJVMTILoggingAgent& agent, const ExpectedRecord& e) {
+void expectRecord(const ExpectedRecord& e) {
   SCOPED_TRACE(e.className + "." + e.methodName);
   const MethodInfo* info = findMethodInfo(e.method);
   ASSERT_NE(info, nullptr);
@@ -69,7 +72,7 @@ void expectRecord(const CJVMTILoggingAgent& agent, const ExpectedRecord& e) {
   EXPECT_EQ(info->getReturnType(), e.returnType);
   EXPECT_FALSE(info->isExcluded());
   EXPECT_FALSE(info->isStartMethod());
-  EXPECT_EQ(agent.isStaticMethod(e.method), e.isStatic);
+  EXPECT_EQ(info->isStatic(), e.isStatic);
 }
 
 TEST_F(ClassRegistrationTest, StoresOneRecordPerMethodUnderTheSplitName) {
@@ -99,7 +102,7 @@ TEST_F(ClassRegistrationTest, StoresOneRecordPerMethodUnderTheSplitName) {
       {fooClinit, "", "Foo", "<clinit>", "", "void", true},
       {innerGet, "a.b", "Outer$Inner", "get", "long[],java.lang.String", "int[]", false},
   };
-  for (const auto& e : expected) expectRecord(*agent, e);
+  for (const auto& e : expected) expectRecord(e);
   EXPECT_EQ(FakeJvmti::classOf(foo).methodListings, 1);
   EXPECT_EQ(FakeJvmti::classOf(inner).methodListings, 1);
 }
@@ -124,7 +127,6 @@ TEST_F(ClassRegistrationTest, RegistersEachClassNameOnce) {
   ASSERT_NE(findMethodInfo(first), nullptr);
   EXPECT_EQ(findMethodInfo(first)->getMethodName(), "first");
   EXPECT_EQ(findMethodInfo(second), nullptr);
-  EXPECT_FALSE(agent->isStaticMethod(second));
 }
 
 TEST_F(ClassRegistrationTest, FailingQueriesSkipOnlyWhatTheyConcern) {
@@ -155,9 +157,7 @@ TEST_F(ClassRegistrationTest, FailingQueriesSkipOnlyWhatTheyConcern) {
   EXPECT_EQ(registerCapturing(mixed), "profiler> register class x.Mixed\n");
   EXPECT_EQ(findMethodInfo(noName), nullptr);
   EXPECT_EQ(findMethodInfo(noModifiers), nullptr);
-  EXPECT_FALSE(agent->isStaticMethod(noName));
-  EXPECT_FALSE(agent->isStaticMethod(noModifiers));
-  expectRecord(*agent, {fine, "x", "Mixed", "fine", "long", "long", true});
+  expectRecord({fine, "x", "Mixed", "fine", "long", "long", true});
 }
 
 TEST_F(ClassRegistrationTest, ConcurrentRegistrationStoresEachClassOnce) {
@@ -195,10 +195,10 @@ TEST_F(ClassRegistrationTest, ConcurrentRegistrationStoresEachClassOnce) {
           const ExpectedRecord& e = expected[c * kMethodsPerClass + m];
           const MethodInfo* info = findMethodInfo(e.method);
           if (info != nullptr && (info->getMethodName() != e.methodName ||
-                                  info->getClassName() != e.className)) {
+                                  info->getClassName() != e.className ||
+                                  info->isStatic() != e.isStatic)) {
             ++incomplete;
           }
-          agent->isStaticMethod(e.method);
         }
         agent->registerClass(fake.env(), classes[c]);
         for (int m = 0; m < kMethodsPerClass; ++m) {
@@ -224,7 +224,7 @@ TEST_F(ClassRegistrationTest, ConcurrentRegistrationStoresEachClassOnce) {
     EXPECT_NE(first, std::string::npos) << line;
     EXPECT_EQ(output.find(line, first + 1), std::string::npos) << line;
   }
-  for (const auto& e : expected) expectRecord(*agent, e);
+  for (const auto& e : expected) expectRecord(e);
 }
 
 }  // namespace

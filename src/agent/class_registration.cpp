@@ -1,10 +1,9 @@
+// Reading a class's methods from the VM for the method registry.
 #include <iostream>
-
-#include <boost/thread/lock_guard.hpp>
 
 #include "agent/jvmti_buffer.h"
 #include "agent/jvmti_logging_agent.h"
-#include "core/console.h"
+#include "output/console.h"
 #include "registry/method_registry.h"
 
 namespace kolvaprof {
@@ -36,16 +35,9 @@ void CJVMTILoggingAgent::registerClass(jvmtiEnv* env, jclass klass) {
   const std::string dottedName = getDottedClassName(env, klass);
   if (dottedName.empty()) return;  // no signature: nothing to register it under
 
-  // One registrant per class; a thread that comes second waits here until the
-  // records of the first are all stored, and then finds them.
-  boost::lock_guard<boost::mutex> guard(MethodRegistry::instance().registrationLock());
-  if (isClassRegistered(dottedName)) return;
-  markClassRegistered(dottedName);
+  ClassRegistration registration = MethodRegistry::instance().beginClass(dottedName);
+  if (!registration) return;
   if (verbose()) printMessage(&std::cout, "register class " + dottedName);
-
-  const std::size_t dot = dottedName.rfind('.');
-  const std::string packageName = dot == std::string::npos ? "" : dottedName.substr(0, dot);
-  const std::string className = dot == std::string::npos ? dottedName : dottedName.substr(dot + 1);
 
   jint count = 0;
   JvmtiBuffer<jmethodID> methods(env);
@@ -60,9 +52,8 @@ void CJVMTILoggingAgent::registerClass(jvmtiEnv* env, jclass klass) {
         env->GetMethodModifiers(method, &modifiers) != JVMTI_ERROR_NONE) {
       continue;  // no partial record for a method the VM would not describe
     }
-    const bool excluded = evaluateFilters(packageName, className, name.get());
-    addMethod(method, packageName, className, name.get(), signature.get(), excluded);
-    if ((modifiers & kStaticModifier) != 0) staticMethods.insert(method, true);
+    registration.add(
+        MethodDeclaration{method, name.get(), signature.get(), (modifiers & kStaticModifier) != 0});
   }
 }
 

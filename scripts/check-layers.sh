@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Holds the direction of includes between the folders of src/ and of the
+# reader, so that every layer builds on the ones below it only:
+#   format < config, registry < output < core < agent (and any other capture
+#   engine beside agent)
+# Only the capture layer may see jvmti.h; the reader sees src/format alone.
+# Prints every include that points the wrong way and exits 1 if there is one.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+
+# What each folder of src/ may include, besides itself.
+declare -A below=(
+  [format]=""
+  [config]="format"
+  [registry]="format"
+  [output]="format config registry"
+  [core]="format config registry output"
+  [agent]="format config registry output core"
+)
+capture_layers="agent"
+
+status=0
+complain() {
+  echo "$1" >&2
+  status=1
+}
+
+while IFS= read -r file; do
+  layer="${file#src/}"
+  layer="${layer%%/*}"
+  if [ -z "${below[$layer]+set}" ]; then
+    complain "$file: folder src/$layer is not a known layer (add it to scripts/check-layers.sh)"
+    continue
+  fi
+  while IFS=: read -r line target; do
+    if [[ "$target" == "jvmti.h" ]]; then
+      [[ " $capture_layers " == *" $layer "* ]] ||
+        complain "$file:$line: jvmti.h below the capture layer"
+      continue
+    fi
+    to="${target%%/*}"
+    [ "$to" = "$target" ] && continue  # a system or library header
+    [ "$to" = "$layer" ] && continue
+    [ -n "${below[$to]+set}" ] || continue
+    [[ " ${below[$layer]} " == *" $to "* ]] ||
+      complain "$file:$line: $layer includes $target, which is not below it"
+  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]' "$file" |
+           sed -E 's/^([0-9]+):[^<"]*[<"]([^>"]+)[>"].*/\1:\2/')
+done < <(git ls-files 'src/*.h' 'src/*.cpp'; git ls-files --others --exclude-standard 'src/*.h' 'src/*.cpp')
+
+# The reader: its own folders and src/format, nothing of the agent.
+while IFS= read -r file; do
+  while IFS=: read -r line target; do
+    case "$target" in
+      reader/*|format/*) ;;
+      jvmti.h|jni.h|agent/*|core/*|output/*|registry/*|config/*)
+        complain "$file:$line: the reader includes $target" ;;
+    esac
+  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]' "$file" |
+           sed -E 's/^([0-9]+):[^<"]*[<"]([^>"]+)[>"].*/\1:\2/')
+done < <(git ls-files 'tools/reader/*.h' 'tools/reader/*.cpp'; git ls-files --others --exclude-standard 'tools/reader/*.h' 'tools/reader/*.cpp')
+
+[ "$status" -eq 0 ] && echo "layers: every include points down"
+exit "$status"

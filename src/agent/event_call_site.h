@@ -1,0 +1,31 @@
+#pragma once
+
+#include <jvmti.h>
+
+#include "core/call_site.h"
+
+namespace kolvaprof {
+
+class CJVMTILoggingAgent;
+
+// A MethodEntry or MethodExit event as the core sees it, answered from the
+// current thread's stack: depth 0 is the method of the event, depth 1 the
+// method that called it.
+class EventCallSite final : public CallSite {
+ public:
+  EventCallSite(CJVMTILoggingAgent& agent, jvmtiEnv* env, JNIEnv* jni)
+      : CallSite(jni), agent(agent), env(env) {}
+
+  const MethodInfo* callerMethod() override;
+  std::string callerLocation(CallerLocation what) override;
+  int64_t receiverTag() override;
+
+ private:
+  std::string callerBytecodeIndex();
+  std::string callerSourceLine();
+
+  CJVMTILoggingAgent& agent;
+  jvmtiEnv* env;
+};
+
+}  // namespace kolvaprof
