@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,5 +15,30 @@ inline constexpr const char* kIndexFileName = "Index.dat";
 std::string makeIndexThreadLine(int32_t threadNumber, std::string_view name);
 // `Method N=void a.b.C.run(int){` and a line feed.
 std::string makeIndexMethodLine(int32_t number, const MethodText& method);
+
+// Why a line of Index.dat could not be used.
+enum class IndexLineFault {
+  None,
+  NotAnIndexLine,   // no "Method N=" or "Thread N=" with N a number up to 2^31-1
+  MalformedThread,  // the name is not in quotes
+  MalformedMethod,  // no declaration after "=", or method number 0 (which marks exits)
+};
+
+// One line of Index.dat, without its line feed, taken apart (views into it).
+struct IndexLine {
+  enum class Kind { Thread, Method };
+  IndexLineFault fault = IndexLineFault::NotAnIndexLine;
+  Kind kind = Kind::Method;
+  int32_t number = 0;
+  std::string_view threadName;  // Thread lines, without the quotes
+  MethodText method;            // Method lines
+};
+
+IndexLine parseIndexLine(std::string_view line);
+
+// A Method line's text after "=": "<return> <package>.<Class>.<name>(<params>){".
+// Class and method names hold no dots and parameter types no parentheses, so
+// the parameter list is the last "(...)" and the dots before it part the rest.
+std::optional<MethodText> parseMethodDeclaration(std::string_view text);
 
 }  // namespace kolvaprof

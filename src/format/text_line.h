@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,5 +30,27 @@ void appendTextExitLine(std::string& line, bool withThreadNumber, int32_t thread
 
 // `@thread N = "name"` and a line feed: the header of a thread's records.
 std::string makeThreadHeaderLine(int32_t threadNumber, std::string_view name);
+
+// One line of a text log, without its line feed, cut into its pieces (views
+// into the line).
+struct TextLine {
+  enum class Kind { Entry, Exit, Header, Stray };
+  Kind kind = Kind::Stray;
+  std::optional<int32_t> thread;  // "@N " before an entry or exit; N of a header
+  // Entries.
+  std::optional<int64_t> callNumber;
+  std::optional<std::string_view> location;  // after "From:"
+  MethodText method;
+  int64_t receiverTag = 0;
+  // Exits: "} <exception>"; the name may be empty ("} ").
+  std::optional<std::string_view> exception;
+  // Headers: `@thread N = "name"`.
+  std::string_view threadName;
+};
+
+// Each optional piece is recognised on its own, so lines of any settings
+// (and a shared file mixing threads) read alike. A line that is no entry,
+// exit or header is Stray.
+TextLine parseTextLine(std::string_view line);
 
 }  // namespace kolvaprof
