@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "format/binary_record.h"
+#include "format/index_line.h"
+#include "format/text_line.h"
 #include "integration/java_run.h"
 
 namespace kolvaprof::itest {
@@ -20,34 +23,18 @@ const std::vector<std::string> kThreads{"main", "twin", "twin(2)", "solo"};
 struct Layout {
   bool callCount;
   bool threadId;
-  std::size_t bytes() const { return 4 * (3 + callCount + threadId); }
+  RecordLayout format() const { return {callCount, threadId}; }
+  std::size_t bytes() const { return format().bytes(); }
 };
 
-struct Record {
-  int32_t method = 0;  // 0 for an exit
-  int32_t tag = 0;
-  int32_t callNumber = 0;
-  int32_t depth = 0;
-  int32_t thread = -1;
-};
+using Record = BinaryRecord;
 
 std::vector<Record> decodeRecords(const std::string& bytes, Layout layout) {
   EXPECT_EQ(bytes.size() % layout.bytes(), 0u) << "size " << bytes.size();
   std::vector<Record> records;
-  for (std::size_t at = 0; at + layout.bytes() <= bytes.size();) {
-    auto word = [&] {
-      uint32_t value = 0;
-      for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
-      at += 4;
-      return static_cast<int32_t>(value);
-    };
-    Record r;
-    r.method = word();
-    r.tag = word();
-    if (layout.callCount) r.callNumber = word();
-    r.depth = word();
-    if (layout.threadId) r.thread = word();
-    if (r.method == 0) {
+  for (std::size_t at = 0; at + layout.bytes() <= bytes.size(); at += layout.bytes()) {
+    const Record r = decodeRecord(bytes.data() + at, layout.format());
+    if (r.isExit()) {
       EXPECT_TRUE(r.tag == 0 && r.callNumber == 0) << "exit record with data";
     }
     records.push_back(r);
@@ -61,18 +48,17 @@ struct Index {
 };
 
 Index readIndex(const std::string& text) {
-  static const std::regex method("Method (0|[1-9][0-9]*)=(.* .*\\(.*\\)\\{)");
-  static const std::regex thread("Thread (0|[1-9][0-9]*)=\"(.*)\"");
   EXPECT_TRUE(!text.empty() && text.back() == '\n');
   Index index;
   for (const std::string& line : splitLines(text)) {
-    std::smatch m;
-    const bool isMethod = std::regex_match(line, m, method);
-    if (!isMethod && !std::regex_match(line, m, thread)) {
+    const IndexLine parsed = parseIndexLine(line);
+    if (parsed.fault != IndexLineFault::None) {
       ADD_FAILURE() << "malformed index line: " << line;
       continue;
     }
-    EXPECT_TRUE((isMethod ? index.methods : index.threads).emplace(std::stoi(m[1]), m[2]).second)
+    const bool isMethod = parsed.kind == IndexLine::Kind::Method;
+    const std::string value = isMethod ? line.substr(line.find('=') + 1) : std::string(parsed.threadName);
+    EXPECT_TRUE((isMethod ? index.methods : index.threads).emplace(parsed.number, value).second)
         << "number named twice: " << line;
   }
   return index;
@@ -85,11 +71,11 @@ std::string render(const std::vector<Record>& records, const Index& index, Layou
   std::size_t open = 0;
   int32_t lastCall = 0;
   for (const Record& r : records) {
-    if (r.method == 0) {
+    if (r.isExit()) {
       EXPECT_EQ(r.depth, static_cast<int32_t>(open)) << "exit depth";
       if (open == 0) return text + "unmatched exit\n";
       --open;
-      text += "}\n";
+      appendTextExitLine(text, false, 0, false, "");
       continue;
     }
     EXPECT_EQ(r.depth, static_cast<int32_t>(++open)) << "entry depth";
@@ -102,9 +88,10 @@ std::string render(const std::vector<Record>& records, const Index& index, Layou
       ADD_FAILURE() << "method " << r.method << " has no index line";
       continue;
     }
-    const std::string& name = method->second;
-    const std::size_t dot = name.rfind('.', name.find('('));
-    text += name.substr(0, dot) + "(" + std::to_string(r.tag) + ")" + name.substr(dot) + "\n";
+    TextEntry entry;
+    entry.method = *parseMethodDeclaration(method->second);
+    entry.receiverTag = r.tag;
+    appendTextEntryLine(text, entry);
   }
   EXPECT_EQ(open, 0u) << "calls left open";
   return text;

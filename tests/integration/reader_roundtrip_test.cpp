@@ -4,10 +4,11 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "format/index_line.h"
+#include "format/text_line.h"
 #include "integration/java_run.h"
 
 namespace kolvaprof::itest {
@@ -52,14 +53,24 @@ class ReaderRoundTrip : public JdkTest {
   // exception and binary runs of another setting no call numbers, so both
   // are dropped.
   std::string comparable(const std::string& dir) {
-    static const std::regex exceptionExit("^(@[0-9]+ )?\\} .*$", std::regex::multiline);
-    static const std::regex callNumber("^(@[0-9]+ )?[0-9]+ (.*\\{)$", std::regex::multiline);
     TraceNormalizer normalize;
     std::string out;
     for (const std::string& file : listDirectory(dir)) {
-      if (file == "Index.dat") continue;
-      std::string text = std::regex_replace(readFile(dir + "/" + file), exceptionExit, "$1}");
-      out += "== " + file + "\n" + normalize(std::regex_replace(text, callNumber, "$1$2"));
+      if (file == kIndexFileName) continue;
+      std::string text;
+      for (const std::string& line : splitLines(readFile(dir + "/" + file))) {
+        const TextLine parsed = parseTextLine(line);
+        const bool withThread = parsed.thread.has_value();
+        if (parsed.kind == TextLine::Kind::Exit) {
+          appendTextExitLine(text, withThread, parsed.thread.value_or(0), false, "");
+        } else if (parsed.kind == TextLine::Kind::Entry) {
+          appendTextEntryLine(text, TextEntry{parsed.method, parsed.receiverTag, withThread,
+                                              parsed.thread.value_or(0), false, 0, parsed.location.value_or("")});
+        } else {
+          text += line + "\n";
+        }
+      }
+      out += "== " + file + "\n" + normalize(text);
     }
     return out;
   }

@@ -4,7 +4,8 @@
 // well formed, every thread's calls nesting, call numbers rising within a
 // thread and unique across the run, and the entries of each method counted,
 // so that the counts can be held against what the program says it did.
-// Hand-written parsing: the traces run to millions of records.
+// Records are read by the format library; the checks are kept cheap, since
+// the traces run to millions of records.
 
 #include <gtest/gtest.h>
 
@@ -19,12 +20,16 @@
 #include <utility>
 #include <vector>
 
+#include "format/binary_record.h"
+#include "format/index_line.h"
+#include "format/text_line.h"
+
 namespace kolvaprof::testing {
 
 struct RecordFields {
   bool callNumber = false;
   bool threadNumber = false;
-  std::size_t binaryBytes() const { return 12 + (callNumber ? 4 : 0) + (threadNumber ? 4 : 0); }
+  RecordLayout layout() const { return {callNumber, threadNumber}; }
 };
 
 class TraceCheck {
@@ -53,7 +58,8 @@ class TraceCheck {
   }
 
   void addBinary(const std::string& file, const std::string& content, bool perThread, bool allowCut) {
-    const std::size_t size = fields.binaryBytes();
+    const RecordLayout layout = fields.layout();
+    const std::size_t size = layout.bytes();
     if (content.size() % size != 0) {
       if (allowCut)
         ++cutRecords;
@@ -61,33 +67,21 @@ class TraceCheck {
         problem(file, "size " + std::to_string(content.size()) + " is not a whole number of records");
     }
     FileState state{file, perThread, -static_cast<int32_t>(++files)};
-    const auto word = [&content](std::size_t offset) {
-      const auto* b = reinterpret_cast<const unsigned char*>(content.data() + offset);
-      return static_cast<int32_t>(static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-                                  static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24);
-    };
     for (std::size_t at = 0; at + size <= content.size(); at += size) {
-      int32_t w[5];
-      for (std::size_t i = 0; i < size / 4; ++i) w[i] = word(at + 4 * i);
-      std::size_t i = 0;
-      const int32_t method = w[i++];
-      const int32_t tag = w[i++];
-      const int64_t call = fields.callNumber ? w[i++] : 0;
-      const int32_t depth = w[i++];
-      const int32_t thread = fields.threadNumber ? w[i++] : -1;
-      Thread& t = threadOf(state, thread);
-      if (method < 0 || tag < 0 || (method == 0 && (tag != 0 || call != 0))) {
+      const BinaryRecord r = decodeRecord(content.data() + at, layout);
+      Thread& t = threadOf(state, r.thread);
+      if (r.method < 0 || r.tag < 0 || (r.isExit() && (r.tag != 0 || r.callNumber != 0))) {
         problem(file, "bad record at byte " + std::to_string(at));
         continue;
       }
-      if (method == 0) {
-        if (depth != t.depth)
-          problem(file, "exit at depth " + std::to_string(depth) + ", open " + std::to_string(t.depth));
+      if (r.isExit()) {
+        if (r.depth != t.depth)
+          problem(file, "exit at depth " + std::to_string(r.depth) + ", open " + std::to_string(t.depth));
         exit(state, t, false);
       } else {
-        if (depth != t.depth + 1)
-          problem(file, "entry at depth " + std::to_string(depth) + ", open " + std::to_string(t.depth));
-        entry(state, t, "#" + std::to_string(method), call);
+        if (r.depth != t.depth + 1)
+          problem(file, "entry at depth " + std::to_string(r.depth) + ", open " + std::to_string(t.depth));
+        entry(state, t, "#" + std::to_string(r.method), r.callNumber);
       }
     }
   }
@@ -96,26 +90,14 @@ class TraceCheck {
   void addIndex(const std::string& content) {
     std::istringstream lines(content);
     for (std::string line; std::getline(lines, line);) {
-      std::string_view l(line);
-      const std::size_t equals = l.find('=');
-      if (l.rfind("Thread ", 0) == 0 && equals != std::string_view::npos && l.size() >= equals + 3 &&
-          l[equals + 1] == '"' && l.back() == '"') {
-        nameThread("Index.dat", number(l.substr(7, equals - 7)),
-                   std::string(l.substr(equals + 2, l.size() - equals - 3)));
-      } else if (l.rfind("Method ", 0) == 0 && equals != std::string_view::npos && l.back() == '{') {
-        const std::string_view text = l.substr(equals + 1);
-        const std::size_t paren = text.find('(');
-        const std::size_t space = text.rfind(' ', paren);
-        const std::string_view qualified = text.substr(space + 1, paren - space - 1);
-        const std::size_t dot = qualified.rfind('.');
-        if (paren == std::string_view::npos || dot == std::string_view::npos) {
-          problem("Index.dat", "malformed line: " + line);
-          continue;
-        }
-        methodNames["#" + std::string(l.substr(7, equals - 7))] =
-            simpleClass(qualified.substr(0, dot)) + std::string(qualified.substr(dot));
-      } else {
+      const IndexLine l = parseIndexLine(line);
+      if (l.fault != IndexLineFault::None) {
         problem("Index.dat", "malformed line: " + line);
+      } else if (l.kind == IndexLine::Kind::Thread) {
+        nameThread("Index.dat", l.number, std::string(l.threadName));
+      } else {
+        methodNames["#" + std::to_string(l.number)] =
+            std::string(l.method.className) + "." + std::string(l.method.methodName);
       }
     }
   }
@@ -185,21 +167,6 @@ class TraceCheck {
     long lineNumber = 0;
   };
 
-  static int64_t number(std::string_view digits) {
-    if (digits.empty() || digits.size() > 18) return -1;
-    int64_t n = 0;
-    for (const char c : digits) {
-      if (c < '0' || c > '9') return -1;
-      n = n * 10 + (c - '0');
-    }
-    return n;
-  }
-
-  static std::string simpleClass(std::string_view qualified) {
-    const std::size_t dot = qualified.rfind('.');
-    return std::string(dot == std::string_view::npos ? qualified : qualified.substr(dot + 1));
-  }
-
   void problem(const std::string& file, const std::string& what) {
     if (++problemCount <= 10) problems.push_back(file + ": " + what);
   }
@@ -252,60 +219,41 @@ class TraceCheck {
     exceptionExits += byException;
   }
 
-  void textLine(FileState& state, std::string_view line) {
+  void textLine(FileState& state, std::string_view text) {
     ++state.lineNumber;
     const auto bad = [&] {
-      problem(state.file, "malformed line " + std::to_string(state.lineNumber) + ": " + std::string(line));
+      problem(state.file, "malformed line " + std::to_string(state.lineNumber) + ": " + std::string(text));
     };
-    if (line.rfind("@thread ", 0) == 0) {
-      const std::size_t equals = line.find(" = \"");
-      if (equals == std::string_view::npos || line.back() != '"' || line.size() < equals + 5) return bad();
-      const int64_t n = number(line.substr(8, equals - 8));
-      if (n < 0) return bad();
+    const TextLine line = parseTextLine(text);
+    if (line.kind == TextLine::Kind::Stray) return bad();
+    if (line.kind == TextLine::Kind::Header) {
       if (state.perThread && state.lineNumber != 1) problem(state.file, "header not on the first line");
-      threadOf(state, static_cast<int32_t>(n));
-      nameThread(state.file, n, std::string(line.substr(equals + 4, line.size() - equals - 5)));
+      threadOf(state, *line.thread);
+      nameThread(state.file, *line.thread, std::string(line.threadName));
       return;
     }
-    int32_t thread = -1;
-    if (fields.threadNumber) {
-      const std::size_t space = line.find(' ');
-      if (line.empty() || line[0] != '@' || space == std::string_view::npos) return bad();
-      const int64_t n = number(line.substr(1, space - 1));
-      if (n < 0) return bad();
-      thread = static_cast<int32_t>(n);
-      line.remove_prefix(space + 1);
-      if (!threads.count(thread) || !threads[thread].named)
-        problem(state.file, "record of thread " + std::to_string(thread) + " before its header");
-    }
+    if (line.thread.has_value() != fields.threadNumber) return bad();
+    const int32_t thread = line.thread.value_or(-1);
+    if (fields.threadNumber && (!threads.count(thread) || !threads[thread].named))
+      problem(state.file, "record of thread " + std::to_string(thread) + " before its header");
     Thread& t = threadOf(state, thread);
-    if (!line.empty() && line[0] == '}') {
-      if (line.size() == 1) return exit(state, t, false);
-      if (line[1] != ' ' || line.size() < 3 || line.find(' ', 2) != std::string_view::npos) return bad();
-      return exit(state, t, true);
+    if (line.kind == TextLine::Kind::Exit) {
+      if (line.exception && (line.exception->empty() || line.exception->find(' ') != std::string_view::npos))
+        return bad();
+      return exit(state, t, line.exception.has_value());
     }
-    int64_t call = 0;
-    if (fields.callNumber) {
-      const std::size_t space = line.find(' ');
-      call = space == std::string_view::npos ? -1 : number(line.substr(0, space));
-      if (call < 1) return bad();
-      line.remove_prefix(space + 1);
-    }
-    // ret package.Class(tag).method(params){
-    const std::size_t space = line.find(' ');
-    const std::size_t open = line.find('(');
-    const std::size_t close = line.find(").", open);
-    const std::size_t params = close == std::string_view::npos ? close : line.find('(', close);
-    if (space == std::string_view::npos || open == std::string_view::npos ||
-        close == std::string_view::npos || params == std::string_view::npos || space > open ||
-        line.size() < 3 || line.substr(line.size() - 2) != "){" ||
-        line.substr(space + 1, package.size()) != package ||
-        number(line.substr(open + 1, close - open - 1)) < 0)
+    if (line.callNumber.has_value() != fields.callNumber || (line.callNumber && *line.callNumber < 1) ||
+        line.location || line.receiverTag < 0 || !inPackage(line.method))
       return bad();
-    entry(state, t,
-          simpleClass(line.substr(space + 1, open - space - 1)) + "." +
-              std::string(line.substr(close + 2, params - close - 2)),
-          call);
+    entry(state, t, std::string(line.method.className) + "." + std::string(line.method.methodName),
+          line.callNumber.value_or(0));
+  }
+
+  // Whether `package` (such as "itest.reliability.") begins the class's
+  // qualified name.
+  bool inPackage(const MethodText& method) const {
+    const std::string qualified = std::string(method.packageName) + "." + std::string(method.className);
+    return qualified.compare(0, package.size(), package) == 0;
   }
 
   std::vector<std::string> problems;
