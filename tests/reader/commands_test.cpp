@@ -26,9 +26,10 @@ const char kIndex[] =
 
 // 20-byte records: method, tag, call number, depth, thread. The clerk's run()
 // is still open at the end, as when the VM is killed.
-const std::string kMainRecords = words({1, 0, 1, 1, 0, 2, 5, 2, 2, 0, 0, 0, 0, 2, 0, 3, 5, 3, 2, 0,
-                                        4, 7, 4, 3, 0, 0, 0, 0, 3, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 0});
-const std::string kClerkRecords = words({5, 9, 5, 1, 1, 4, 7, 6, 2, 1, 0, 0, 0, 2, 1});
+const RecordLayout kFull{true, true};
+const std::string kMainRecords = records(kFull, {{1, 0, 1, 1, 0}, {2, 5, 2, 2, 0}, {0, 0, 0, 2, 0}, {3, 5, 3, 2, 0},
+                                                 {4, 7, 4, 3, 0}, {0, 0, 0, 3, 0}, {0, 0, 0, 2, 0}, {0, 0, 0, 1, 0}});
+const std::string kClerkRecords = records(kFull, {{5, 9, 5, 1, 1}, {4, 7, 6, 2, 1}, {0, 0, 0, 2, 1}});
 
 const char kMainText[] =
     "@thread 0 = \"main\"\n"
@@ -227,12 +228,13 @@ TEST_P(DamagedRun, IsReportedWithCountsAndPlaces) {
 INSTANTIATE_TEST_SUITE_P(
     Inputs, DamagedRun,
     ::testing::Values(
-        Damage{"TruncatedRecord", {{"main.log", kMainRecords + words({0, 0})}}, {}, 1,
+        Damage{"TruncatedRecord", {{"main.log", kMainRecords + std::string(8, '\0')}}, {}, 1,
                {"truncated record: 1\n", "main.log record 8 (byte 160): 8 bytes left over",
                 "result: damaged"}},
-        Damage{"UnknownMethod", {{"clerk.log", words({5, 9, 5, 1, 1, 99, 7, 6, 2, 1, 0, 0, 0, 2, 1})}}, {}, 1,
+        Damage{"UnknownMethod", {{"clerk.log", records(kFull, {{5, 9, 5, 1, 1}, {99, 7, 6, 2, 1}, {0, 0, 0, 2, 1}})}},
+               {}, 1,
                {"unknown method number: 1\n", "clerk.log record 1 (byte 20): method 99 has no Method line"}},
-        Damage{"UnbalancedExit", {{"main.log", kMainRecords + words({0, 0, 0, 1, 0})}}, {}, 1,
+        Damage{"UnbalancedExit", {{"main.log", kMainRecords + records(kFull, {{0, 0, 0, 1, 0}})}}, {}, 1,
                {"unbalanced exit: 1\n", "main.log record 8 (byte 160): exit with no call open",
                 "main.log: 180 bytes, 4 calls, 4 exits"}},
         Damage{"MissingIndex", {{"Index.dat", "-"}}, {}, 1, {"missing Index.dat: 1", "Index.dat: missing"}},

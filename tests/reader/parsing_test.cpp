@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "reader/diagnostics.h"
-#include "reader/index_file_parser.h"
-#include "reader/layout_detection.h"
+#include "format/text_line.h"
+#include "reader/input/diagnostics.h"
+#include "reader/input/index_file_parser.h"
+#include "reader/input/layout_detection.h"
+#include "reader/input/run_directory.h"
 #include "reader/reader_fixture.h"
-#include "reader/run_directory.h"
-#include "reader/text_log_parser.h"
 
 namespace kolvaprof::reader::test {
 namespace {
@@ -27,9 +27,10 @@ std::string pieces(std::string_view line) {
     case TextLine::Kind::Exit: return "exit|" + opt(t.thread) + "|" + opt(t.exception);
     case TextLine::Kind::Entry: break;
   }
+  const MethodText& m = t.method;
   return "entry|" + opt(t.thread) + "|" + opt(t.callNumber) + "|" + opt(t.location) + "|" +
-         std::string(t.returnType) + "|" + std::string(t.packageName) + "|" + std::string(t.className) + "|" +
-         std::to_string(t.tag) + "|" + std::string(t.methodName) + "|" + std::string(t.parameters);
+         std::string(m.returnType) + "|" + std::string(m.packageName) + "|" + std::string(m.className) + "|" +
+         std::to_string(t.receiverTag) + "|" + std::string(m.methodName) + "|" + std::string(m.parameterList);
 }
 
 TEST(TextLine, EveryOptionalPieceIsFoundOnItsOwn) {
@@ -72,32 +73,25 @@ TEST(IndexFile, KeepsWhatItCanOfAPartialFile) {
 
 // The same calls under every layout: an outer call with two inner ones, on
 // two per-thread files, with call numbers and thread numbers as recorded.
-std::string encode(const Layout& layout, std::int32_t thread, std::int32_t firstCall) {
-  std::string bytes;
-  std::int32_t call = firstCall;
-  auto record = [&](std::int32_t method, std::int32_t tag, std::int32_t depth) {
-    bytes += words({method, tag});
-    if (layout.callNumbers) bytes += words({method == 0 ? 0 : call++});
-    bytes += words({depth});
-    if (layout.threadIds) bytes += words({thread});
-  };
-  record(1, 0, 1);
-  record(2, 4, 2);
-  record(0, 0, 2);
-  record(2, 4, 2);
-  record(3, 5, 3);
-  record(0, 0, 3);
-  record(0, 0, 2);
-  record(0, 0, 1);
-  return bytes;
+std::string encode(RecordLayout layout, std::int32_t thread, std::int32_t firstCall) {
+  const std::int32_t c = firstCall;
+  return records(layout, {{1, 0, c, 1, thread},
+                          {2, 4, c + 1, 2, thread},
+                          {0, 0, 0, 2, thread},
+                          {2, 4, c + 2, 2, thread},
+                          {3, 5, c + 3, 3, thread},
+                          {0, 0, 0, 3, thread},
+                          {0, 0, 0, 2, thread},
+                          {0, 0, 0, 1, thread}});
 }
 
 TEST(LayoutDetection, FindsEachLayoutAndRefusesWhatItCannotTell) {
-  for (const Layout layout : candidateLayouts({})) {
-    SCOPED_TRACE(layout.describe());
+  for (const RecordLayout layout : candidateLayouts({})) {
+    SCOPED_TRACE(describeLayout(layout));
     ScratchDir scratch;
-    scratch.write("run/Index.dat", std::string(layout.threadIds ? "Thread 0=\"main\"\nThread 1=\"worker\"\n" : "") +
-                                       "Method 1=void a.Main.main(){\nMethod 2=int a.B.f(){\nMethod 3=int a.B.g(){\n");
+    const std::string threads = layout.withThreadNumber ? "Thread 0=\"main\"\nThread 1=\"worker\"\n" : "";
+    scratch.write("run/Index.dat",
+                  threads + "Method 1=void a.Main.main(){\nMethod 2=int a.B.f(){\nMethod 3=int a.B.g(){\n");
     scratch.write("run/main.log", encode(layout, 0, 1));
     scratch.write("run/worker.log", encode(layout, 1, 4));
     const RunDirectory run = scanRunDirectory(scratch.path() + "/run");
@@ -108,7 +102,7 @@ TEST(LayoutDetection, FindsEachLayoutAndRefusesWhatItCannotTell) {
     EXPECT_EQ(*choice.layout, layout);
     EXPECT_EQ(choice.message, "");
     // A setting given on the command line that contradicts the records.
-    const LayoutChoice wrong = detectLayout(run, index, {!layout.callNumbers, layout.threadIds});
+    const LayoutChoice wrong = detectLayout(run, index, {!layout.withCallNumber, layout.withThreadNumber});
     EXPECT_FALSE(wrong.layout && *wrong.layout == layout);
   }
   // Two candidates that both fit exactly are refused, naming both.

@@ -46,10 +46,14 @@ std::string ScratchDir::write(const std::string& relative, const std::string& co
   return path.string();
 }
 
-std::string words(std::initializer_list<std::int32_t> values) {
+std::string records(RecordLayout layout, std::initializer_list<Record> list) {
   std::string bytes;
-  for (const std::int32_t value : values)
-    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>(static_cast<std::uint32_t>(value) >> shift));
+  unsigned char out[kMaxRecordBytes];
+  for (const Record& r : list) {
+    const std::size_t used = r.method == 0 ? encodeExitRecord(out, layout, r.depth, r.thread)
+                                           : encodeEntryRecord(out, layout, r.method, r.tag, r.call, r.depth, r.thread);
+    bytes.append(reinterpret_cast<const char*>(out), used);
+  }
   return bytes;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "format/binary_record.h"
+
 namespace kolvaprof::reader::test {
 
 struct CliResult {
@@ -35,7 +37,16 @@ class ScratchDir {
   std::string root;
 };
 
-// Records as the agent writes them: little-endian 32-bit words.
-std::string words(std::initializer_list<std::int32_t> values);
+// One binary record: an entry, or an exit when `method` is 0.
+struct Record {
+  std::int32_t method;
+  std::int64_t tag;
+  std::int64_t call;
+  std::size_t depth;
+  std::int32_t thread;
+};
+
+// Records as the agent writes them, in the layout given.
+std::string records(RecordLayout layout, std::initializer_list<Record> list);
 
 }  // namespace kolvaprof::reader::test

@@ -3,24 +3,66 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <filesystem>
-#include <memory>
+#include <iterator>
 #include <sstream>
 
-#include "reader/call_tree.h"
-#include "reader/check_report.h"
-#include "reader/chrome_writer.h"
-#include "reader/collapsed_writer.h"
-#include "reader/flamegraph_writer.h"
-#include "reader/run_reader.h"
-#include "reader/speedscope_writer.h"
-#include "reader/summary_writer.h"
-#include "reader/text_writer.h"
+#include "reader/model/run_reader.h"
+#include "reader/output/check_report.h"
+#include "reader/output/chrome_writer.h"
+#include "reader/output/collapsed_writer.h"
+#include "reader/output/flamegraph_writer.h"
+#include "reader/output/speedscope_writer.h"
+#include "reader/output/summary_writer.h"
+#include "reader/output/text_writer.h"
+#include "reader/output/writer.h"
 
 namespace kolvaprof::reader {
 namespace {
 
 constexpr int kFailed = 2;
+
+// What a command writes to, besides standard error.
+enum class Destination {
+  Report,     // standard output, the report holding the layout note and the problems
+  Directory,  // standard output, or with -o one file per log in a directory
+  File,       // standard output or the -o file, checked for write errors at the end
+};
+
+// The options a command takes after its run directory, in help order.
+enum Option : unsigned {
+  kOutput = 1u << 0,  // -o: a directory or a file, as the destination says
+  kTop = 1u << 1,
+  kByThread = 1u << 2,
+  kTitle = 1u << 3,
+  kWidth = 1u << 4,
+};
+
+struct Command {
+  const char* name;
+  const char* help;
+  unsigned options;
+  Destination destination;
+  Writer write;
+};
+
+// In the order of the help text.
+constexpr Command kCommands[] = {
+    {"text", "the logs as the agent's text lines, one output per log file", kOutput, Destination::Directory,
+     writeText},
+    {"check", "verify the nesting of every thread; exit status 1 on damage", 0, Destination::Report, writeCheck},
+    {"summary", "calls per method and per thread, maximum depth, calls still open", kTop, Destination::File,
+     writeSummary},
+    {"collapsed", "folded stacks \"a;b;c count\" for flame graph tools", kOutput | kByThread, Destination::File,
+     writeCollapsed},
+    {"speedscope", "a speedscope JSON file, one evented profile per thread", kOutput, Destination::File,
+     writeSpeedscope},
+    {"chrome", "a Chrome trace event JSON file (Perfetto, chrome://tracing)", kOutput, Destination::File,
+     writeChrome},
+    {"flamegraph", "a self-contained SVG flame graph of call counts", kOutput | kByThread | kTitle | kWidth,
+     Destination::File, writeFlamegraph},
+};
 
 struct Settings {
   std::string runDir;
@@ -28,9 +70,7 @@ struct Settings {
   bool callNumbers = false;
   bool threadIds = false;
   bool noProgress = false;
-  bool byThread = false;
-  std::size_t top = 10;
-  FlamegraphOptions flamegraph;
+  WriterOptions writer;
 };
 
 // The output file of a command, or `out` without -o.
@@ -71,47 +111,39 @@ void refuseToOverwrite(const Run& run, const std::string& output) {
   if (clash) throw ReaderError("will not write over the run being read: " + output);
 }
 
-int runCommand(const std::string& command, const Settings& settings, const ReadOptions& options, std::FILE* out,
+void addOptions(CLI::App& sub, const Command& command, Settings& settings) {
+  sub.add_option("run-dir", settings.runDir, "the run directory (text logs, or binary logs and Index.dat)")
+      ->required();
+  sub.fallthrough();
+  if (command.options & kOutput)
+    sub.add_option("-o,--output", settings.output,
+                   command.destination == Destination::Directory
+                       ? "write <dir>/<log file name> instead of standard output"
+                       : "output file instead of standard output");
+  if (command.options & kTop)
+    sub.add_option("--top", settings.writer.top, "the N most-called methods, 0 for all (10)");
+  if (command.options & kByThread) sub.add_flag("--by-thread", settings.writer.byThread, "one root per thread");
+  if (command.options & kTitle) sub.add_option("--title", settings.writer.title, "the title line");
+  if (command.options & kWidth)
+    sub.add_option("--width", settings.writer.width, "image width in pixels (1200)")->check(CLI::Range(200, 100000));
+}
+
+int runCommand(const Command& command, Settings& settings, const ReadOptions& options, std::FILE* out,
                std::FILE* err) {
   Diagnostics diagnostics;
   Run run(settings.runDir, options, diagnostics);
   refuseToOverwrite(run, settings.output);
-  int status = 0;
-  if (command == "check") {
-    FileCounter counter;
-    counter.atEnd = [&](const CallStream& stream) {
-      status = writeCheckReport(run, stream, counter, diagnostics, out);
-    };
-    run.read(counter, diagnostics);
-    return status;
-  }
+  WriterOptions& writer = settings.writer;
+  writer.runName = runName(settings.runDir);
+  if (command.destination == Destination::Report) return command.write(run, diagnostics, writer, out);
   if (!run.layoutNote().empty()) fmt::print(err, "kolvaprof-read: {}\n", run.layoutNote());
-  if (command == "text") {
-    TextWriter writer(run.frames(), out, settings.output);
-    run.read(writer, diagnostics);
+  int status;
+  if (command.destination == Destination::Directory) {
+    writer.outputDirectory = settings.output;
+    status = command.write(run, diagnostics, writer, out);
   } else {
     Output output(settings.output, out);
-    if (command == "summary") {
-      CallCounter counter;
-      counter.atEnd = [&](const CallStream& stream) { writeSummary(run, stream, counter, settings.top, output.get()); };
-      run.read(counter, diagnostics);
-    } else if (command == "collapsed" || command == "flamegraph") {
-      CallTree tree(run.frames(), settings.byThread);
-      run.read(tree, diagnostics);
-      if (command == "collapsed") {
-        writeCollapsed(tree, output.get());
-      } else {
-        FlamegraphOptions flamegraph = settings.flamegraph;
-        if (flamegraph.title.empty())
-          flamegraph.title = "Calls in " + runName(settings.runDir);
-        writeFlamegraph(tree, flamegraph, output.get());
-      }
-    } else if (command == "speedscope") {
-      writeSpeedscope(run, diagnostics, output.get());
-    } else if (command == "chrome") {
-      ChromeWriter writer(run.frames(), output.get(), "kolvaprof " + runName(settings.runDir));
-      run.read(writer, diagnostics);
-    }
+    status = command.write(run, diagnostics, writer, output.get());
     output.close();
   }
   if (!diagnostics.clean()) {
@@ -131,7 +163,6 @@ int runCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   app.set_version_flag("--version", "kolvaprof-read " KOLVAPROF_VERSION);
   app.require_subcommand(1);
   Settings settings;
-  settings.flamegraph.title.clear();
   auto* callNumbers = app.add_flag("--call-numbers,!--no-call-numbers", settings.callNumbers,
                                    "binary logs: records carry call numbers (RecordMethodCallCount=1) or not; "
                                    "detected when not given");
@@ -139,30 +170,8 @@ int runCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
                                  "binary logs: records carry thread numbers (RecordThreadID=1) or not; "
                                  "detected when not given");
   app.add_flag("--no-progress", settings.noProgress, "no progress bar on a terminal");
-
-  auto command = [&](const char* name, const char* help) {
-    CLI::App* sub = app.add_subcommand(name, help);
-    sub->add_option("run-dir", settings.runDir, "the run directory (text logs, or binary logs and Index.dat)")
-        ->required();
-    sub->fallthrough();
-    return sub;
-  };
-  command("text", "the logs as the agent's text lines, one output per log file")
-      ->add_option("-o,--output", settings.output, "write <dir>/<log file name> instead of standard output");
-  command("check", "verify the nesting of every thread; exit status 1 on damage");
-  command("summary", "calls per method and per thread, maximum depth, calls still open")
-      ->add_option("--top", settings.top, "the N most-called methods, 0 for all (10)");
-  auto* collapsed = command("collapsed", "folded stacks \"a;b;c count\" for flame graph tools");
-  auto* speedscope = command("speedscope", "a speedscope JSON file, one evented profile per thread");
-  auto* chrome = command("chrome", "a Chrome trace event JSON file (Perfetto, chrome://tracing)");
-  auto* flamegraph = command("flamegraph", "a self-contained SVG flame graph of call counts");
-  for (CLI::App* sub : {collapsed, speedscope, chrome, flamegraph})
-    sub->add_option("-o,--output", settings.output, "output file instead of standard output");
-  for (CLI::App* sub : {collapsed, flamegraph})
-    sub->add_flag("--by-thread", settings.byThread, "one root per thread");
-  flamegraph->add_option("--title", settings.flamegraph.title, "the title line");
-  flamegraph->add_option("--width", settings.flamegraph.width, "image width in pixels (1200)")
-      ->check(CLI::Range(200, 100000));
+  for (const Command& command : kCommands)
+    addOptions(*app.add_subcommand(command.name, command.help), command, settings);
 
   try {
     app.parse(argc, argv);
@@ -178,8 +187,11 @@ int runCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   if (threadIds->count() > 0) options.layout.threadIds = settings.threadIds;
   options.progress = !settings.noProgress;
   options.err = err;
+  const std::string chosen = app.get_subcommands().front()->get_name();
+  const Command* command = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                        [&](const Command& c) { return chosen == c.name; });
   try {
-    return runCommand(app.get_subcommands().front()->get_name(), settings, options, out, err);
+    return runCommand(*command, settings, options, out, err);
   } catch (const std::exception& e) {
     std::fflush(out);
     fmt::print(err, "kolvaprof-read: {}\n", e.what());

@@ -4,10 +4,11 @@
 #include <cstdint>
 #include <string_view>
 
-#include "reader/binary_log_parser.h"
 #include "reader/fuzz/fuzz_support.h"
-#include "reader/index_file_parser.h"
-#include "reader/run_directory.h"
+#include "reader/input/binary_log_parser.h"
+#include "reader/input/index_file_parser.h"
+#include "reader/input/layout_detection.h"
+#include "reader/input/run_directory.h"
 
 using namespace kolvaprof::reader;
 
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::uint8_t control = data[0];
   const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
-  const Layout layout{(control & 1) != 0, (control & 2) != 0};
+  const kolvaprof::RecordLayout layout{(control & 1) != 0, (control & 2) != 0};
 
   Index index;
   index.present = true;
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CallStream stream(frames, index, diagnostics, outputs);
   const LogFileInfo file{0, "main.log", "", bytes.size()};
   stream.beginFile(file);
-  BinaryLogParser parser(file, layout, stream);
+  BinaryLogParser parser(file, layout, stream, diagnostics);
   const std::size_t cut = (control >> 2) % (bytes.size() + 1);
   parser.feed(bytes.substr(0, cut));
   parser.feed(bytes.substr(cut));

@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <vector>
 
-#include "reader/call_stream.h"
-#include "reader/call_tree.h"
-#include "reader/chrome_writer.h"
-#include "reader/collapsed_writer.h"
-#include "reader/flamegraph_writer.h"
-#include "reader/text_writer.h"
+#include "reader/model/call_stream.h"
+#include "reader/model/call_tree.h"
+#include "reader/output/chrome_writer.h"
+#include "reader/output/collapsed_writer.h"
+#include "reader/output/flamegraph_writer.h"
+#include "reader/output/text_writer.h"
 
 namespace kolvaprof::reader::fuzz {
 
@@ -39,8 +39,8 @@ class AllOutputs : public EventSink {
   }
   void finish(const CallStream& stream) override {
     chrome.finish(stream);
-    writeCollapsed(tree, devNull());
-    writeFlamegraph(tree, {}, devNull());
+    writeCollapsedTree(tree, devNull());
+    writeFlamegraphTree(tree, {}, devNull());
   }
 
  private:

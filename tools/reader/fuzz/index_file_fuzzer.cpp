@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <string_view>
 
-#include "reader/binary_log_parser.h"
 #include "reader/fuzz/fuzz_support.h"
-#include "reader/index_file_parser.h"
-#include "reader/run_directory.h"
+#include "reader/input/binary_log_parser.h"
+#include "reader/input/index_file_parser.h"
+#include "reader/input/run_directory.h"
 
 using namespace kolvaprof::reader;
 
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CallStream stream(frames, index, diagnostics, outputs);
   const LogFileInfo file{0, "main.log", "", sizeof kRecords};
   stream.beginFile(file);
-  BinaryLogParser parser(file, Layout{false, true}, stream);
+  BinaryLogParser parser(file, kolvaprof::RecordLayout{false, true}, stream, diagnostics);
   parser.feed({reinterpret_cast<const char*>(kRecords), sizeof kRecords});
   parser.finish();
   stream.endFile(file);

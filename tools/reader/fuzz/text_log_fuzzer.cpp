@@ -4,9 +4,9 @@
 #include <string_view>
 
 #include "reader/fuzz/fuzz_support.h"
-#include "reader/index_file_parser.h"
-#include "reader/run_directory.h"
-#include "reader/text_log_parser.h"
+#include "reader/input/index_file_parser.h"
+#include "reader/input/run_directory.h"
+#include "reader/input/text_log_parser.h"
 
 using namespace kolvaprof::reader;
 
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CallStream stream(frames, index, diagnostics, outputs);
   const LogFileInfo file{0, "main.log", "", text.size()};
   stream.beginFile(file);
-  TextLogParser parser(file, stream);
+  TextLogParser parser(file, stream, diagnostics);
   const std::size_t cut = data[0] % (text.size() + 1);
   parser.feed(text.substr(0, cut));
   parser.feed(text.substr(cut));

@@ -1,0 +1,61 @@
+#include "reader/input/binary_log_parser.h"
+
+#include <fmt/format.h>
+
+#include "reader/input/diagnostics.h"
+#include "reader/input/record_sink.h"
+#include "reader/input/run_directory.h"
+
+namespace kolvaprof::reader {
+
+void BinaryLogParser::feed(std::string_view data) {
+  const std::size_t size = layout.bytes();
+  if (!carry.empty()) {
+    const std::size_t take = std::min(size - carry.size(), data.size());
+    carry.append(data.substr(0, take));
+    data.remove_prefix(take);
+    if (carry.size() < size) return;
+    record(carry.data());
+    carry.clear();
+  }
+  for (; data.size() >= size; data.remove_prefix(size)) record(data.data());
+  carry.assign(data);
+}
+
+void BinaryLogParser::finish() {
+  if (carry.empty()) return;
+  const Position where{file.name, records, 0, records * layout.bytes()};
+  diagnostics.report(Problem::TruncatedRecord, where,
+                     fmt::format("{} bytes left over at the end ({} is not a multiple of {})", carry.size(),
+                                 records * layout.bytes() + carry.size(), layout.bytes()));
+  carry.clear();
+}
+
+void BinaryLogParser::record(const char* bytes) {
+  BinaryRecord r = decodeRecord(bytes, layout);
+  const Position where{file.name, records, 0, records * layout.bytes()};
+  ++records;
+  if (r.thread < -1 || (layout.withThreadNumber && r.thread == -1)) {
+    diagnostics.report(Problem::UnknownThread, where, fmt::format("negative thread number {}", r.thread));
+    r.thread = -1;
+  }
+  if (r.isExit()) {
+    if (r.tag != 0 || r.callNumber != 0)
+      diagnostics.report(Problem::NonZeroExitWords, where,
+                         fmt::format("exit record with words {} and {}", r.tag, r.callNumber));
+    LoggedExit exit;
+    exit.thread = r.thread;
+    exit.depth = r.depth;
+    sink.exit(file, exit, where);
+    return;
+  }
+  LoggedEntry entry;
+  entry.thread = r.thread;
+  entry.depth = r.depth;
+  entry.methodNumber = r.method;
+  entry.tag = r.tag;
+  if (layout.withCallNumber) entry.callNumber = r.callNumber;
+  sink.entry(file, entry, where);
+}
+
+}  // namespace kolvaprof::reader

@@ -1,0 +1,65 @@
+#include "reader/input/index_file_parser.h"
+
+#include <fmt/format.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "format/index_line.h"
+#include "reader/input/diagnostics.h"
+
+namespace kolvaprof::reader {
+
+void IndexFileParser::feed(std::string_view data) {
+  splitter.feed(data, [this](const LineSplitter::Line& l) { line(l); });
+}
+
+void IndexFileParser::finish() {
+  splitter.finish([this](const LineSplitter::Line& l) { line(l); });
+}
+
+void IndexFileParser::line(const LineSplitter::Line& l) {
+  const Position where{fileName, 0, l.number, l.offset};
+  if (!l.complete && !l.tooLong)
+    diagnostics.report(Problem::IndexLine, where, "incomplete last line " + quoted(l.text));
+  const IndexLine parsed = l.tooLong ? IndexLine{} : parseIndexLine(l.text);
+  switch (parsed.fault) {
+    case IndexLineFault::None:
+      break;
+    case IndexLineFault::NotAnIndexLine:
+      diagnostics.report(Problem::IndexLine, where, "not a Method or Thread line: " + quoted(l.text));
+      return;
+    case IndexLineFault::MalformedThread:
+      diagnostics.report(Problem::IndexLine, where, "malformed Thread line: " + quoted(l.text));
+      return;
+    case IndexLineFault::MalformedMethod:
+      diagnostics.report(Problem::IndexLine, where, "malformed Method line: " + quoted(l.text));
+      return;
+  }
+  if (parsed.kind == IndexLine::Kind::Thread) {
+    if (!index.threads.emplace(parsed.number, std::string(parsed.threadName)).second)
+      diagnostics.report(Problem::IndexLine, where, fmt::format("thread {} named twice", parsed.number));
+    return;
+  }
+  if (!index.methods.emplace(parsed.number, MethodName::of(parsed.method)).second)
+    diagnostics.report(Problem::IndexLine, where, fmt::format("method {} named twice", parsed.number));
+}
+
+Index readIndexFile(const std::string& path, Diagnostics& diagnostics) {
+  Index index;
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) {
+    diagnostics.report(Problem::MissingIndex,
+                       "Index.dat is missing or unreadable: methods are shown by number");
+    return index;
+  }
+  index.present = true;
+  IndexFileParser parser(index, kIndexFileName, diagnostics);
+  std::string buffer(1 << 16, '\0');
+  std::size_t got;
+  while ((got = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) parser.feed({buffer.data(), got});
+  parser.finish();
+  return index;
+}
+
+}  // namespace kolvaprof::reader

@@ -1,0 +1,127 @@
+#include "reader/input/layout_detection.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "reader/input/index_file_parser.h"
+#include "reader/input/run_directory.h"
+
+namespace kolvaprof::reader {
+
+std::string describeLayout(RecordLayout layout) {
+  std::string pieces = layout.withCallNumber && layout.withThreadNumber ? "call numbers, thread numbers"
+                       : layout.withCallNumber                          ? "call numbers"
+                       : layout.withThreadNumber                        ? "thread numbers"
+                                                                        : "no call numbers, no thread numbers";
+  return fmt::format("{}-byte records ({})", layout.bytes(), pieces);
+}
+
+std::string layoutOptions(RecordLayout layout) {
+  return fmt::format("{} {}", layout.withCallNumber ? "--call-numbers" : "--no-call-numbers",
+                     layout.withThreadNumber ? "--thread-ids" : "--no-thread-ids");
+}
+
+std::vector<RecordLayout> candidateLayouts(const LayoutRequest& request) {
+  std::vector<RecordLayout> layouts;
+  for (const bool callNumbers : {false, true})
+    for (const bool threadIds : {false, true})
+      if (request.callNumbers.value_or(callNumbers) == callNumbers &&
+          request.threadIds.value_or(threadIds) == threadIds)
+        layouts.push_back({callNumbers, threadIds});
+  return layouts;
+}
+
+void LayoutFit::add(const LayoutFit& other) {
+  records += other.records;
+  faults += other.faults;
+  unnamedMethods += other.unnamedMethods;
+  unevenFiles += other.unevenFiles;
+}
+
+LayoutFit fitLayout(RecordLayout layout, std::string_view sample, std::uint64_t fileSize, const Index& index) {
+  LayoutFit fit;
+  fit.unevenFiles = fileSize % layout.bytes() != 0;
+  std::map<std::int32_t, std::int64_t> openByThread;  // a handful of threads per file
+  std::optional<std::int32_t> fileThread;
+  for (std::size_t at = 0; at + layout.bytes() <= sample.size(); at += layout.bytes()) {
+    const BinaryRecord r = decodeRecord(sample.data() + at, layout);
+    ++fit.records;
+    if (layout.withThreadNumber) {
+      const bool named = index.threads.empty() ? (!fileThread || *fileThread == r.thread) && r.thread >= 0
+                                               : index.threads.count(r.thread) > 0;
+      fit.faults += !named;
+      if (!fileThread) fileThread = r.thread;
+    }
+    // Depths are followed as recorded, so one broken record costs one fault.
+    std::int64_t& open = openByThread[layout.withThreadNumber ? r.thread : 0];
+    if (!r.isExit()) {
+      fit.faults += r.method < 0 || r.depth != open + 1;
+      if (index.present && r.method > 0 && index.methods.count(r.method) == 0) ++fit.unnamedMethods;
+      open = r.depth;
+    } else {
+      fit.faults += r.tag != 0 || r.callNumber != 0 || r.depth != open || r.depth < 1;
+      open = r.depth - 1;
+    }
+  }
+  return fit;
+}
+
+LayoutChoice chooseLayout(const std::vector<RecordLayout>& candidates, const std::vector<LayoutFit>& fits) {
+  std::vector<std::size_t> exact;
+  for (std::size_t i = 0; i < candidates.size(); ++i)
+    if (fits[i].faults == 0 && fits[i].unnamedMethods == 0 && fits[i].unevenFiles == 0) exact.push_back(i);
+  auto names = [&](const std::vector<std::size_t>& which) {
+    std::string text;
+    for (const std::size_t i : which)
+      text += fmt::format("\n  {}: {}", describeLayout(candidates[i]), layoutOptions(candidates[i]));
+    return text;
+  };
+  if (exact.size() == 1) return {candidates[exact.front()], ""};
+  if (exact.size() > 1)
+    return {std::nullopt, "cannot tell the record layout: several fit every file" + names(exact) +
+                              "\ngive the settings of the run with the options shown"};
+  // Damaged run: rank by the structural rules alone, since truncation and a
+  // partial index hurt every candidate alike.
+  std::vector<std::size_t> order(candidates.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  auto score = [&](std::size_t i) { return fits[i].faults + fits[i].unevenFiles; };
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return score(a) < score(b); });
+  if (order.size() == 1 ||
+      (order.size() > 1 && fits[order[0]].records > 0 && 4 * score(order[0]) + 2 < score(order[1]))) {
+    const std::size_t best = order.front();
+    return {candidates[best],
+            fmt::format("no record layout fits every file exactly (damaged run?); reading {}, with {} "
+                        "faults in the sampled records{}",
+                        describeLayout(candidates[best]), score(best),
+                        order.size() > 1 ? fmt::format(" against {} for the next best", score(order[1])) : "")};
+  }
+  return {std::nullopt, "cannot tell the record layout: no candidate fits the files" + names(order) +
+                            "\ngive the settings of the run with the options shown"};
+}
+
+LayoutChoice detectLayout(const RunDirectory& run, const Index& index, const LayoutRequest& request,
+                          std::size_t sampleRecords) {
+  const std::vector<RecordLayout> candidates = candidateLayouts(request);
+  if (candidates.size() == 1) return {candidates.front(), ""};
+  std::vector<LayoutFit> fits(candidates.size());
+  std::string sample;
+  for (const LogFileInfo& file : run.files) {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.path.c_str(), "rb"), &std::fclose);
+    if (!in) continue;
+    sample.resize(std::min<std::uint64_t>(file.size, sampleRecords * kMaxRecordBytes));
+    sample.resize(std::fread(sample.data(), 1, sample.size(), in.get()));
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+      const std::size_t records = std::min(sample.size() / candidates[i].bytes(), sampleRecords);
+      fits[i].add(fitLayout(candidates[i], std::string_view(sample).substr(0, records * candidates[i].bytes()),
+                            file.size, index));
+    }
+  }
+  if (run.totalBytes == 0) return {candidates.front(), ""};
+  return chooseLayout(candidates, fits);
+}
+
+}  // namespace kolvaprof::reader

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "format/binary_record.h"
+
+namespace kolvaprof::reader {
+
+struct Index;
+struct RunDirectory;
+
+// "20-byte records (call numbers, thread numbers)"
+std::string describeLayout(RecordLayout layout);
+// "--call-numbers --no-thread-ids": how to choose the layout on the command line.
+std::string layoutOptions(RecordLayout layout);
+
+// What the command line fixed; an unset setting is detected.
+struct LayoutRequest {
+  std::optional<bool> callNumbers;
+  std::optional<bool> threadIds;
+};
+
+std::vector<RecordLayout> candidateLayouts(const LayoutRequest& request);
+
+// How well one candidate layout reads the beginning of one file.
+struct LayoutFit {
+  std::uint64_t records = 0;
+  std::uint64_t faults = 0;          // depth, exit-word and thread-word rules broken
+  std::uint64_t unnamedMethods = 0;  // entries whose number Index.dat does not name
+  std::uint64_t unevenFiles = 0;     // files whose size is not a multiple of the record size
+
+  void add(const LayoutFit& other);
+};
+
+LayoutFit fitLayout(RecordLayout layout, std::string_view sample, std::uint64_t fileSize, const Index& index);
+
+struct LayoutChoice {
+  std::optional<RecordLayout> layout;  // nullopt: refused, `message` says why
+  std::string message;                 // a note for the user, or why it was refused
+};
+
+// Keeps the candidates under which every file splits evenly, every entry's
+// method is named, depths rise and fall by one, exit words are zero and
+// thread words are named (or at least constant per file). Exactly one must
+// remain. When none does (a damaged run), the candidate that breaks the
+// structural rules far less often than every other is taken, and said so.
+LayoutChoice chooseLayout(const std::vector<RecordLayout>& candidates, const std::vector<LayoutFit>& fits);
+
+// Reads at most `sampleRecords` records from the start of each file.
+LayoutChoice detectLayout(const RunDirectory& run, const Index& index, const LayoutRequest& request,
+                          std::size_t sampleRecords = 1 << 16);
+
+}  // namespace kolvaprof::reader

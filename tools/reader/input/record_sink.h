@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "format/method_text.h"
+
+namespace kolvaprof::reader {
+
+struct LogFileInfo;
+struct Position;
+
+// An entry as a log holds it: binary records name the method by its
+// Index.dat number, text lines spell it out.
+struct LoggedEntry {
+  std::int32_t thread = -1;  // the recorded thread number; -1 when records carry none
+  std::int64_t depth = -1;   // the depth word of a binary record; -1 for text
+  std::int32_t methodNumber = 0;         // binary
+  const MethodText* method = nullptr;    // text
+  std::int64_t tag = 0;
+  std::optional<std::int64_t> callNumber;
+  std::optional<std::string_view> location;  // text: the "From:" piece
+};
+
+struct LoggedExit {
+  std::int32_t thread = -1;
+  std::int64_t depth = -1;
+  std::optional<std::string_view> exception;  // text: "} <exception>"
+};
+
+// Where the log parsers hand the records of one file, in file order, once
+// they are sound as records; whether they nest is for the receiver to judge.
+class RecordSink {
+ public:
+  virtual ~RecordSink() = default;
+  // `@thread N = "name"` of a text log.
+  virtual void header(std::int32_t number, std::string_view name) = 0;
+  virtual void entry(const LogFileInfo& file, const LoggedEntry& entry, const Position& where) = 0;
+  virtual void exit(const LogFileInfo& file, const LoggedExit& exit, const Position& where) = 0;
+};
+
+}  // namespace kolvaprof::reader

@@ -1,0 +1,74 @@
+#include "reader/input/run_directory.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "format/index_line.h"
+#include "reader/input/diagnostics.h"
+
+namespace kolvaprof::reader {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Binary records hold small numbers, so nearly every record has a zero byte;
+// the agent's text lines never do.
+bool looksBinary(const std::string& path) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) return false;
+  char head[4096];
+  const std::size_t got = std::fread(head, 1, sizeof head, file.get());
+  return std::memchr(head, '\0', got) != nullptr;
+}
+
+}  // namespace
+
+RunDirectory scanRunDirectory(const std::string& path) {
+  std::error_code error;
+  if (!fs::is_directory(path, error)) throw ReaderError(path + " is not a directory");
+  RunDirectory run;
+  run.path = path;
+  fs::directory_iterator entries(path, error);
+  if (error) throw ReaderError("cannot list " + path + ": " + error.message());
+  std::string subdirectory;  // for a hint when given the LogfileDirectory instead of a run
+  for (const fs::directory_entry& entry : entries) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_directory(error) && (subdirectory.empty() || name > subdirectory)) subdirectory = name;
+    if (!entry.is_regular_file(error)) continue;
+    if (name == kIndexFileName) {
+      run.indexPath = entry.path().string();
+    } else if (name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0) {
+      run.files.push_back({0, name, entry.path().string(), entry.file_size(error)});
+    }
+  }
+  if (run.files.empty())
+    throw ReaderError("no log files (*.log) in " + path + (!run.indexPath.empty() ? " (only Index.dat)"
+                                                            : !subdirectory.empty()
+                                                                ? "; runs are in its subdirectories, such as " +
+                                                                      (fs::path(path) / subdirectory).string()
+                                                                : ""));
+  std::sort(run.files.begin(), run.files.end(),
+            [](const LogFileInfo& a, const LogFileInfo& b) { return a.name < b.name; });
+  std::size_t binaryVotes = 0;
+  std::size_t sniffed = 0;
+  for (std::size_t i = 0; i < run.files.size(); ++i) {
+    LogFileInfo& file = run.files[i];
+    file.index = i;
+    run.totalBytes += file.size;
+    if (file.size > 0 && sniffed < 16) {
+      ++sniffed;
+      binaryVotes += looksBinary(file.path);
+    }
+  }
+  // The contents decide, so that binary logs without their Index.dat are
+  // still read as records; Index.dat only breaks a tie.
+  const bool binary = 2 * binaryVotes > sniffed || (2 * binaryVotes == sniffed && !run.indexPath.empty());
+  run.kind = binary ? RunKind::Binary : RunKind::Text;
+  return run;
+}
+
+}  // namespace kolvaprof::reader

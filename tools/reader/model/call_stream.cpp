@@ -1,0 +1,126 @@
+#include "reader/model/call_stream.h"
+
+#include <fmt/format.h>
+
+#include "reader/input/index_file_parser.h"
+#include "reader/input/run_directory.h"
+
+namespace kolvaprof::reader {
+
+ThreadState* CallStream::thread(ThreadKey key, std::int32_t number, const LogFileInfo& file,
+                                const Position& where) {
+  if (last != nullptr && last->key == key) return last;
+  if (onlyKey && *onlyKey != key) return nullptr;
+  const auto found = byKey.find(key);
+  if (found != byKey.end()) return last = found->second;
+  ThreadState& state = threadStates.emplace_back();
+  state.key = key;
+  state.number = number;
+  state.ordinal = threadStates.size() - 1;
+  state.name = file.stem();
+  if (number >= 0) {
+    const auto indexed = runIndex.threads.find(number);
+    const auto headed = headerNames.find(number);
+    if (indexed != runIndex.threads.end()) {
+      state.name = indexed->second;
+      state.named = true;
+    } else if (headed != headerNames.end()) {
+      state.name = headed->second;
+      state.named = true;
+    } else if (!runIndex.threads.empty()) {
+      problems.report(Problem::UnknownThread, where,
+                      fmt::format("thread {} has no Thread line in Index.dat", number));
+    }
+  }
+  byKey.emplace(key, &state);
+  return last = &state;
+}
+
+void CallStream::header(std::int32_t number, std::string_view name) {
+  headerNames[number] = std::string(name);
+  const auto found = byKey.find(number);
+  if (found != byKey.end() && !found->second->named) {
+    found->second->name = std::string(name);
+    found->second->named = true;
+  }
+}
+
+void CallStream::entry(const LogFileInfo& file, const LoggedEntry& logged, const Position& where) {
+  ThreadState* state = thread(threadKey(logged.thread, file.index), logged.thread, file, where);
+  if (state == nullptr) return;
+  Entry entry;
+  if (logged.method != nullptr) {
+    const MethodText& m = *logged.method;
+    entry.frame = frameTable.intern(m.returnType, m.packageName, m.className, m.methodName, m.parameterList);
+  } else {
+    entry.frame = frameTable.forMethodNumber(logged.methodNumber, problems, where);
+  }
+  entry.tag = logged.tag;
+  entry.callNumber = logged.callNumber;
+  entry.location = logged.location;
+  push(*state, entry, logged.depth, where);
+}
+
+void CallStream::exit(const LogFileInfo& file, const LoggedExit& logged, const Position& where) {
+  ThreadState* state = thread(threadKey(logged.thread, file.index), logged.thread, file, where);
+  if (state == nullptr) return;
+  pop(*state, Exit{false, logged.exception}, logged.depth, where);
+}
+
+void CallStream::closeImplicitly(ThreadState& thread, std::size_t count) {
+  for (; count > 0 && !thread.stack.empty(); --count) {
+    sink.exit(thread, Exit{true, std::nullopt});
+    thread.stack.pop_back();
+  }
+}
+
+void CallStream::push(ThreadState& thread, const Entry& entry, std::int64_t recordedDepth,
+                      const Position& where) {
+  const std::size_t open = thread.stack.size() + thread.overflow;
+  if (recordedDepth >= 0 && static_cast<std::uint64_t>(recordedDepth) != open + 1) {
+    problems.report(Problem::DepthMismatch, where,
+                    fmt::format("entry at depth {} with {} calls open", recordedDepth, open));
+    // A shallower entry shows that calls ended without their exit records.
+    if (recordedDepth >= 1 && static_cast<std::uint64_t>(recordedDepth) <= thread.stack.size() &&
+        thread.overflow == 0)
+      closeImplicitly(thread, thread.stack.size() - static_cast<std::size_t>(recordedDepth) + 1);
+  }
+  ++thread.calls;
+  if (thread.stack.size() >= kMaxDepth) {
+    if (thread.overflow++ == 0)
+      problems.report(Problem::TooDeep, where, fmt::format("calls deeper than {} are counted only", kMaxDepth));
+    return;
+  }
+  thread.stack.push_back(entry.frame);
+  if (thread.stack.size() > thread.maxDepth) thread.maxDepth = thread.stack.size();
+  sink.enter(thread, entry);
+}
+
+void CallStream::pop(ThreadState& thread, const Exit& exit, std::int64_t recordedDepth, const Position& where) {
+  if (thread.overflow > 0) {
+    --thread.overflow;
+    return;
+  }
+  const std::size_t open = thread.stack.size();
+  if (open == 0) {
+    problems.report(Problem::UnbalancedExit, where, "exit with no call open");
+    return;
+  }
+  if (recordedDepth >= 0 && static_cast<std::uint64_t>(recordedDepth) != open) {
+    problems.report(Problem::DepthMismatch, where,
+                    fmt::format("exit at depth {} with {} calls open", recordedDepth, open));
+    // The record closes the call at its depth; the inner ones lost their exits.
+    if (recordedDepth >= 1 && static_cast<std::size_t>(recordedDepth) < open)
+      closeImplicitly(thread, open - static_cast<std::size_t>(recordedDepth));
+  }
+  sink.exit(thread, exit);
+  thread.stack.pop_back();
+}
+
+std::uint64_t CallStream::openCalls() const {
+  std::uint64_t open = 0;
+  for (const ThreadState& thread : threadStates) open += thread.stack.size() + thread.overflow;
+  return open;
+}
+
+}  // namespace kolvaprof::reader

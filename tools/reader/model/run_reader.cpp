@@ -1,0 +1,80 @@
+#include "reader/model/run_reader.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "format/index_line.h"
+#include "reader/input/binary_log_parser.h"
+#include "reader/input/progress.h"
+#include "reader/input/text_log_parser.h"
+
+namespace kolvaprof::reader {
+namespace {
+
+constexpr std::size_t kBufferBytes = 1 << 20;
+
+template <class Parser>
+void stream(const LogFileInfo& file, Parser& parser, ProgressBar& progress, Diagnostics& diagnostics) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.path.c_str(), "rb"), &std::fclose);
+  if (!in) {
+    diagnostics.report(Problem::UnreadableFile, file.name + ": cannot be opened");
+    return;
+  }
+  // A multiple of every record size, so that records are cut only at the end.
+  static thread_local std::string buffer(kBufferBytes / 240 * 240, '\0');
+  std::size_t got;
+  while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) {
+    parser.feed({buffer.data(), got});
+    progress.advance(got);
+  }
+  if (std::ferror(in.get())) diagnostics.report(Problem::UnreadableFile, file.name + ": read error");
+  parser.finish();
+}
+
+}  // namespace
+
+Run::Run(const std::string& path, const ReadOptions& options, Diagnostics& diagnostics)
+    : options(options), dir(scanRunDirectory(path)) {
+  if (dir.kind == RunKind::Text) return;
+  runIndex = readIndexFile(dir.indexPath.empty() ? dir.path + "/" + kIndexFileName : dir.indexPath, diagnostics);
+  const LayoutChoice choice = detectLayout(dir, runIndex, options.layout);
+  if (!choice.layout) throw ReaderError(choice.message);
+  recordLayout = choice.layout;
+  note = choice.message;
+}
+
+std::string Run::describe() const {
+  if (!recordLayout) return "text logs";
+  return "binary logs, " + describeLayout(*recordLayout);
+}
+
+void Run::read(EventSink& sink, Diagnostics& diagnostics, std::optional<ThreadKey> only,
+               const std::vector<std::size_t>* files, const std::string& label) {
+  std::vector<const LogFileInfo*> selected;
+  std::uint64_t bytes = 0;
+  for (const LogFileInfo& file : dir.files) {
+    if (files != nullptr && std::find(files->begin(), files->end(), file.index) == files->end()) continue;
+    selected.push_back(&file);
+    bytes += file.size;
+  }
+  CallStream calls(frameTable, runIndex, diagnostics, sink);
+  if (only) calls.only(*only);
+  ProgressBar progress(options.err, bytes, options.progress && ProgressBar::wanted(options.err, dir.totalBytes),
+                       label);
+  for (const LogFileInfo* file : selected) {
+    calls.beginFile(*file);
+    if (recordLayout) {
+      BinaryLogParser parser(*file, *recordLayout, calls, diagnostics);
+      stream(*file, parser, progress, diagnostics);
+    } else {
+      TextLogParser parser(*file, calls, diagnostics);
+      stream(*file, parser, progress, diagnostics);
+    }
+    calls.endFile(*file);
+  }
+  calls.finish();
+}
+
+}  // namespace kolvaprof::reader

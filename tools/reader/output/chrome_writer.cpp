@@ -1,0 +1,113 @@
+#include "reader/output/chrome_writer.h"
+
+#include <rapidjson/filewritestream.h>
+#include <rapidjson/writer.h>
+
+#include <optional>
+
+#include "reader/input/utf8.h"
+#include "reader/model/run_reader.h"
+
+namespace kolvaprof::reader {
+
+struct ChromeWriter::Json {
+  explicit Json(std::FILE* out) : stream(out, buffer, sizeof buffer), writer(stream) {}
+  char buffer[1 << 16];
+  rapidjson::FileWriteStream stream;
+  rapidjson::Writer<rapidjson::FileWriteStream> writer;
+};
+
+namespace {
+
+// "ph", then "ts" when it has one, "pid" and "tid" when it has one.
+template <class Writer>
+void eventHead(Writer& w, const char* phase, std::optional<std::uint64_t> ts, std::optional<std::uint64_t> tid) {
+  w.Key("ph");
+  w.String(phase);
+  if (ts) {
+    w.Key("ts");
+    w.Uint64(*ts);
+  }
+  w.Key("pid");
+  w.Int(1);
+  if (tid) {
+    w.Key("tid");
+    w.Uint64(*tid);
+  }
+}
+
+// A "M" event naming the process or a thread.
+template <class Writer>
+void metadata(Writer& w, const char* what, std::optional<std::uint64_t> tid, const std::string& name) {
+  w.StartObject();
+  w.Key("name");
+  w.String(what);
+  eventHead(w, "M", std::nullopt, tid);
+  w.Key("args");
+  w.StartObject();
+  w.Key("name");
+  w.String(validUtf8(name));
+  w.EndObject();
+  w.EndObject();
+}
+
+}  // namespace
+
+ChromeWriter::ChromeWriter(const FrameTable& frames, std::FILE* out, const std::string& processName)
+    : frames(frames), json(std::make_unique<Json>(out)) {
+  auto& w = json->writer;
+  w.StartObject();
+  w.Key("displayTimeUnit");
+  w.String("ns");
+  w.Key("traceEvents");
+  w.StartArray();
+  metadata(w, "process_name", std::nullopt, processName);
+}
+
+ChromeWriter::~ChromeWriter() = default;
+
+const std::string& ChromeWriter::shownName(NameId name) {
+  while (shownNames.size() <= name) shownNames.push_back(validUtf8(frames.name(shownNames.size())));
+  return shownNames[name];
+}
+
+void ChromeWriter::enter(const ThreadState& thread, const Entry& entry) {
+  if (announced.size() <= thread.ordinal) announced.resize(thread.ordinal + 1);
+  if (!announced[thread.ordinal]) {
+    announced[thread.ordinal] = true;
+    metadata(json->writer, "thread_name", thread.ordinal + 1, thread.name);
+  }
+  auto& w = json->writer;
+  w.StartObject();
+  w.Key("name");
+  w.String(shownName(frames.nameOf(entry.frame)));
+  eventHead(w, "B", clock++, thread.ordinal + 1);
+  w.EndObject();
+}
+
+void ChromeWriter::endEvent(const ThreadState& thread) {
+  auto& w = json->writer;
+  w.StartObject();
+  eventHead(w, "E", clock++, thread.ordinal + 1);
+  w.EndObject();
+}
+
+void ChromeWriter::exit(const ThreadState& thread, const Exit&) { endEvent(thread); }
+
+void ChromeWriter::finish(const CallStream& stream) {
+  for (const ThreadState& thread : stream.threads())
+    for (std::size_t open = thread.stack.size(); open > 0; --open) endEvent(thread);
+  auto& w = json->writer;
+  w.EndArray();
+  w.EndObject();
+  json->stream.Put('\n');
+  json->stream.Flush();
+}
+
+int writeChrome(Run& run, Diagnostics& diagnostics, const WriterOptions& options, std::FILE* out) {
+  ChromeWriter writer(run.frames(), out, "kolvaprof " + options.runName);
+  run.read(writer, diagnostics);
+  return 0;
+}
+
+}  // namespace kolvaprof::reader

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "reader/model/call_stream.h"
+#include "reader/output/writer.h"
+
+namespace kolvaprof::reader {
+
+// Chrome trace event JSON ("traceEvents" of "B"/"E" events), streamed as the
+// calls come. Logs carry no time, so "ts" is a counter that rises by one at
+// every event; tid is the thread's order of first sight, named by a "M"
+// thread_name event. Calls still open at the end are closed there.
+class ChromeWriter : public EventSink {
+ public:
+  ChromeWriter(const FrameTable& frames, std::FILE* out, const std::string& processName);
+  ~ChromeWriter() override;
+
+  void enter(const ThreadState& thread, const Entry& entry) override;
+  void exit(const ThreadState& thread, const Exit& exit) override;
+  void finish(const CallStream& stream) override;
+
+ private:
+  struct Json;
+  void endEvent(const ThreadState& thread);
+  const std::string& shownName(NameId name);
+
+  const FrameTable& frames;
+  std::unique_ptr<Json> json;
+  std::uint64_t clock = 0;
+  std::vector<bool> announced;
+  std::vector<std::string> shownNames;  // valid UTF-8, by name id
+};
+
+// The run through a ChromeWriter, the process named "kolvaprof <run>".
+int writeChrome(Run& run, Diagnostics& diagnostics, const WriterOptions& options, std::FILE* out);
+
+}  // namespace kolvaprof::reader

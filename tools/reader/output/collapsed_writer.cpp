@@ -1,0 +1,48 @@
+#include "reader/output/collapsed_writer.h"
+
+#include <fmt/format.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "reader/model/call_tree.h"
+#include "reader/model/run_reader.h"
+
+namespace kolvaprof::reader {
+
+void writeCollapsedTree(const CallTree& tree, std::FILE* out) {
+  const auto& nodes = tree.nodes();
+  const auto children = tree.sortedChildren();
+  const FrameTable& frames = tree.frameTable();
+  // Depth-first without recursion: stacks of real programs (and garbage) can
+  // be deeper than the C++ stack.
+  std::vector<std::pair<std::uint32_t, std::size_t>> pending;  // node, length of `path` before it
+  for (auto it = children[CallTree::kRoot].rbegin(); it != children[CallTree::kRoot].rend(); ++it)
+    pending.emplace_back(*it, 0);
+  std::string path;
+  fmt::memory_buffer buffer;
+  while (!pending.empty()) {
+    const auto [node, prefix] = pending.back();
+    pending.pop_back();
+    path.resize(prefix);
+    if (prefix > 0) path.push_back(';');
+    path += frames.name(nodes[node].name);
+    if (nodes[node].calls > 0) fmt::format_to(std::back_inserter(buffer), "{} {}\n", path, nodes[node].calls);
+    if (buffer.size() > (1u << 16)) {
+      std::fwrite(buffer.data(), 1, buffer.size(), out);
+      buffer.clear();
+    }
+    for (auto it = children[node].rbegin(); it != children[node].rend(); ++it) pending.emplace_back(*it, path.size());
+  }
+  std::fwrite(buffer.data(), 1, buffer.size(), out);
+}
+
+int writeCollapsed(Run& run, Diagnostics& diagnostics, const WriterOptions& options, std::FILE* out) {
+  CallTree tree(run.frames(), options.byThread);
+  run.read(tree, diagnostics);
+  writeCollapsedTree(tree, out);
+  return 0;
+}
+
+}  // namespace kolvaprof::reader

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdio>
+
+#include "reader/output/writer.h"
+
+namespace kolvaprof::reader {
+
+class CallTree;
+
+// Folded stacks, one line per stack that made calls: "a;b;c 12", where 12 is
+// the number of calls made with exactly that stack (each call counted once,
+// at its own stack). Lines come in depth-first order, siblings by name.
+void writeCollapsedTree(const CallTree& tree, std::FILE* out);
+
+// The run's call tree, folded.
+int writeCollapsed(Run& run, Diagnostics& diagnostics, const WriterOptions& options, std::FILE* out);
+
+}  // namespace kolvaprof::reader

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include <fmt/format.h>
+
+#include "reader/model/call_stream.h"
+#include "reader/output/writer.h"
+
+namespace kolvaprof::reader {
+
+// Renders every log file as the agent's text lines: thread headers and "@N "
+// where thread numbers are recorded, call numbers, receiver tags, "}" exits.
+// Output goes to `out` with a "== <file>" line before each file, or, with an
+// output directory, to <directory>/<file name>.
+class TextWriter : public EventSink {
+ public:
+  TextWriter(const FrameTable& frames, std::FILE* out, std::string outputDirectory = "");
+  ~TextWriter() override;
+
+  void beginFile(const LogFileInfo& file) override;
+  void endFile(const LogFileInfo& file) override;
+  void enter(const ThreadState& thread, const Entry& entry) override;
+  void exit(const ThreadState& thread, const Exit& exit) override;
+
+ private:
+  void prefix(const ThreadState& thread);
+  void flush(bool force);
+
+  const FrameTable& frames;
+  std::FILE* out;
+  std::string outputDirectory;
+  std::FILE* file = nullptr;  // the current output
+  std::set<ThreadKey> headed;
+  fmt::memory_buffer buffer;
+};
+
+// Every log file through a TextWriter, into options.outputDirectory when set.
+int writeText(Run& run, Diagnostics& diagnostics, const WriterOptions& options, std::FILE* out);
+
+}  // namespace kolvaprof::reader

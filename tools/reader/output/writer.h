@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+namespace kolvaprof::reader {
+
+class Diagnostics;
+class Run;
+
+// What the command line asks of an output; each writer reads what it needs.
+struct WriterOptions {
+  std::string runName;          // "20261207153012" for "logs/20261207153012/"
+  std::string outputDirectory;  // text -o: files go there instead of to `out`
+  std::size_t top = 10;         // summary: the most-called methods, 0 for all
+  bool byThread = false;        // collapsed, flamegraph: one root per thread
+  std::string title;            // flamegraph: "" for "Calls in <run>"
+  int width = 1200;             // flamegraph
+};
+
+// The shape of every output: it reads the run (as often as it needs),
+// problems going to `diagnostics`, writes to `out` and returns the exit
+// status. Throws ReaderError when the output cannot be written.
+using Writer = int (*)(Run& run, Diagnostics& diagnostics, const WriterOptions& options, std::FILE* out);
+
+}  // namespace kolvaprof::reader
