@@ -12,6 +12,7 @@ cd "$root"
 # What each folder of src/ may include, besides itself.
 declare -A below=(
   [format]=""
+  [classfile]=""
   [config]="format"
   [registry]="format"
   [output]="format config registry"

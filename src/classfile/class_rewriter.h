@@ -1,0 +1,66 @@
+#pragma once
+
+// Rewrites one class file so that each chosen method calls static hooks on
+// entry and on every way out. No JVM is involved: bytes in, bytes out.
+//
+// The hooks, all static methods of HookNames::owner:
+//   enter(ILjava/lang/Object;)V      at the start of a method (this, or null)
+//   enterInit(I)V                    at the start of a constructor
+//   chainInit()V                     just before the constructor's own
+//                                    super(...) or this(...) call
+//   bindInit(Ljava/lang/Object;)V    just after it, with the now usable this
+//   exit(I)V                         before every return instruction
+//   exitThrow(Ljava/lang/Throwable;I)V  when an exception leaves the method
+//                                    (the exception is then rethrown)
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kolvaprof::classfile {
+
+struct HookNames {
+  std::string owner = "kolvaprof/Hooks";  // internal name
+};
+
+struct MethodDescription {
+  std::string_view className;  // internal name, a/b/C
+  std::string_view name;
+  std::string_view descriptor;
+  uint16_t access = 0;
+};
+
+// The number passed to the hooks for this method, or nullopt to leave the
+// method alone. Called only for methods that have code.
+using MethodSelector = std::function<std::optional<int32_t>(const MethodDescription&)>;
+
+struct LeftMethod {
+  std::string name;
+  std::string descriptor;
+  std::string reason;
+};
+
+struct RewriteResult {
+  enum class Outcome {
+    Rewritten,  // `bytes` holds the new class file
+    Unchanged,  // nothing was rewritten (see `reason`); use the original bytes
+    Refused,    // the input is not a class file this code can read (see `reason`)
+  };
+  Outcome outcome = Outcome::Unchanged;
+  std::vector<uint8_t> bytes;
+  std::string reason;
+  int methodsRewritten = 0;
+  // Selected methods that were left as they are, each with its reason.
+  int methodsLeft = 0;
+  std::vector<LeftMethod> left;
+};
+
+// Never throws.
+RewriteResult rewriteClass(const uint8_t* data, std::size_t size, const MethodSelector& select,
+                           const HookNames& hooks = {});
+
+}  // namespace kolvaprof::classfile

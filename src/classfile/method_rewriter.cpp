@@ -1,0 +1,658 @@
+#include "classfile/method_rewriter.h"
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "classfile/byte_io.h"
+#include "classfile/bytecode.h"
+#include "classfile/type_flow.h"
+
+namespace kolvaprof::classfile {
+
+uint16_t ClassContext::hookRef(Hook hook) {
+  static constexpr std::string_view kNames[] = {"enter", "enterInit", "chainInit",
+                                                "bindInit", "exit", "exitThrow"};
+  static constexpr std::string_view kDescriptors[] = {
+      "(ILjava/lang/Object;)V", "(I)V", "()V", "(Ljava/lang/Object;)V", "(I)V",
+      "(Ljava/lang/Throwable;I)V"};
+  auto k = static_cast<std::size_t>(hook);
+  if (refs_[k] == 0) refs_[k] = cls.pool.addMethodref(hooks_.owner, kNames[k], kDescriptors[k]);
+  return refs_[k];
+}
+
+namespace {
+
+// A deliberate refusal, as opposed to a FormatError for code that is broken.
+class Unsupported : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+constexpr uint32_t kMaxCode = 65535;
+
+struct CodeAttribute {
+  uint16_t maxStack = 0;
+  uint16_t maxLocals = 0;
+  const uint8_t* code = nullptr;
+  uint32_t codeLength = 0;
+  std::vector<ExceptionHandler> handlers;
+  std::vector<Attribute> attributes;
+};
+
+CodeAttribute parseCode(const Attribute& a) {
+  ByteReader in(a.data, a.size);
+  CodeAttribute c;
+  c.maxStack = in.u2();
+  c.maxLocals = in.u2();
+  c.codeLength = in.u4();
+  if (c.codeLength == 0 || c.codeLength > kMaxCode) throw FormatError("bad code length");
+  c.code = in.take(c.codeLength);
+  uint16_t count = in.u2();
+  c.handlers.resize(count);
+  for (auto& h : c.handlers) {
+    h.start = in.u2();
+    h.end = in.u2();
+    h.handler = in.u2();
+    h.catchType = in.u2();
+  }
+  c.attributes = readAttributes(in);
+  if (!in.atEnd()) throw FormatError("bytes after the Code attribute's attributes");
+  return c;
+}
+
+enum class Before : uint8_t { Nothing, ExitHook, ChainInit };
+enum class Region : uint8_t { Unknown, Plain, ThisUninitialized };
+
+// Where every original instruction went.
+struct Layout {
+  std::vector<uint32_t> preStart;    // start of what is inserted before it (n+1: body end)
+  std::vector<uint32_t> instrStart;  // start of the instruction itself
+};
+
+class MethodRewriter {
+ public:
+  MethodRewriter(ClassContext& context, const Method& method, int32_t number)
+      : ctx_(context), pool_(context.cls.pool), method_(method), number_(number) {}
+
+  std::vector<uint8_t> run(const Attribute& codeAttribute);
+
+ private:
+  void readAttributes();
+  void planConstructor();
+  void planNumber();
+  uint32_t newLength(std::size_t i, uint32_t at) const;
+  void lay();
+  void emitCode();
+  void emitNumber();
+  void emitInvoke(Hook hook);
+  void emitInstruction(std::size_t i);
+  std::vector<ExceptionHandler> exceptionTable(uint32_t plainHandler, uint32_t uninitHandler);
+  std::vector<uint8_t> stackMapTable(uint32_t plainHandler, uint32_t uninitHandler);
+  std::vector<uint8_t> lineNumbers(const Attribute& a) const;
+  std::vector<uint8_t> localVariables(const Attribute& a) const;
+  std::vector<uint8_t> typeAnnotations(const Attribute& a) const;
+
+  std::size_t indexOf(uint32_t offset) const {
+    if (offset > c_.codeLength || indexAt_[offset] < 0)
+      throw FormatError("offset " + std::to_string(offset) + " is not an instruction");
+    return static_cast<std::size_t>(indexAt_[offset]);
+  }
+  // Where a jump to `offset` lands: on what is inserted before the
+  // instruction (an exit hook before a return, chainInit before the
+  // constructor call), but after the entry hook.
+  uint32_t target(uint32_t offset) const {
+    std::size_t i = indexOf(offset);
+    if (i >= insns_.size()) throw FormatError("jump to the end of the code");
+    return layout_.preStart[i];
+  }
+  // Start and end of a line or local variable range: a range from 0 keeps
+  // the entry hook; one to the end of the code ends before the handlers.
+  uint32_t rangeStart(uint32_t offset) const { return offset == 0 ? 0 : layout_.preStart[indexOf(offset)]; }
+  uint32_t rangeEnd(uint32_t offset) const { return layout_.preStart[indexOf(offset)]; }
+  uint32_t instructionAt(uint32_t offset) const {
+    std::size_t i = indexOf(offset);
+    if (i >= insns_.size()) throw FormatError("offset at the end of the code");
+    return layout_.instrStart[i];
+  }
+  VType relocate(VType t) const {
+    if (t.tag == VTag::Uninitialized) {
+      std::size_t i = indexOf(t.offset);
+      if (i >= insns_.size() || insns_[i].opcode != op::kNew)
+        throw FormatError("uninitialized type that does not name a new");
+      t.offset = layout_.instrStart[i];
+    }
+    return t;
+  }
+  FlowInput flowInput() const {
+    FlowInput in;
+    in.code = c_.code;
+    in.instructions = &insns_;
+    in.indexAt = &indexAt_;
+    in.pool = &pool_;
+    in.className = ctx_.className;
+    in.initial = &initial_;
+    in.maxLocals = c_.maxLocals;
+    in.frames = hasTable_ ? &frames_ : nullptr;
+    in.handlers = &c_.handlers;
+    return in;
+  }
+
+  ClassContext& ctx_;
+  ConstantPool& pool_;
+  const Method& method_;
+  int32_t number_;
+  std::string_view name_;
+  std::string_view descriptor_;
+  bool isStatic_ = false;
+  bool isConstructor_ = false;
+
+  CodeAttribute c_;
+  std::vector<Instruction> insns_;
+  std::vector<int32_t> indexAt_;
+  Frame initial_;
+  bool hasTable_ = false;
+  bool needsFrames_ = false;
+  std::size_t stackMapAttribute_ = SIZE_MAX;
+  std::vector<Frame> frames_;
+
+  std::vector<Before> before_;
+  std::vector<bool> bindAfter_;
+  std::vector<Region> region_;
+  std::vector<bool> wide_;
+  Layout layout_;
+
+  uint16_t numberIndex_ = 0;  // Integer constant when the number needs ldc
+  uint32_t numberLength_ = 0;
+  ByteWriter out_;
+};
+
+std::vector<uint8_t> MethodRewriter::run(const Attribute& codeAttribute) {
+  name_ = pool_.utf8(method_.nameIndex);
+  descriptor_ = pool_.utf8(method_.descriptorIndex);
+  isStatic_ = (method_.access & kAccStatic) != 0;
+  isConstructor_ = name_ == "<init>";
+  c_ = parseCode(codeAttribute);
+  insns_ = decodeInstructions(c_.code, c_.codeLength);
+  indexAt_.assign(c_.codeLength + 1, -1);
+  for (std::size_t i = 0; i < insns_.size(); ++i) {
+    uint8_t opcode = insns_[i].opcode;
+    if (opcode == op::kJsr || opcode == op::kJsrW || opcode == op::kRet ||
+        (opcode == op::kWide && c_.code[insns_[i].offset + 1] == op::kRet))
+      throw Unsupported("jsr/ret subroutines");
+    indexAt_[insns_[i].offset] = static_cast<int32_t>(i);
+  }
+  indexAt_[c_.codeLength] = static_cast<int32_t>(insns_.size());
+  for (const auto& h : c_.handlers) {
+    if (h.start >= h.end) throw FormatError("empty exception range");
+    indexOf(h.start);
+    indexOf(h.end);
+    target(h.handler);
+  }
+  initial_ = initialFrame(ctx_.className, name_, descriptor_, isStatic_);
+  readAttributes();
+  needsFrames_ = hasTable_ || ctx_.cls.majorVersion >= 51;
+
+  std::size_t n = insns_.size();
+  before_.assign(n, Before::Nothing);
+  bindAfter_.assign(n, false);
+  region_.assign(n, Region::Plain);
+  wide_.assign(n, false);
+  for (std::size_t i = 0; i < n; ++i)
+    if (isReturn(insns_[i].opcode)) before_[i] = Before::ExitHook;
+  if (isConstructor_) planConstructor();
+  planNumber();
+  lay();
+
+  std::size_t handlerLength = 1 + numberLength_ + 3 + 1;
+  bool anyUninit = std::find(region_.begin(), region_.end(), Region::ThisUninitialized) != region_.end();
+  uint32_t bodyEnd = layout_.preStart[n];
+  uint32_t plainHandler = bodyEnd;
+  uint32_t uninitHandler = anyUninit ? static_cast<uint32_t>(bodyEnd + handlerLength) : 0;
+  uint64_t total = uint64_t{bodyEnd} + handlerLength * (anyUninit ? 2 : 1);
+  if (total > kMaxCode) throw Unsupported("code would exceed 65535 bytes");
+  uint32_t maxStack = std::max<uint32_t>(c_.maxStack + 1u, 3);
+  if (maxStack > 65535) throw Unsupported("max_stack would exceed 65535");
+
+  emitCode();
+  // The handlers: dup; <number>; invokestatic exitThrow; athrow.
+  for (int k = 0; k < (anyUninit ? 2 : 1); ++k) {
+    out_.u1(op::kDup);
+    emitNumber();
+    emitInvoke(Hook::ExitThrow);
+    out_.u1(op::kAthrow);
+  }
+  std::vector<ExceptionHandler> exceptions = exceptionTable(plainHandler, uninitHandler);
+  if (exceptions.size() > 65535) throw Unsupported("exception table would exceed 65535 entries");
+
+  std::vector<Attribute> attributes = c_.attributes;
+  for (std::size_t k = 0; k < attributes.size(); ++k) {
+    Attribute& a = attributes[k];
+    std::string_view name = pool_.utf8(a.nameIndex);
+    a.replaced = true;
+    if (k == stackMapAttribute_)
+      a.replacement = stackMapTable(plainHandler, uninitHandler);
+    else if (name == "LineNumberTable")
+      a.replacement = lineNumbers(a);
+    else if (name == "LocalVariableTable" || name == "LocalVariableTypeTable")
+      a.replacement = localVariables(a);
+    else
+      a.replacement = typeAnnotations(a);
+  }
+  if (stackMapAttribute_ == SIZE_MAX && needsFrames_) {
+    Attribute a;
+    a.nameIndex = pool_.addUtf8("StackMapTable");
+    a.replaced = true;
+    a.replacement = stackMapTable(plainHandler, uninitHandler);
+    attributes.push_back(std::move(a));
+  }
+
+  ByteWriter body;
+  body.u2(maxStack);
+  body.u2(c_.maxLocals);
+  body.u4(static_cast<uint32_t>(out_.size()));
+  body.append(out_.bytes());
+  body.u2(static_cast<uint32_t>(exceptions.size()));
+  for (const auto& h : exceptions) {
+    body.u2(h.start);
+    body.u2(h.end);
+    body.u2(h.handler);
+    body.u2(h.catchType);
+  }
+  writeAttributes(body, attributes);
+  return std::move(body.bytes());
+}
+
+void MethodRewriter::readAttributes() {
+  for (std::size_t k = 0; k < c_.attributes.size(); ++k) {
+    std::string_view name = pool_.utf8(c_.attributes[k].nameIndex);
+    if (name == "StackMapTable") {
+      if (hasTable_) throw FormatError("two StackMapTable attributes");
+      hasTable_ = true;
+      stackMapAttribute_ = k;
+      frames_ = decodeStackMapTable(c_.attributes[k].data, c_.attributes[k].size, initial_, pool_);
+    } else if (name != "LineNumberTable" && name != "LocalVariableTable" &&
+               name != "LocalVariableTypeTable" && name != "RuntimeVisibleTypeAnnotations" &&
+               name != "RuntimeInvisibleTypeAnnotations") {
+      // Its offsets, if it has any, could not be moved.
+      throw Unsupported("unknown attribute " + std::string(name) + " in Code");
+    }
+  }
+}
+
+// Finds the call that initialises this (the invokespecial <init> whose
+// receiver is uninitializedThis) and which instructions run before it.
+void MethodRewriter::planConstructor() {
+  for (auto& r : region_) r = Region::Unknown;
+  followTypes(flowInput(), ctx_.arena, [&](std::size_t i, const TypeState& s, bool initializesThis) {
+    bool uninitialized = std::any_of(s.locals.begin(), s.locals.end(), [](const VType& t) {
+      return t.tag == VTag::UninitializedThis;
+    });
+    bool thisInZero = !s.locals.empty() && s.locals[0].tag == VTag::UninitializedThis;
+    // The handler before the call and bindInit's aload_0 both need this in
+    // local 0.
+    if ((uninitialized || initializesThis) && !thisInZero)
+      throw Unsupported("uninitialized this outside local 0");
+    region_[i] = uninitialized ? Region::ThisUninitialized : Region::Plain;
+    if (initializesThis) {
+      before_[i] = Before::ChainInit;
+      bindAfter_[i] = true;
+    }
+  });
+}
+
+void MethodRewriter::planNumber() {
+  if (number_ >= -1 && number_ <= 5) {
+    numberLength_ = 1;
+  } else if (number_ >= -128 && number_ <= 127) {
+    numberLength_ = 2;
+  } else if (number_ >= -32768 && number_ <= 32767) {
+    numberLength_ = 3;
+  } else {
+    numberIndex_ = pool_.addInteger(number_);
+    numberLength_ = numberIndex_ <= 255 ? 2 : 3;
+  }
+}
+
+uint32_t MethodRewriter::newLength(std::size_t i, uint32_t at) const {
+  const Instruction& insn = insns_[i];
+  if (isConditionalBranch(insn.opcode)) return wide_[i] ? 8 : 3;
+  if (insn.opcode == op::kGoto) return wide_[i] ? 5 : 3;
+  if (insn.opcode == op::kTableswitch || insn.opcode == op::kLookupswitch) {
+    uint32_t oldPadding = (4 - (insn.offset + 1) % 4) % 4;
+    uint32_t newPadding = (4 - (at + 1) % 4) % 4;
+    return insn.length - oldPadding + newPadding;
+  }
+  return insn.length;
+}
+
+void MethodRewriter::lay() {
+  std::size_t n = insns_.size();
+  uint32_t hookLength = numberLength_ + 3;
+  uint32_t entryLength = numberLength_ + 3 + (isConstructor_ ? 0 : 1);
+  layout_.preStart.assign(n + 1, 0);
+  layout_.instrStart.assign(n, 0);
+  for (;;) {
+    // Positions may pass 65535 here; the total is checked afterwards.
+    uint64_t pos = entryLength;
+    for (std::size_t i = 0; i < n; ++i) {
+      layout_.preStart[i] = static_cast<uint32_t>(pos);
+      if (before_[i] == Before::ExitHook) pos += hookLength;
+      if (before_[i] == Before::ChainInit) pos += 3;
+      layout_.instrStart[i] = static_cast<uint32_t>(pos);
+      pos += newLength(i, static_cast<uint32_t>(pos));
+      if (bindAfter_[i]) pos += 4;
+      if (pos > std::numeric_limits<uint32_t>::max() / 2) throw Unsupported("code would exceed 65535 bytes");
+    }
+    layout_.preStart[n] = static_cast<uint32_t>(pos);
+    bool changed = false;
+    for (std::size_t i = 0; i < n; ++i) {
+      const Instruction& insn = insns_[i];
+      if (wide_[i] || !(isConditionalBranch(insn.opcode) || insn.opcode == op::kGoto)) continue;
+      int64_t to = target(insn.offset + readS2(c_.code + insn.offset + 1));
+      int64_t delta = to - int64_t{layout_.instrStart[i]};
+      if (delta < -32768 || delta > 32767) {
+        wide_[i] = true;
+        changed = true;
+      }
+    }
+    if (!changed) return;
+  }
+}
+
+void MethodRewriter::emitNumber() {
+  if (numberLength_ == 1) {
+    out_.u1(op::kIconst0 + number_);
+  } else if (numberIndex_ != 0) {
+    if (numberLength_ == 2) {
+      out_.u1(op::kLdc);
+      out_.u1(numberIndex_);
+    } else {
+      out_.u1(op::kLdcW);
+      out_.u2(numberIndex_);
+    }
+  } else if (numberLength_ == 2) {
+    out_.u1(op::kBipush);
+    out_.u1(static_cast<uint32_t>(number_));
+  } else {
+    out_.u1(op::kSipush);
+    out_.u2(static_cast<uint32_t>(number_));
+  }
+}
+
+void MethodRewriter::emitInvoke(Hook hook) {
+  out_.u1(op::kInvokestatic);
+  out_.u2(ctx_.hookRef(hook));
+}
+
+void MethodRewriter::emitCode() {
+  emitNumber();
+  if (isConstructor_) {
+    emitInvoke(Hook::EnterInit);
+  } else {
+    out_.u1(isStatic_ ? op::kAconstNull : op::kAload0);
+    emitInvoke(Hook::Enter);
+  }
+  for (std::size_t i = 0; i < insns_.size(); ++i) {
+    if (before_[i] == Before::ExitHook) {
+      emitNumber();
+      emitInvoke(Hook::Exit);
+    } else if (before_[i] == Before::ChainInit) {
+      emitInvoke(Hook::ChainInit);
+    }
+    if (out_.size() != layout_.instrStart[i]) throw FormatError("layout mismatch");
+    emitInstruction(i);
+    if (bindAfter_[i]) {
+      out_.u1(op::kAload0);
+      emitInvoke(Hook::BindInit);
+    }
+  }
+  if (out_.size() != layout_.preStart[insns_.size()]) throw FormatError("layout mismatch");
+}
+
+void MethodRewriter::emitInstruction(std::size_t i) {
+  const Instruction& insn = insns_[i];
+  const uint8_t* p = c_.code + insn.offset;
+  int64_t here = layout_.instrStart[i];
+  if (isConditionalBranch(insn.opcode) || insn.opcode == op::kGoto) {
+    int64_t to = target(insn.offset + readS2(p + 1));
+    if (!wide_[i]) {
+      out_.u1(insn.opcode);
+      out_.u2(static_cast<uint32_t>(to - here));
+    } else if (insn.opcode == op::kGoto) {
+      out_.u1(op::kGotoW);
+      out_.u4(static_cast<uint32_t>(to - here));
+    } else {
+      // The opposite test jumps over a goto_w to the far target.
+      out_.u1(invertedBranch(insn.opcode));
+      out_.u2(8);
+      out_.u1(op::kGotoW);
+      out_.u4(static_cast<uint32_t>(to - (here + 3)));
+    }
+  } else if (insn.opcode == op::kGotoW) {
+    out_.u1(op::kGotoW);
+    out_.u4(static_cast<uint32_t>(target(insn.offset + readS4(p + 1)) - here));
+  } else if (insn.opcode == op::kTableswitch || insn.opcode == op::kLookupswitch) {
+    Switch s = readSwitch(c_.code, insn);
+    auto relative = [&](int32_t offset) {
+      return static_cast<uint32_t>(target(insn.offset + offset) - here);
+    };
+    out_.u1(insn.opcode);
+    while ((out_.size()) % 4 != 0) out_.u1(0);
+    out_.u4(relative(s.defaultOffset));
+    if (insn.opcode == op::kTableswitch) {
+      out_.u4(static_cast<uint32_t>(s.low));
+      out_.u4(static_cast<uint32_t>(s.low + static_cast<int32_t>(s.offsets.size()) - 1));
+      for (int32_t o : s.offsets) out_.u4(relative(o));
+    } else {
+      out_.u4(static_cast<uint32_t>(s.offsets.size()));
+      for (std::size_t k = 0; k < s.offsets.size(); ++k) {
+        out_.u4(static_cast<uint32_t>(s.matches[k]));
+        out_.u4(relative(s.offsets[k]));
+      }
+    }
+  } else {
+    out_.append(p, insn.length);
+  }
+}
+
+std::vector<ExceptionHandler> MethodRewriter::exceptionTable(uint32_t plainHandler,
+                                                             uint32_t uninitHandler) {
+  std::vector<ExceptionHandler> table;
+  for (const auto& h : c_.handlers)
+    table.push_back({target(h.start), rangeEnd(h.end), target(h.handler), h.catchType});
+  // The catch-all comes last so that every handler of the method's own goes
+  // first. It covers the body from after the entry hook; in a constructor,
+  // code that runs while this is uninitialised has its own handler, whose
+  // frame keeps uninitializedThis.
+  std::vector<ExceptionHandler> ours;
+  auto cover = [&](uint32_t from, uint32_t to, uint32_t handler) {
+    if (from >= to) return;
+    if (!ours.empty() && ours.back().end == from && ours.back().handler == handler)
+      ours.back().end = to;
+    else
+      ours.push_back({from, to, handler, 0});
+  };
+  for (std::size_t i = 0; i < insns_.size(); ++i) {
+    uint32_t handler = region_[i] == Region::ThisUninitialized ? uninitHandler : plainHandler;
+    uint32_t end = layout_.preStart[i + 1];
+    if (bindAfter_[i]) {
+      // The call that initialises this is left out: HotSpot holds a handler
+      // over it to both the frame before the call (this uninitialised, the
+      // flag set) and the one after (this initialised, the flag still set),
+      // and no frame fits both. An exception from that call leaves this
+      // method unseen; the callee, entered after chainInit, reports it, and
+      // the runtime closes the chaining constructor with it.
+      cover(layout_.preStart[i], layout_.instrStart[i], handler);
+      cover(layout_.instrStart[i] + 3, end, plainHandler);
+    } else {
+      cover(layout_.preStart[i], end, handler);
+    }
+  }
+  table.insert(table.end(), ours.begin(), ours.end());
+  return table;
+}
+
+std::vector<uint8_t> MethodRewriter::stackMapTable(uint32_t plainHandler, uint32_t uninitHandler) {
+  std::vector<Frame> frames;
+  frames.reserve(frames_.size() + 2);
+  for (const Frame& f : frames_) {
+    Frame moved;
+    moved.offset = target(f.offset);
+    for (const VType& t : f.locals) moved.locals.push_back(relocate(t));
+    for (const VType& t : f.stack) moved.stack.push_back(relocate(t));
+    frames.push_back(std::move(moved));
+  }
+  // A widened conditional branch falls through behind its goto_w, a point
+  // that now needs a frame of its own: the types after the branch's pops.
+  bool widened = false;
+  for (std::size_t i = 0; i < insns_.size(); ++i)
+    widened = widened || (wide_[i] && isConditionalBranch(insns_[i].opcode));
+  if (widened) {
+    std::vector<bool> framed(insns_.size() + 1, false);
+    for (const Frame& f : frames_) framed[indexOf(f.offset)] = true;
+    followTypes(flowInput(), ctx_.arena, [&](std::size_t i, const TypeState& s, bool) {
+      if (!wide_[i] || !isConditionalBranch(insns_[i].opcode) || framed[i + 1]) return;
+      if (i + 1 >= insns_.size()) throw FormatError("branch at the end of the code");
+      Frame f;
+      f.offset = layout_.preStart[i + 1];
+      for (const VType& t : s.locals) f.locals.push_back(relocate(t));
+      trimTop(f.locals);
+      std::size_t kept = s.stack.size() - static_cast<std::size_t>(branchPops(insns_[i].opcode));
+      for (std::size_t k = 0; k < kept; ++k) f.stack.push_back(relocate(s.stack[k]));
+      frames.push_back(std::move(f));
+    });
+  }
+  VType throwable{VTag::Object, 0, "java/lang/Throwable"};
+  frames.push_back(Frame{plainHandler, {}, {throwable}});
+  if (uninitHandler != 0)
+    frames.push_back(Frame{uninitHandler, {VType{VTag::UninitializedThis, 0, {}}}, {throwable}});
+  std::sort(frames.begin(), frames.end(),
+            [](const Frame& a, const Frame& b) { return a.offset < b.offset; });
+  return encodeStackMapTable(frames, initial_, pool_);
+}
+
+std::vector<uint8_t> MethodRewriter::lineNumbers(const Attribute& a) const {
+  ByteReader in(a.data, a.size);
+  ByteWriter out;
+  uint16_t count = in.u2();
+  out.u2(count);
+  for (uint16_t k = 0; k < count; ++k) {
+    out.u2(rangeStart(in.u2()));
+    out.u2(in.u2());
+  }
+  if (!in.atEnd()) throw FormatError("bytes after the line numbers");
+  return std::move(out.bytes());
+}
+
+std::vector<uint8_t> MethodRewriter::localVariables(const Attribute& a) const {
+  ByteReader in(a.data, a.size);
+  ByteWriter out;
+  uint16_t count = in.u2();
+  out.u2(count);
+  for (uint16_t k = 0; k < count; ++k) {
+    uint32_t start = in.u2();
+    uint32_t end = start + in.u2();
+    uint32_t newStart = rangeStart(start);
+    out.u2(newStart);
+    out.u2(rangeEnd(end) - newStart);
+    out.append(in.take(6), 6);
+  }
+  if (!in.atEnd()) throw FormatError("bytes after the local variables");
+  return std::move(out.bytes());
+}
+
+void copyElementValue(ByteReader& in, ByteWriter& out);
+
+void copyAnnotation(ByteReader& in, ByteWriter& out) {
+  out.u2(in.u2());  // type
+  uint16_t pairs = in.u2();
+  out.u2(pairs);
+  for (uint16_t k = 0; k < pairs; ++k) {
+    out.u2(in.u2());
+    copyElementValue(in, out);
+  }
+}
+
+void copyElementValue(ByteReader& in, ByteWriter& out) {
+  uint8_t tag = in.u1();
+  out.u1(tag);
+  switch (tag) {
+    case 'B': case 'C': case 'D': case 'F': case 'I': case 'J': case 'S': case 'Z':
+    case 's': case 'c':
+      out.u2(in.u2());
+      break;
+    case 'e':
+      out.append(in.take(4), 4);
+      break;
+    case '@':
+      copyAnnotation(in, out);
+      break;
+    case '[': {
+      uint16_t count = in.u2();
+      out.u2(count);
+      for (uint16_t k = 0; k < count; ++k) copyElementValue(in, out);
+      break;
+    }
+    default:
+      throw FormatError("bad annotation element tag");
+  }
+}
+
+// Type annotations on instructions are kept and moved with them.
+std::vector<uint8_t> MethodRewriter::typeAnnotations(const Attribute& a) const {
+  ByteReader in(a.data, a.size);
+  ByteWriter out;
+  uint16_t count = in.u2();
+  out.u2(count);
+  for (uint16_t k = 0; k < count; ++k) {
+    uint8_t targetType = in.u1();
+    out.u1(targetType);
+    if (targetType == 0x40 || targetType == 0x41) {  // local variable ranges
+      uint16_t ranges = in.u2();
+      out.u2(ranges);
+      for (uint16_t r = 0; r < ranges; ++r) {
+        uint32_t start = in.u2();
+        uint32_t end = start + in.u2();
+        uint32_t newStart = rangeStart(start);
+        out.u2(newStart);
+        out.u2(rangeEnd(end) - newStart);
+        out.u2(in.u2());
+      }
+    } else if (targetType == 0x42) {  // catch: an index into the exception table
+      out.u2(in.u2());
+    } else if (targetType >= 0x43 && targetType <= 0x46) {
+      out.u2(instructionAt(in.u2()));
+    } else if (targetType >= 0x47 && targetType <= 0x4b) {
+      out.u2(instructionAt(in.u2()));
+      out.u1(in.u1());
+    } else {
+      throw FormatError("type annotation target not of code");
+    }
+    uint8_t pathLength = in.u1();
+    out.u1(pathLength);
+    out.append(in.take(2u * pathLength), 2u * pathLength);
+    copyAnnotation(in, out);
+  }
+  if (!in.atEnd()) throw FormatError("bytes after the type annotations");
+  return std::move(out.bytes());
+}
+
+}  // namespace
+
+std::optional<std::string> rewriteMethod(ClassContext& context, const Method& method,
+                                         Attribute& code, int32_t number) {
+  try {
+    MethodRewriter rewriter(context, method, number);
+    std::vector<uint8_t> body = rewriter.run(code);
+    code.replaced = true;
+    code.replacement = std::move(body);
+    return std::nullopt;
+  } catch (const Unsupported& e) {
+    return std::string(e.what());
+  } catch (const FormatError& e) {
+    return "malformed code: " + std::string(e.what());
+  }
+}
+
+}  // namespace kolvaprof::classfile
