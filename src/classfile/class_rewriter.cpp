@@ -41,6 +41,13 @@ RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelecto
     result.reason = std::string("not a readable class file: ") + e.what();
     return result;
   }
+  if (className == "java/lang/Object") {
+    // HotSpot treats its constructor specially (finalizer registration, the
+    // compilers' assumptions about its code); C2 was seen to crash compiling
+    // a rewritten one.
+    result.reason = "java/lang/Object";
+    return result;
+  }
   if (className == hooks.owner) {
     // Its hooks would call themselves.
     result.reason = "the hooks class";

@@ -173,6 +173,11 @@ std::vector<uint8_t> MethodRewriter::run(const Attribute& codeAttribute) {
   isStatic_ = (method_.access & kAccStatic) != 0;
   isConstructor_ = name_ == "<init>";
   c_ = parseCode(codeAttribute);
+  // The JVM registers every instance of a class whose finalize() does more
+  // than return for finalization; hooks there would make all objects of the
+  // class (for java/lang/Object's, of every class) finalizable.
+  if (name_ == "finalize" && descriptor_ == "()V" && c_.codeLength == 1 && c_.code[0] == op::kReturn)
+    throw Unsupported("empty finalize()");
   insns_ = decodeInstructions(c_.code, c_.codeLength);
   indexAt_.assign(c_.codeLength + 1, -1);
   for (std::size_t i = 0; i < insns_.size(); ++i) {
