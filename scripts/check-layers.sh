@@ -3,7 +3,8 @@
 # reader, so that every layer builds on the ones below it only:
 #   format < config, registry < output < core < agent (and any other capture
 #   engine beside agent)
-# Only the capture layer may see jvmti.h; the reader sees src/format alone.
+# Only the capture layer may see jvmti.h; the reader sees src/format alone,
+# and its own folders go input < model < output.
 # Prints every include that points the wrong way and exits 1 if there is one.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -50,12 +51,23 @@ while IFS= read -r file; do
            sed -E 's/^([0-9]+):[^<"]*[<"]([^>"]+)[>"].*/\1:\2/')
 done < <(git ls-files 'src/*.h' 'src/*.cpp'; git ls-files --others --exclude-standard 'src/*.h' 'src/*.cpp')
 
-# The reader: its own folders and src/format, nothing of the agent.
+# The reader: input < model < output inside it, and src/format alone of the
+# agent's layers.
+declare -A reader_below=([input]="" [model]="input" [output]="input model")
 while IFS= read -r file; do
+  part="${file#tools/reader/}"
+  part="${part%%/*}"
   while IFS=: read -r line target; do
     case "$target" in
-      reader/*|format/*) ;;
-      jvmti.h|jni.h|agent/*|core/*|output/*|registry/*|config/*)
+      format/*) ;;
+      reader/*)
+        to="${target#reader/}"
+        to="${to%%/*}"
+        if [ -n "${reader_below[$part]+set}" ] && [ "$to" != "$part" ] &&
+           [[ " ${reader_below[$part]} " != *" $to "* ]]; then
+          complain "$file:$line: reader/$part includes $target, which is not below it"
+        fi ;;
+      jvmti.h|jni.h|agent/*|core/*|output/*|registry/*|config/*|classfile/*)
         complain "$file:$line: the reader includes $target" ;;
     esac
   done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]' "$file" |

@@ -37,6 +37,8 @@ class TestAgent : public CLoggingAgent {
  public:
   explicit TestAgent(const Clock& clock = SteppingClock::shared()) : CLoggingAgent(clock) {}
 
+  using CLoggingAgent::configure;
+
   // Acts on these settings as if a settings file held them, in this order.
   void configure(const SettingLines& lines) {
     Settings settings = defaultSettings(startTimeStamp());
