@@ -192,7 +192,7 @@ std::vector<uint8_t> MethodRewriter::run(const Attribute& codeAttribute) {
     if (h.start >= h.end) throw FormatError("empty exception range");
     indexOf(h.start);
     indexOf(h.end);
-    target(h.handler);
+    if (indexOf(h.handler) >= insns_.size()) throw FormatError("handler at the end of the code");
   }
   initial_ = initialFrame(ctx_.className, name_, descriptor_, isStatic_);
   readAttributes();

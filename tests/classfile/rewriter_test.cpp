@@ -310,6 +310,31 @@ TEST(Rewriter, RefusesWhatIsNotAClassItCanRead) {
   EXPECT_EQ(none.methodsLeft, 0);
 }
 
+// Every single-byte corruption of a real class ends in a result, never a
+// crash or an exception (the sanitizer builds check the memory accesses).
+TEST(Rewriter, CorruptedClassesEndInAResult) {
+  TestMethod m;  // a handler, a frame and a line table to corrupt
+  m.name = "m";
+  m.descriptor = "(I)I";
+  m.maxLocals = 3;
+  m.code = {0x1b, 0x04, 0x6c, kIreturn, 0x4d, 0x02, kIreturn};
+  m.handlers = {{0, 3, 4, 0xFFFF}};
+  m.frames = std::vector<Frame>{frameAt(4, {kInt}, {object("java/lang/Exception")})};
+  m.lines = {{0, 10}, {4, 11}};
+  m.access = kAccStatic;
+  std::vector<uint8_t> good = buildClass(52, {m});
+  for (std::size_t at = 0; at < good.size(); ++at) {
+    for (uint8_t value : {uint8_t{0}, uint8_t{0xFF}, static_cast<uint8_t>(good[at] + 1)}) {
+      std::vector<uint8_t> bad = good;
+      bad[at] = value;
+      RewriteResult r = rewriteAll(bad);
+      if (r.outcome == RewriteResult::Outcome::Rewritten) {
+        EXPECT_NO_THROW(parseClassFile(r.bytes.data(), r.bytes.size())) << at;
+      }
+    }
+  }
+}
+
 // Before 50 the JVM infers types and reads no table; from 51 on a method
 // without one gets one for its handler; 50 falls back to inference when the
 // table is missing.
