@@ -3,13 +3,16 @@
 #include <limits>
 
 #include "format/decimal.h"
+#include "format/name_escape.h"
 
 namespace kolvaprof {
 
 std::string makeIndexThreadLine(int32_t threadNumber, std::string_view name) {
   std::string line = "Thread ";
   appendDecimal(line, threadNumber);
-  line.append("=\"").append(name).append("\"\n");
+  line.append("=\"");
+  appendEscapedName(line, name);
+  line.append("\"\n");
   return line;
 }
 
@@ -59,12 +62,13 @@ IndexLine parseIndexLine(std::string_view line) {
   const std::string_view value = line.substr(equals + 1);
   if (isThread) {
     out.kind = IndexLine::Kind::Thread;
-    if (value.size() < 2 || value.front() != '"' || value.back() != '"') {
+    if (value.empty() || value.front() != '"') {
       out.fault = IndexLineFault::MalformedThread;
       return out;
     }
-    out.threadName = value.substr(1, value.size() - 2);
-    out.fault = IndexLineFault::None;
+    const bool closed = value.size() >= 2 && value.back() == '"';
+    out.threadName = unescapeName(value.substr(1, value.size() - (closed ? 2 : 1)));
+    out.fault = closed ? IndexLineFault::None : IndexLineFault::UnterminatedThread;
     return out;
   }
   const std::optional<MethodText> method = parseMethodDeclaration(value);

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "format/decimal.h"
+#include "format/name_escape.h"
 
 namespace kolvaprof {
 namespace {
@@ -85,7 +86,9 @@ void appendTextExitLine(std::string& line, bool withThreadNumber, int32_t thread
 std::string makeThreadHeaderLine(int32_t threadNumber, std::string_view name) {
   std::string line = "@thread ";
   appendDecimal(line, threadNumber);
-  line.append(" = \"").append(name).append("\"\n");
+  line.append(" = \"");
+  appendEscapedName(line, name);
+  line.append("\"\n");
   return line;
 }
 
@@ -96,8 +99,10 @@ TextLine parseTextLine(std::string_view line) {
     const std::size_t equals = line.find(" = \"");
     if (equals != std::string_view::npos && line.size() >= equals + 5 && line.back() == '"') {
       out.thread = threadNumber(line.substr(kHeader.size(), equals - kHeader.size()));
-      out.threadName = line.substr(equals + 4, line.size() - equals - 5);
-      if (out.thread) out.kind = TextLine::Kind::Header;
+      if (out.thread) {
+        out.threadName = unescapeName(line.substr(equals + 4, line.size() - equals - 5));
+        out.kind = TextLine::Kind::Header;
+      }
     }
     if (out.kind != TextLine::Kind::Header) out.thread.reset();
     return out;

@@ -28,11 +28,12 @@ void appendTextEntryLine(std::string& line, const TextEntry& entry);
 void appendTextExitLine(std::string& line, bool withThreadNumber, int32_t threadNumber,
                         bool poppedByException, std::string_view exceptionClass);
 
-// `@thread N = "name"` and a line feed: the header of a thread's records.
+// `@thread N = "name"` and a line feed: the header of a thread's records, the
+// name escaped (format/name_escape.h).
 std::string makeThreadHeaderLine(int32_t threadNumber, std::string_view name);
 
 // One line of a text log, without its line feed, cut into its pieces (views
-// into the line).
+// into the line, but for the thread name of a header).
 struct TextLine {
   enum class Kind { Entry, Exit, Header, Stray };
   Kind kind = Kind::Stray;
@@ -44,8 +45,8 @@ struct TextLine {
   int64_t receiverTag = 0;
   // Exits: "} <exception>"; the name may be empty ("} ").
   std::optional<std::string_view> exception;
-  // Headers: `@thread N = "name"`.
-  std::string_view threadName;
+  // Headers: `@thread N = "name"`, unquoted and unescaped.
+  std::string threadName;
 };
 
 // Each optional piece is recognised on its own, so lines of any settings

@@ -142,6 +142,10 @@ TEST(HeaderAndIndexLines, AsWritten) {
   EXPECT_EQ(kolvaprof::makeThreadHeaderLine(0, "main"), "@thread 0 = \"main\"\n");
   EXPECT_EQ(kolvaprof::makeThreadHeaderLine(12, "main(2)"), "@thread 12 = \"main(2)\"\n");
   EXPECT_EQ(kolvaprof::makeIndexThreadLine(17, "UnknownThread1"), "Thread 17=\"UnknownThread1\"\n");
+  // The escapes, byte for byte, in both places.
+  const std::string hostile = std::string("a\"\\\n\t\r\x01\x7f\xc3\xa9;", 11);
+  EXPECT_EQ(kolvaprof::makeIndexThreadLine(2, hostile), "Thread 2=\"a\\\"\\\\\\n\\t\\r\\x01\\x7f\xc3\xa9;\"\n");
+  EXPECT_EQ(kolvaprof::makeThreadHeaderLine(2, hostile), "@thread 2 = \"a\\\"\\\\\\n\\t\\r\\x01\\x7f\xc3\xa9;\"\n");
   const struct {
     int32_t number;
     MethodText method;

@@ -131,15 +131,26 @@ TEST(FormatRoundTrip, TextAndIndexLines) {
     }
   }
 
-  const std::pair<int32_t, const char*> threads[] = {
-      {0, "main"}, {12, "pool \"1\" = x"}, {std::numeric_limits<int32_t>::max(), ""}};
+  // Names that would end the quotes or the line early come back whole; the
+  // first hostile one tries to forge a Method and a Thread line.
+  const std::pair<int32_t, std::string> threads[] = {
+      {0, "main"},
+      {12, "pool \"1\" = x"},
+      {std::numeric_limits<int32_t>::max(), ""},
+      {3, "x\"\nMethod 1=void forged.Evil.pwned(){\nThread 0=\"forged"},
+      {4, "back\\slash\\"},
+      {5, std::string("\t\r\x01\x1f\x7f\0end", 9)},
+      {6, "\\x41 \\n \xc3\xa9"},
+  };
   for (const auto& [number, name] : threads) {
     const std::string headerText = makeThreadHeaderLine(number, name);
+    EXPECT_EQ(headerText.find('\n'), headerText.size() - 1) << headerText;
     const TextLine header = parseTextLine(withoutLineFeed(headerText));
     ASSERT_EQ(header.kind, TextLine::Kind::Header) << name;
     EXPECT_EQ(header.thread, number);
     EXPECT_EQ(header.threadName, name);
     const std::string indexText = makeIndexThreadLine(number, name);
+    EXPECT_EQ(indexText.find('\n'), indexText.size() - 1) << indexText;
     const IndexLine line = parseIndexLine(withoutLineFeed(indexText));
     ASSERT_EQ(line.fault, IndexLineFault::None) << name;
     EXPECT_EQ(line.kind, IndexLine::Kind::Thread);
@@ -152,10 +163,17 @@ TEST(FormatRoundTrip, TextAndIndexLines) {
       {"Method 2147483648=void a.B.c(){", IndexLineFault::NotAnIndexLine},
       {"Thread x=\"main\"", IndexLineFault::NotAnIndexLine},
       {"Thread 1=main", IndexLineFault::MalformedThread},
+      {"Thread 1=\"ma", IndexLineFault::UnterminatedThread},
+      {"Thread 1=\"", IndexLineFault::UnterminatedThread},
       {"Method 0=void a.B.c(){", IndexLineFault::MalformedMethod},
       {"Method 3=void B.c(){", IndexLineFault::MalformedMethod},
   };
   for (const auto& [text, fault] : faults) EXPECT_EQ(parseIndexLine(text).fault, fault) << text;
+
+  // Names as runs from before escaping wrote them, and escapes cut short,
+  // read leniently: what starts no escape stays as it is.
+  EXPECT_EQ(parseIndexLine("Thread 1=\"pool \"1\" C:\\Users\"").threadName, "pool \"1\" C:\\Users");
+  EXPECT_EQ(parseIndexLine("Thread 1=\"\\xg0\\x4\\X41\\x4A\\\"").threadName, "\\xg0\\x4\\X41J\\");
 }
 
 }  // namespace

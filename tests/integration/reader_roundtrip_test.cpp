@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
+
 #include "format/index_line.h"
+#include "format/name_escape.h"
 #include "format/text_line.h"
 #include "integration/java_run.h"
 
@@ -22,11 +25,12 @@ struct ReaderResult {
 
 class ReaderRoundTrip : public JdkTest {
  protected:
-  std::string trace(const std::string& label, const std::string& settings) {
+  std::string trace(const std::string& label, const std::string& settings,
+                    const std::string& mainClass = "itest.binary.Workers", const std::vector<std::string>& args = {}) {
     const std::string logs = root.path() + "/" + label;
     makeDirectory(logs);
     const JavaResult result = runWithSettings(
-        "LogfileDirectory=" + logs + "\nFilterMode=1\nPackageFilter=itest*\n" + settings, "itest.binary.Workers");
+        "LogfileDirectory=" + logs + "\nFilterMode=1\nPackageFilter=itest*\n" + settings, mainClass, args);
     EXPECT_EQ(result.exitStatus, 0) << result.stderrText;
     return findRunDirectory(logs);
   }
@@ -95,6 +99,32 @@ TEST_P(ReaderRoundTrip, BinaryRunsReadAsTheTextRunOfTheSameProgram) {
       EXPECT_EQ(text.err, "");
       EXPECT_EQ(comparable(rendered), expected);
     }
+  }
+}
+
+// A thread name with a quote, a backslash and line feeds that would forge
+// lines of Index.dat or of a shared text log were it written as it is: the
+// run checks clean (a forged line would name a method or thread twice) and
+// the reader gives the name back whole.
+TEST_P(ReaderRoundTrip, OddThreadNameComesBackWhole) {
+  const std::string name = "x\"\\y\nMethod 1=void forged.Evil.pwned(){\nThread 0=\"forged";
+  const std::pair<const char*, const char*> runs[] = {{"binary", "CompressLogfile=1\n"},
+                                                      {"shared", "SeparateLogfilePerThread=0\n"}};
+  for (const auto& [label, settings] : runs) {
+    SCOPED_TRACE(label);
+    const std::string run =
+        trace(label, std::string("RecordThreadID=1\n") + settings, "itest.reliability.OddNames", {name});
+    expectClean(run);
+    const ReaderResult text = read({"text", run});
+    ASSERT_EQ(text.status, 0) << text.err;
+    std::vector<std::string> names;
+    for (const std::string& line : splitLines(text.out)) {
+      const TextLine parsed = parseTextLine(line);
+      if (parsed.kind == TextLine::Kind::Header) names.push_back(parsed.threadName);
+    }
+    EXPECT_THAT(names, ::testing::Contains(name)) << text.out;
+    const ReaderResult summary = read({"summary", run});
+    EXPECT_NE(summary.out.find("  " + escapeName(name) + " (thread "), std::string::npos) << summary.out;
   }
 }
 

@@ -8,6 +8,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "format/index_line.h"
+#include "format/name_escape.h"
+#include "format/text_line.h"
 #include "reader/reader_fixture.h"
 
 namespace kolvaprof::reader::test {
@@ -78,15 +81,17 @@ const char kChrome[] =
     "{\"name\":\"thread_name\",\"ph\":\"M\",\"pid\":1,\"tid\":1,\"args\":{\"name\":\"clerk\"}},"
     "{\"name\":\"org.demo.Clerk.run()\",\"ph\":\"B\",\"ts\":0,\"pid\":1,\"tid\":1},"
     "{\"name\":\"org.demo.Cart$Line.add(int)\",\"ph\":\"B\",\"ts\":1,\"pid\":1,\"tid\":1},"
-    "{\"ph\":\"E\",\"ts\":2,\"pid\":1,\"tid\":1},"
+    "{\"name\":\"org.demo.Cart$Line.add(int)\",\"ph\":\"E\",\"ts\":2,\"pid\":1,\"tid\":1},"
     "{\"name\":\"thread_name\",\"ph\":\"M\",\"pid\":1,\"tid\":2,\"args\":{\"name\":\"main\"}},"
     "{\"name\":\"Main.main(java.lang.String[])\",\"ph\":\"B\",\"ts\":3,\"pid\":1,\"tid\":2},"
     "{\"name\":\"org.demo.Shop.<init>()\",\"ph\":\"B\",\"ts\":4,\"pid\":1,\"tid\":2},"
-    "{\"ph\":\"E\",\"ts\":5,\"pid\":1,\"tid\":2},"
+    "{\"name\":\"org.demo.Shop.<init>()\",\"ph\":\"E\",\"ts\":5,\"pid\":1,\"tid\":2},"
     "{\"name\":\"org.demo.Shop.buy(int,java.lang.String[])\",\"ph\":\"B\",\"ts\":6,\"pid\":1,\"tid\":2},"
     "{\"name\":\"org.demo.Cart$Line.add(int)\",\"ph\":\"B\",\"ts\":7,\"pid\":1,\"tid\":2},"
-    "{\"ph\":\"E\",\"ts\":8,\"pid\":1,\"tid\":2},{\"ph\":\"E\",\"ts\":9,\"pid\":1,\"tid\":2},"
-    "{\"ph\":\"E\",\"ts\":10,\"pid\":1,\"tid\":2},{\"ph\":\"E\",\"ts\":11,\"pid\":1,\"tid\":1}]}\n";
+    "{\"name\":\"org.demo.Cart$Line.add(int)\",\"ph\":\"E\",\"ts\":8,\"pid\":1,\"tid\":2},"
+    "{\"name\":\"org.demo.Shop.buy(int,java.lang.String[])\",\"ph\":\"E\",\"ts\":9,\"pid\":1,\"tid\":2},"
+    "{\"name\":\"Main.main(java.lang.String[])\",\"ph\":\"E\",\"ts\":10,\"pid\":1,\"tid\":2},"
+    "{\"name\":\"org.demo.Clerk.run()\",\"ph\":\"E\",\"ts\":11,\"pid\":1,\"tid\":1}]}\n";
 
 class Commands : public ::testing::TestWithParam<bool> {
  protected:
@@ -169,12 +174,13 @@ TEST_P(Commands, CheckAndSummaryCountOpenCallsWithoutCallingThemDamage) {
   EXPECT_EQ(check.status, 0) << check.out;
   EXPECT_THAT(check.out, HasSubstr("calls still open at the end: 1 (not damage"));
   EXPECT_THAT(check.out, HasSubstr("  clerk: 1\n"));
+  EXPECT_THAT(check.out, HasSubstr(std::string("clerk.log: ") + (GetParam() ? "60" : "101") + " bytes, 2 calls, 1 exit,"));
   EXPECT_THAT(check.out, HasSubstr("result: clean\n"));
 
   const CliResult summary = runReader({"summary", run, "--top", "1"});
   EXPECT_EQ(summary.status, 0);
   EXPECT_THAT(summary.out, HasSubstr("calls: 6 of 5 methods on 2 threads; maximum depth 3 (main)\n"));
-  EXPECT_THAT(summary.out, HasSubstr("top 1 methods by calls:\n"
+  EXPECT_THAT(summary.out, HasSubstr("top 1 method by calls:\n"
                                      "       calls   share  method\n"
                                      "           2   33.3%  org.demo.Cart$Line.add(int)\n"));
 }
@@ -183,13 +189,52 @@ TEST_P(Commands, FlamegraphIsOneSelfContainedSvg) {
   const CliResult result = read("flamegraph");
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out.rfind("<?xml", 0), 0u);
-  EXPECT_THAT(result.out, HasSubstr("<title>org.demo.Shop.&lt;init&gt;() \u2014 1 calls (16.67%), 1 at this stack</title>"));
+  EXPECT_THAT(result.out, HasSubstr("<title>org.demo.Shop.&lt;init&gt;() \u2014 1 call (16.67%), 1 at this stack</title>"));
   EXPECT_THAT(result.out, ::testing::Not(HasSubstr("<script")));
   EXPECT_THAT(result.out, ::testing::EndsWith("</svg>\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Run, Commands, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Binary" : "Text"; });
+
+// A thread name that would break every line of output it is written into:
+// quotes, a backslash, ";", a tab and a line feed that tries to forge a line
+// of Index.dat. One call on that one thread, in one file.
+const std::string kOddName = "a \"b\"\\;c\td\nThread 0=\"forged";
+
+TEST(OddThreadName, KeepsToItsLineAndComesBackWhole) {
+  const MethodText main{"void", "", "Main", "main", ""};
+  std::string text = makeThreadHeaderLine(7, kOddName);
+  appendTextEntryLine(text, TextEntry{main, 0, true, 7, true, 1, ""});
+  appendTextExitLine(text, true, 7, false, "");
+  for (const bool binary : {false, true}) {
+    SCOPED_TRACE(binary ? "binary" : "text");
+    ScratchDir scratch;
+    const std::string run = scratch.path() + "/run";
+    if (binary) {
+      scratch.write("run/Index.dat", makeIndexThreadLine(7, kOddName) + makeIndexMethodLine(1, main));
+      scratch.write("run/shared.log", records(kFull, {{1, 0, 1, 1, 7}, {0, 0, 0, 1, 7}}));
+    } else {
+      scratch.write("run/shared.log", text);
+    }
+    const CliResult check = runReader({"check", run});
+    EXPECT_EQ(check.status, 0) << check.out << check.err;
+    EXPECT_EQ(runReader({"text", run}).out, "== shared.log\n" + text);
+
+    const CliResult collapsed = runReader({"collapsed", run, "--by-thread"});
+    EXPECT_EQ(collapsed.out, "a \\\"b\\\"\\\\\\x3bc\\td\\nThread 0=\\\"forged;Main.main() 1\n");
+
+    const CliResult summary = runReader({"summary", run});
+    EXPECT_THAT(summary.out, HasSubstr(", 1 file, "));
+    EXPECT_THAT(summary.out, HasSubstr("calls: 1 of 1 method on 1 thread; maximum depth 1 (" + escapeName(kOddName) +
+                                       ")\n"));
+    EXPECT_THAT(summary.out, HasSubstr("  " + escapeName(kOddName) + " (thread 7)\n"));
+
+    rapidjson::Document trace;
+    ASSERT_FALSE(trace.Parse(runReader({"chrome", run}).out.c_str()).HasParseError());
+    EXPECT_EQ(trace["traceEvents"][1]["args"]["name"].GetString(), kOddName);
+  }
+}
 
 // Damaged runs: each problem is named with its place, the rest still read.
 struct Damage {
@@ -244,6 +289,22 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"GarbageOnly", {{"main.log", std::string(64, '\x7f') + std::string(16, '\0')}, {"clerk.log", "-"}},
                {}, 2, {"cannot tell the record layout", "--no-call-numbers --no-thread-ids"}},
         Damage{"EmptyDirectory", {}, {}, 2, {"no log files (*.log) in"}},
+        // Runs from before names were escaped: a line feed in a name, and
+        // a name cut short; both threads keep their numbers.
+        Damage{"ThreadNamesOverTwoLines",
+               {{"Index.dat",
+                 "Thread 0=\"ma\nin\"\nMethod 1=void .Main.main(java.lang.String[]){\n"
+                 "Method 2=void org.demo.Shop.<init>(){\nMethod 3=boolean org.demo.Shop.buy(int,java.lang.String[]){\n"
+                 "Method 4=int org.demo.Cart$Line.add(int){\nThread 1=\"cl\nMethod 5=void org.demo.Clerk.run(){\n"}},
+               {}, 1,
+               {"bad Index.dat line: 2\n", "Index.dat:1: the name of thread 0 runs over 2 lines",
+                "Index.dat:7: the name of thread 1 has no closing quote", "Index.dat: 5 methods, 2 threads",
+                "main.log: 160 bytes, 4 calls, 4 exits", "clerk.log: 60 bytes"}},
+        // A partial index that lost a thread must not count against the
+        // layout with thread numbers.
+        Damage{"ThreadLineMissing", {{"Index.dat", std::string(kIndex).substr(16)}}, {}, 1,
+               {"note: no record layout fits every file exactly", "20-byte records (call numbers, thread numbers)",
+                "main.log record 0 (byte 0): thread 0 has no Thread line", "main.log: 160 bytes, 4 calls, 4 exits"}},
         Damage{"StrayTextLine", {{"main.log", "void .Main(0).main(){\nnot a record\n}\n} extra\n"}}, {}, 1,
                {"stray line: 1\n", "main.log:2: \"not a record\"", "unbalanced exit: 1\n", "main.log:4"}}),
     [](const auto& info) { return std::string(info.param.name); });

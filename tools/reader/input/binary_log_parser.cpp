@@ -26,7 +26,7 @@ void BinaryLogParser::finish() {
   if (carry.empty()) return;
   const Position where{file.name, records, 0, records * layout.bytes()};
   diagnostics.report(Problem::TruncatedRecord, where,
-                     fmt::format("{} bytes left over at the end ({} is not a multiple of {})", carry.size(),
+                     fmt::format("{} left over at the end ({} is not a multiple of {})", counted(carry.size(), "byte"),
                                  records * layout.bytes() + carry.size(), layout.bytes()));
   carry.clear();
 }

@@ -14,6 +14,10 @@ std::string quoted(std::string_view text) {
   return "\"" + shown + (text.size() > kShown ? "...\"" : "\"");
 }
 
+std::string counted(std::uint64_t count, std::string_view noun) {
+  return fmt::format("{} {}{}", count, noun, count == 1 ? "" : "s");
+}
+
 std::string Position::describe() const {
   if (line > 0) return fmt::format("{}:{}", file, line);
   return fmt::format("{} record {} (byte {})", file, record, byteOffset);

@@ -18,6 +18,10 @@ struct ReaderError : std::runtime_error {
 // A piece of input shown in a message: at most 60 bytes, control bytes as "?".
 std::string quoted(std::string_view text);
 
+// "1 call", "2 calls": every noun counted in the reader's messages takes a
+// plain "s".
+std::string counted(std::uint64_t count, std::string_view noun);
+
 // Where something was found: a record of a binary log (index and byte
 // offset) or a line of a text file.
 struct Position {

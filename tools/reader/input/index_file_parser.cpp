@@ -16,16 +16,50 @@ void IndexFileParser::feed(std::string_view data) {
 
 void IndexFileParser::finish() {
   splitter.finish([this](const LineSplitter::Line& l) { line(l); });
+  if (open) closeThread();
+}
+
+void IndexFileParser::addThread(std::int32_t number, std::string name, const Position& where) {
+  if (!index.threads.emplace(number, std::move(name)).second)
+    diagnostics.report(Problem::IndexLine, where, fmt::format("thread {} named twice", number));
+}
+
+void IndexFileParser::closeThread() {
+  IndexLine parsed = parseIndexLine(open->text);
+  diagnostics.report(Problem::IndexLine, open->where,
+                     fmt::format("the name of thread {} has no closing quote: {}", parsed.number, quoted(open->text)));
+  addThread(parsed.number, std::move(parsed.threadName), open->where);
+  open.reset();
 }
 
 void IndexFileParser::line(const LineSplitter::Line& l) {
   const Position where{fileName, 0, l.number, l.offset};
   if (!l.complete && !l.tooLong)
     diagnostics.report(Problem::IndexLine, where, "incomplete last line " + quoted(l.text));
-  const IndexLine parsed = l.tooLong ? IndexLine{} : parseIndexLine(l.text);
+  IndexLine parsed = l.tooLong ? IndexLine{} : parseIndexLine(l.text);
+  if (open) {
+    if (parsed.fault == IndexLineFault::NotAnIndexLine && !l.tooLong &&
+        open->text.size() + l.text.size() < LineSplitter::kMaxLine) {
+      open->text.append("\n").append(l.text);
+      ++open->lines;
+      IndexLine joined = parseIndexLine(open->text);
+      if (joined.fault == IndexLineFault::None) {
+        diagnostics.report(Problem::IndexLine, open->where,
+                           fmt::format("the name of thread {} runs over {} lines (a line feed written as it is)",
+                                       joined.number, open->lines));
+        addThread(joined.number, std::move(joined.threadName), open->where);
+        open.reset();
+      }
+      return;
+    }
+    closeThread();
+  }
   switch (parsed.fault) {
     case IndexLineFault::None:
       break;
+    case IndexLineFault::UnterminatedThread:
+      open = OpenThread{std::string(l.text), where};
+      return;
     case IndexLineFault::NotAnIndexLine:
       diagnostics.report(Problem::IndexLine, where, "not a Method or Thread line: " + quoted(l.text));
       return;
@@ -37,8 +71,7 @@ void IndexFileParser::line(const LineSplitter::Line& l) {
       return;
   }
   if (parsed.kind == IndexLine::Kind::Thread) {
-    if (!index.threads.emplace(parsed.number, std::string(parsed.threadName)).second)
-      diagnostics.report(Problem::IndexLine, where, fmt::format("thread {} named twice", parsed.number));
+    addThread(parsed.number, std::move(parsed.threadName), where);
     return;
   }
   if (!index.methods.emplace(parsed.number, MethodName::of(parsed.method)).second)

@@ -2,16 +2,16 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
 #include "format/method_text.h"
+#include "reader/input/diagnostics.h"
 #include "reader/input/line_splitter.h"
 
 namespace kolvaprof::reader {
-
-class Diagnostics;
 
 // A method's names as the records spell them, kept beyond the line they came
 // from: both in Method lines ("int a.b.C.run(int){") and in text entry lines
@@ -39,6 +39,10 @@ struct Index {
 
 // Reads Index.dat line by line; lines it cannot use are reported and
 // skipped, the rest is kept, so a partial index still names what it can.
+// A Thread line whose name has no closing quote keeps its number: runs from
+// before names were escaped split a name with a line feed over two lines,
+// and the lines that follow it up to the closing quote are taken back into
+// the name.
 class IndexFileParser {
  public:
   IndexFileParser(Index& index, std::string_view fileName, Diagnostics& diagnostics)
@@ -49,11 +53,22 @@ class IndexFileParser {
 
  private:
   void line(const LineSplitter::Line& line);
+  void addThread(std::int32_t number, std::string name, const Position& where);
+  // Names the open thread with what its lines gave.
+  void closeThread();
+
+  // A Thread line without its closing quote yet, and the lines it has taken.
+  struct OpenThread {
+    std::string text;
+    Position where;
+    std::uint64_t lines = 1;
+  };
 
   Index& index;
   std::string_view fileName;
   Diagnostics& diagnostics;
   LineSplitter splitter;
+  std::optional<OpenThread> open;
 };
 
 // Index.dat of a run; a missing file is reported and gives an empty index.

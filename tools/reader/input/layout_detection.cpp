@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 
+#include "reader/input/diagnostics.h"
 #include "reader/input/index_file_parser.h"
 #include "reader/input/run_directory.h"
 
@@ -39,6 +40,7 @@ void LayoutFit::add(const LayoutFit& other) {
   records += other.records;
   faults += other.faults;
   unnamedMethods += other.unnamedMethods;
+  unnamedThreads += other.unnamedThreads;
   unevenFiles += other.unevenFiles;
 }
 
@@ -51,9 +53,12 @@ LayoutFit fitLayout(RecordLayout layout, std::string_view sample, std::uint64_t 
     const BinaryRecord r = decodeRecord(sample.data() + at, layout);
     ++fit.records;
     if (layout.withThreadNumber) {
-      const bool named = index.threads.empty() ? (!fileThread || *fileThread == r.thread) && r.thread >= 0
-                                               : index.threads.count(r.thread) > 0;
-      fit.faults += !named;
+      if (index.threads.empty()) {
+        fit.faults += (fileThread && *fileThread != r.thread) || r.thread < 0;
+      } else {
+        fit.faults += r.thread < 0;
+        fit.unnamedThreads += r.thread >= 0 && index.threads.count(r.thread) == 0;
+      }
       if (!fileThread) fileThread = r.thread;
     }
     // Depths are followed as recorded, so one broken record costs one fault.
@@ -73,7 +78,9 @@ LayoutFit fitLayout(RecordLayout layout, std::string_view sample, std::uint64_t 
 LayoutChoice chooseLayout(const std::vector<RecordLayout>& candidates, const std::vector<LayoutFit>& fits) {
   std::vector<std::size_t> exact;
   for (std::size_t i = 0; i < candidates.size(); ++i)
-    if (fits[i].faults == 0 && fits[i].unnamedMethods == 0 && fits[i].unevenFiles == 0) exact.push_back(i);
+    if (fits[i].faults == 0 && fits[i].unnamedMethods == 0 && fits[i].unnamedThreads == 0 &&
+        fits[i].unevenFiles == 0)
+      exact.push_back(i);
   auto names = [&](const std::vector<std::size_t>& which) {
     std::string text;
     for (const std::size_t i : which)
@@ -84,8 +91,8 @@ LayoutChoice chooseLayout(const std::vector<RecordLayout>& candidates, const std
   if (exact.size() > 1)
     return {std::nullopt, "cannot tell the record layout: several fit every file" + names(exact) +
                               "\ngive the settings of the run with the options shown"};
-  // Damaged run: rank by the structural rules alone, since truncation and a
-  // partial index hurt every candidate alike.
+  // Damaged run: rank by the structural rules alone, since truncation hurts
+  // every candidate alike and a partial index hurts most the right one.
   std::vector<std::size_t> order(candidates.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   auto score = [&](std::size_t i) { return fits[i].faults + fits[i].unevenFiles; };
@@ -93,11 +100,14 @@ LayoutChoice chooseLayout(const std::vector<RecordLayout>& candidates, const std
   if (order.size() == 1 ||
       (order.size() > 1 && fits[order[0]].records > 0 && 4 * score(order[0]) + 2 < score(order[1]))) {
     const std::size_t best = order.front();
+    const std::uint64_t unnamed = fits[best].unnamedMethods + fits[best].unnamedThreads;
     return {candidates[best],
             fmt::format("no record layout fits every file exactly (damaged run?); reading {}, with {} "
-                        "faults in the sampled records{}",
-                        describeLayout(candidates[best]), score(best),
-                        order.size() > 1 ? fmt::format(" against {} for the next best", score(order[1])) : "")};
+                        "in the sampled records{}{}",
+                        describeLayout(candidates[best]), counted(score(best), "fault"),
+                        order.size() > 1 ? fmt::format(" against {} for the next best", score(order[1])) : "",
+                        unnamed > 0 ? fmt::format(", and {} naming what Index.dat does not", counted(unnamed, "record"))
+                                    : "")};
   }
   return {std::nullopt, "cannot tell the record layout: no candidate fits the files" + names(order) +
                             "\ngive the settings of the run with the options shown"};

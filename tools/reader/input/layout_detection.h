@@ -31,6 +31,7 @@ struct LayoutFit {
   std::uint64_t records = 0;
   std::uint64_t faults = 0;          // depth, exit-word and thread-word rules broken
   std::uint64_t unnamedMethods = 0;  // entries whose number Index.dat does not name
+  std::uint64_t unnamedThreads = 0;  // thread words that Index.dat's Thread lines do not name
   std::uint64_t unevenFiles = 0;     // files whose size is not a multiple of the record size
 
   void add(const LayoutFit& other);
@@ -47,7 +48,9 @@ struct LayoutChoice {
 // method is named, depths rise and fall by one, exit words are zero and
 // thread words are named (or at least constant per file). Exactly one must
 // remain. When none does (a damaged run), the candidate that breaks the
-// structural rules far less often than every other is taken, and said so.
+// structural rules far less often than every other is taken, and said so;
+// names missing from Index.dat are left out of that ranking, since a damaged
+// index must not count against the layouts that carry what it names.
 LayoutChoice chooseLayout(const std::vector<RecordLayout>& candidates, const std::vector<LayoutFit>& fits);
 
 // Reads at most `sampleRecords` records from the start of each file.

@@ -79,7 +79,7 @@ void CallStream::push(ThreadState& thread, const Entry& entry, std::int64_t reco
   const std::size_t open = thread.stack.size() + thread.overflow;
   if (recordedDepth >= 0 && static_cast<std::uint64_t>(recordedDepth) != open + 1) {
     problems.report(Problem::DepthMismatch, where,
-                    fmt::format("entry at depth {} with {} calls open", recordedDepth, open));
+                    fmt::format("entry at depth {} with {} open", recordedDepth, counted(open, "call")));
     // A shallower entry shows that calls ended without their exit records.
     if (recordedDepth >= 1 && static_cast<std::uint64_t>(recordedDepth) <= thread.stack.size() &&
         thread.overflow == 0)
@@ -108,7 +108,7 @@ void CallStream::pop(ThreadState& thread, const Exit& exit, std::int64_t recorde
   }
   if (recordedDepth >= 0 && static_cast<std::uint64_t>(recordedDepth) != open) {
     problems.report(Problem::DepthMismatch, where,
-                    fmt::format("exit at depth {} with {} calls open", recordedDepth, open));
+                    fmt::format("exit at depth {} with {} open", recordedDepth, counted(open, "call")));
     // The record closes the call at its depth; the inner ones lost their exits.
     if (recordedDepth >= 1 && static_cast<std::size_t>(recordedDepth) < open)
       closeImplicitly(thread, open - static_cast<std::size_t>(recordedDepth));

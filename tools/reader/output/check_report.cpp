@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "format/name_escape.h"
 #include "reader/model/run_reader.h"
 
 namespace kolvaprof::reader {
@@ -58,14 +59,14 @@ int writeReport(const Run& run, const CallStream& stream, const FileCounter& cou
   if (run.layout()) {
     const Index& index = run.index();
     fmt::print(out, "Index.dat: {}\n",
-               index.present ? fmt::format("{} methods, {} threads", index.methods.size(), index.threads.size())
+               index.present ? counted(index.methods.size(), "method") + ", " + counted(index.threads.size(), "thread")
                              : std::string("missing"));
   }
   for (const LogFileInfo& file : dir.files) {
     const FileCounter::Figures figures =
         file.index < counter.files().size() ? counter.files()[file.index] : FileCounter::Figures{};
-    fmt::print(out, "  {}: {} bytes, {} calls, {} exits, max depth {}\n", file.name, file.size, figures.calls,
-               figures.exits, figures.maxDepth);
+    fmt::print(out, "  {}: {}, {}, {}, max depth {}\n", file.name, counted(file.size, "byte"),
+               counted(figures.calls, "call"), counted(figures.exits, "exit"), figures.maxDepth);
   }
   const std::uint64_t open = stream.openCalls();
   if (open == 0) {
@@ -75,7 +76,7 @@ int writeReport(const Run& run, const CallStream& stream, const FileCounter& cou
                     "its calls open)\n", open);
     for (const ThreadState& thread : stream.threads())
       if (!thread.stack.empty() || thread.overflow > 0)
-        fmt::print(out, "  {}: {}\n", thread.name, thread.stack.size() + thread.overflow);
+        fmt::print(out, "  {}: {}\n", escapeName(thread.name), thread.stack.size() + thread.overflow);
   }
   if (diagnostics.clean()) {
     fmt::print(out, "problems: none\nresult: clean\n");

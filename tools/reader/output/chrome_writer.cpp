@@ -85,18 +85,22 @@ void ChromeWriter::enter(const ThreadState& thread, const Entry& entry) {
   w.EndObject();
 }
 
-void ChromeWriter::endEvent(const ThreadState& thread) {
+// Importers that pair events by name (speedscope) nest every later call
+// inside one whose "E" they cannot match, so the "E" names its call as "B" did.
+void ChromeWriter::endEvent(const ThreadState& thread, FrameId frame) {
   auto& w = json->writer;
   w.StartObject();
+  w.Key("name");
+  w.String(shownName(frames.nameOf(frame)));
   eventHead(w, "E", clock++, thread.ordinal + 1);
   w.EndObject();
 }
 
-void ChromeWriter::exit(const ThreadState& thread, const Exit&) { endEvent(thread); }
+void ChromeWriter::exit(const ThreadState& thread, const Exit&) { endEvent(thread, thread.stack.back()); }
 
 void ChromeWriter::finish(const CallStream& stream) {
   for (const ThreadState& thread : stream.threads())
-    for (std::size_t open = thread.stack.size(); open > 0; --open) endEvent(thread);
+    for (auto frame = thread.stack.rbegin(); frame != thread.stack.rend(); ++frame) endEvent(thread, *frame);
   auto& w = json->writer;
   w.EndArray();
   w.EndObject();

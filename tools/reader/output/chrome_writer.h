@@ -11,8 +11,8 @@
 
 namespace kolvaprof::reader {
 
-// Chrome trace event JSON ("traceEvents" of "B"/"E" events), streamed as the
-// calls come. Logs carry no time, so "ts" is a counter that rises by one at
+// Chrome trace event JSON ("traceEvents" of "B"/"E" events, each "E" with
+// the name, pid and tid of its "B"), streamed as the calls come. Logs carry no time, so "ts" is a counter that rises by one at
 // every event; tid is the thread's order of first sight, named by a "M"
 // thread_name event. Calls still open at the end are closed there.
 class ChromeWriter : public EventSink {
@@ -26,7 +26,7 @@ class ChromeWriter : public EventSink {
 
  private:
   struct Json;
-  void endEvent(const ThreadState& thread);
+  void endEvent(const ThreadState& thread, FrameId frame);
   const std::string& shownName(NameId name);
 
   const FrameTable& frames;

@@ -6,10 +6,25 @@
 #include <utility>
 #include <vector>
 
+#include "format/name_escape.h"
 #include "reader/model/call_tree.h"
 #include "reader/model/run_reader.h"
 
 namespace kolvaprof::reader {
+namespace {
+
+// Folded stacks have no escapes of their own: ";" parts the frames and a line
+// feed ends the stack. Thread names (and frames read from damaged logs) may
+// hold either, so a frame is written as Index.dat writes a name, with ";" as
+// "\x3b" besides; the backslash is escaped too, so the text stays unambiguous.
+void appendFrame(std::string& path, const std::string& name) {
+  for (const char c : name) {
+    if (c == ';' || needsEscape(c)) appendEscapedByte(path, c);
+    else path.push_back(c);
+  }
+}
+
+}  // namespace
 
 void writeCollapsedTree(const CallTree& tree, std::FILE* out) {
   const auto& nodes = tree.nodes();
@@ -27,7 +42,7 @@ void writeCollapsedTree(const CallTree& tree, std::FILE* out) {
     pending.pop_back();
     path.resize(prefix);
     if (prefix > 0) path.push_back(';');
-    path += frames.name(nodes[node].name);
+    appendFrame(path, frames.name(nodes[node].name));
     if (nodes[node].calls > 0) fmt::format_to(std::back_inserter(buffer), "{} {}\n", path, nodes[node].calls);
     if (buffer.size() > (1u << 16)) {
       std::fwrite(buffer.data(), 1, buffer.size(), out);

@@ -106,9 +106,9 @@ void writeFlamegraphTree(CallTree& tree, const FlamegraphOptions& options, std::
     const double y = height - kBottom - (static_cast<double>(node.depth) + 1) * kRowHeight;
     const double share = all == 0 ? 0 : 100.0 * static_cast<double>(node.total) / static_cast<double>(all);
     fmt::format_to(to,
-                   "<g class=\"f\"><title>{} \u2014 {} calls ({:.2f}%), {} at this stack</title>"
+                   "<g class=\"f\"><title>{} \u2014 {} ({:.2f}%), {} at this stack</title>"
                    "<rect x=\"{:.2f}\" y=\"{:.0f}\" width=\"{:.2f}\" height=\"{}\" fill=\"{}\" rx=\"2\" ry=\"2\"/>",
-                   xmlText(name), node.total, share, node.calls, box.x, y, width, kRowHeight - 1,
+                   xmlText(name), counted(node.total, "call"), share, node.calls, box.x, y, width, kRowHeight - 1,
                    box.node == CallTree::kRoot ? "rgb(230,150,80)" : colour(name));
     const std::string text = label(name, width);
     if (!text.empty()) fmt::format_to(to, "<text x=\"{:.2f}\" y=\"{:.0f}\">{}</text>", box.x + 3, y + kRowHeight - 4, text);

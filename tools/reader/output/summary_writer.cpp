@@ -8,6 +8,7 @@
 #include <map>
 #include <vector>
 
+#include "format/name_escape.h"
 #include "reader/model/run_reader.h"
 
 namespace kolvaprof::reader {
@@ -47,17 +48,19 @@ void writeReport(const Run& run, const CallStream& stream, const CallCounter& co
   for (const ThreadState& thread : stream.threads())
     if (deepest == nullptr || thread.maxDepth > deepest->maxDepth) deepest = &thread;
 
-  fmt::print(out, "run: {}\n{}, {} files, {} bytes\n", run.directory().path, run.describe(),
-             run.directory().files.size(), run.directory().totalBytes);
-  fmt::print(out, "calls: {} of {} methods on {} threads; maximum depth {}{}\n", total, byName.size(),
-             stream.threads().size(), deepest ? deepest->maxDepth : 0,
-             deepest ? fmt::format(" ({})", deepest->name) : "");
+  fmt::print(out, "run: {}\n{}, {}, {}\n", run.directory().path, run.describe(),
+             counted(run.directory().files.size(), "file"), counted(run.directory().totalBytes, "byte"));
+  fmt::print(out, "calls: {} of {} on {}; maximum depth {}{}\n", total, counted(byName.size(), "method"),
+             counted(stream.threads().size(), "thread"), deepest ? deepest->maxDepth : 0,
+             deepest ? fmt::format(" ({})", escapeName(deepest->name)) : "");
   fmt::print(out, "calls still open at the end: {}\n", stream.openCalls());
 
+  // Names as Index.dat writes them, so that a line feed in one cannot break
+  // the table.
   fmt::print(out, "\nthreads:\n{:>12} {:>9} {:>6}  thread\n", "calls", "max depth", "open");
   for (const ThreadState& thread : stream.threads())
     fmt::print(out, "{:>12} {:>9} {:>6}  {}{}\n", thread.calls, thread.maxDepth,
-               thread.stack.size() + thread.overflow, thread.name,
+               thread.stack.size() + thread.overflow, escapeName(thread.name),
                thread.number >= 0 ? fmt::format(" (thread {})", thread.number) : "");
 
   std::vector<std::pair<std::string, std::uint64_t>> methods(byName.begin(), byName.end());
@@ -65,8 +68,9 @@ void writeReport(const Run& run, const CallStream& stream, const CallCounter& co
   std::stable_sort(methods.begin(), methods.end(),
                    [](const auto& a, const auto& b) { return a.second > b.second; });
   if (top > 0 && methods.size() > top) methods.resize(top);
-  fmt::print(out, "\n{} methods by calls:\n{:>12} {:>7}  method\n",
-             top > 0 && byName.size() > top ? fmt::format("top {}", top) : std::string("all"), "calls", "share");
+  fmt::print(out, "\n{} by calls:\n{:>12} {:>7}  method\n",
+             top > 0 && byName.size() > top ? "top " + counted(top, "method") : std::string("all methods"), "calls",
+             "share");
   for (const auto& [name, calls] : methods)
     fmt::print(out, "{:>12} {:>6.1f}%  {}\n", calls, 100.0 * static_cast<double>(calls) / static_cast<double>(total),
                name);

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "format/text_line.h"
 #include "reader/input/diagnostics.h"
 #include "reader/input/run_directory.h"
 #include "reader/model/run_reader.h"
@@ -24,7 +25,7 @@ void TextWriter::beginFile(const LogFileInfo& log) {
   headed.clear();
   if (outputDirectory.empty()) {
     file = out;
-    fmt::format_to(std::back_inserter(buffer), "== {}\n", log.name);
+    buffer.append("== ").append(log.name).append("\n");
     return;
   }
   const std::string path = outputDirectory + "/" + log.name;
@@ -45,31 +46,25 @@ void TextWriter::flush(bool force) {
 }
 
 // The agent writes a thread's header just before its first record in a file.
-void TextWriter::prefix(const ThreadState& thread) {
-  if (thread.number < 0) return;
-  if (thread.named && headed.insert(thread.key).second)
-    fmt::format_to(std::back_inserter(buffer), "@thread {} = \"{}\"\n", thread.number, thread.name);
-  fmt::format_to(std::back_inserter(buffer), "@{} ", thread.number);
+void TextWriter::header(const ThreadState& thread) {
+  if (thread.number >= 0 && thread.named && headed.insert(thread.key).second)
+    buffer += makeThreadHeaderLine(thread.number, thread.name);
 }
 
 void TextWriter::enter(const ThreadState& thread, const Entry& entry) {
-  prefix(thread);
-  auto to = std::back_inserter(buffer);
-  if (entry.callNumber) fmt::format_to(to, "{} ", *entry.callNumber);
-  if (entry.location) fmt::format_to(to, "From:{} ", *entry.location);
+  header(thread);
   const MethodName& m = frames.method(entry.frame);
-  fmt::format_to(to, "{} {}.{}({}).{}({}){{\n", m.returnType, m.packageName, m.className, entry.tag, m.methodName,
-                 m.parameters);
+  appendTextEntryLine(buffer, TextEntry{{m.returnType, m.packageName, m.className, m.methodName, m.parameters},
+                                       entry.tag, thread.number >= 0, thread.number, entry.callNumber.has_value(),
+                                       entry.callNumber.value_or(0), entry.location.value_or("")});
   flush(false);
 }
 
 void TextWriter::exit(const ThreadState& thread, const Exit& exit) {
   if (exit.implicit) return;
-  prefix(thread);
-  if (exit.exception)
-    fmt::format_to(std::back_inserter(buffer), "}} {}\n", *exit.exception);
-  else
-    fmt::format_to(std::back_inserter(buffer), "}}\n");
+  header(thread);
+  appendTextExitLine(buffer, thread.number >= 0, thread.number, exit.exception.has_value(),
+                     exit.exception.value_or(""));
   flush(false);
 }
 

@@ -4,15 +4,15 @@
 #include <set>
 #include <string>
 
-#include <fmt/format.h>
-
 #include "reader/model/call_stream.h"
 #include "reader/output/writer.h"
 
 namespace kolvaprof::reader {
 
-// Renders every log file as the agent's text lines: thread headers and "@N "
-// where thread numbers are recorded, call numbers, receiver tags, "}" exits.
+// Renders every log file as the agent's text lines, written by the agent's
+// own encoders: thread headers and "@N " where thread numbers are recorded,
+// call numbers, receiver tags, "}" exits. An empty "From:" piece, which only
+// damaged input can hold, is left out as the encoder leaves it out.
 // Output goes to `out` with a "== <file>" line before each file, or, with an
 // output directory, to <directory>/<file name>.
 class TextWriter : public EventSink {
@@ -26,7 +26,7 @@ class TextWriter : public EventSink {
   void exit(const ThreadState& thread, const Exit& exit) override;
 
  private:
-  void prefix(const ThreadState& thread);
+  void header(const ThreadState& thread);
   void flush(bool force);
 
   const FrameTable& frames;
@@ -34,7 +34,7 @@ class TextWriter : public EventSink {
   std::string outputDirectory;
   std::FILE* file = nullptr;  // the current output
   std::set<ThreadKey> headed;
-  fmt::memory_buffer buffer;
+  std::string buffer;
 };
 
 // Every log file through a TextWriter, into options.outputDirectory when set.
