@@ -11,6 +11,18 @@ namespace {
 
 constexpr jint kStaticModifier = 0x0008;
 
+// No class name holds a '.' but a hidden class's, which the VM writes as
+// "Lpkg/Name.0x<address>;".
+ClassDeclaration declarationFromSignature(const char* signature) {
+  ClassDeclaration declaration;
+  std::string name = signature;
+  const std::size_t dot = name.find('.');
+  declaration.hidden = dot != std::string::npos;
+  if (declaration.hidden) name.erase(dot);
+  declaration.dottedName = dottedNameFromSignature(name.c_str());
+  return declaration;
+}
+
 }  // namespace
 
 std::string dottedNameFromSignature(const char* signature) {
@@ -32,28 +44,33 @@ std::string CJVMTILoggingAgent::getDottedClassName(jvmtiEnv* env, jclass klass) 
 }
 
 void CJVMTILoggingAgent::registerClass(jvmtiEnv* env, jclass klass) {
-  const std::string dottedName = getDottedClassName(env, klass);
-  if (dottedName.empty()) return;  // no signature: nothing to register it under
-
-  ClassRegistration registration = MethodRegistry::instance().beginClass(dottedName);
-  if (!registration) return;
-  if (verbose()) printMessage(&std::cout, "register class " + dottedName);
+  JvmtiBuffer<char> signature(env);
+  if (env->GetClassSignature(klass, signature.out(), nullptr) != JVMTI_ERROR_NONE ||
+      signature.get() == nullptr) {
+    return;
+  }
+  ClassDeclaration declaration = declarationFromSignature(signature.get());
+  if (declaration.dottedName.empty()) return;  // nothing to register it under
 
   jint count = 0;
   JvmtiBuffer<jmethodID> methods(env);
   if (env->GetClassMethods(klass, &count, methods.out()) != JVMTI_ERROR_NONE) return;
-  for (jint i = 0; i < count; ++i) {
-    const jmethodID method = methods[i];
+  declaration.methods.assign(methods.get(), methods.get() + count);
+  ClassRegistration registration = MethodRegistry::instance().beginClass(declaration);
+  if (!registration) return;
+  if (verbose()) printMessage(&std::cout, "register class " + registration.dottedName());
+
+  for (const jmethodID method : declaration.methods) {
     JvmtiBuffer<char> name(env);
-    JvmtiBuffer<char> signature(env);
+    JvmtiBuffer<char> descriptor(env);
     jint modifiers = 0;
-    if (env->GetMethodName(method, name.out(), signature.out(), nullptr) != JVMTI_ERROR_NONE ||
-        name.get() == nullptr || signature.get() == nullptr ||
+    if (env->GetMethodName(method, name.out(), descriptor.out(), nullptr) != JVMTI_ERROR_NONE ||
+        name.get() == nullptr || descriptor.get() == nullptr ||
         env->GetMethodModifiers(method, &modifiers) != JVMTI_ERROR_NONE) {
       continue;  // no partial record for a method the VM would not describe
     }
     registration.add(
-        MethodDeclaration{method, name.get(), signature.get(), (modifiers & kStaticModifier) != 0});
+        MethodDeclaration{method, name.get(), descriptor.get(), (modifiers & kStaticModifier) != 0});
   }
 }
 

@@ -40,16 +40,20 @@ std::string EventCallSite::callerSourceLine() {
   jmethodID caller = nullptr;
   jlocation location = 0;
   env->GetFrameLocation(nullptr, 1, &caller, &location);
-  if (caller == nullptr || location <= 0) return "-1";
+  if (caller == nullptr || location < 0) return "-1";
 
   jint entries = 0;
   JvmtiBuffer<jvmtiLineNumberEntry> table(env);
   env->GetLineNumberTable(caller, &entries, table.out());
+  // The line whose code starts last at or before the call (the later entry
+  // on a tie); the table need not be in the order of the code.
   jint line = 0;
-  // Only entries that start strictly before the call count: a call that is
-  // the first instruction of its line reports the line before it.
-  for (jint i = 0; i < entries && table[i].start_location < location; ++i) {
-    line = table[i].line_number;
+  jlocation lineStart = -1;
+  for (jint i = 0; i < entries; ++i) {
+    if (table[i].start_location <= location && table[i].start_location >= lineStart) {
+      lineStart = table[i].start_location;
+      line = table[i].line_number;
+    }
   }
   return std::to_string(line);
 }

@@ -115,7 +115,7 @@ void CJVMTILoggingAgent::onException(jvmtiEnv* env, JNIEnv* jni, jobject excepti
   if (exception == nullptr) return;
   jclass klass = jni->GetObjectClass(exception);
   if (klass == nullptr) return;
-  setLastExceptionClass(getDottedClassName(env, klass));
+  setLastExceptionClass(jni, getDottedClassName(env, klass));
   jni->DeleteLocalRef(klass);
 }
 

@@ -28,7 +28,7 @@ struct LoggingOptions {
   int32_t recordCallerLocation = 0;
   // When receivers are fetched and tagged (ReceiverTags).
   ReceiverTagMode receiverTags = ReceiverTagMode::BeforeGates;
-  std::string logDirectory;  // always ends in '/'
+  std::string logDirectory;  // as asked for (the run may take another); ends in '/'
   // Patterns as written; the registry compiles them.
   std::vector<std::string> startMethods;
   std::vector<std::string> packageFilters;

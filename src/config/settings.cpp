@@ -53,7 +53,10 @@ Settings readSettingsFile(const std::string& optionString, const std::string& st
 void applySetting(Settings& settings, const std::string& startTimeStamp, const std::string& key,
                   const std::string& value) {
   LoggingOptions& options = settings.options;
-  auto echo = [&settings](std::string text) { settings.echo.push_back(std::move(text)); };
+  auto echo = [&settings](std::string text, std::string directory = std::string(),
+                          std::string suffix = std::string()) {
+    settings.echo.push_back(EchoLine{std::move(text), std::move(directory), std::move(suffix)});
+  };
   auto here = [&settings] {
     return FilePlace{settings.options.logDirectory, settings.defaultLogDirectory};
   };
@@ -62,7 +65,7 @@ void applySetting(Settings& settings, const std::string& startTimeStamp, const s
     if (directory.back() != '/') directory.push_back('/');
     options.logDirectory = directory + startTimeStamp + "/";
     settings.defaultLogDirectory = false;
-    echo("output logfile in " + options.logDirectory);
+    echo("output logfile in ", options.logDirectory);
     settings.directoriesToMake.push_back(options.logDirectory);
   } else if (key == "GetFilteredMethod") {
     options.getFilteredMethod = value == "1";
@@ -91,7 +94,7 @@ void applySetting(Settings& settings, const std::string& startTimeStamp, const s
       options.compressLogfile = true;
       settings.index = here();
       echo("compress log file");
-      echo("index file = " + options.logDirectory + kIndexFileName);
+      echo("index file = ", options.logDirectory, kIndexFileName);
     }
   } else if (key == "RecordThreadID") {
     if (value == "1") {

@@ -21,13 +21,26 @@ struct FilePlace {
   bool defaultDirectory = true;
 };
 
+// One console line of the settings. A line about a log directory names it by
+// the path the settings ask for; the core, which takes the directory, prints
+// text + the name it really has + suffix.
+struct EchoLine {
+  std::string text;
+  std::string directory;  // empty for a line that names no directory
+  std::string suffix;
+
+  // The line with the directory under the name asked for.
+  std::string asRead() const { return text + directory + suffix; }
+};
+
 // What the settings file says, as a value: nothing is made or opened while it
 // is read; the core acts on it.
 struct Settings {
   LoggingOptions options;
   // The console lines of the settings, in the order of their lines.
-  std::vector<std::string> echo;
-  // LogfileDirectory lines: one directory level each to make, in order.
+  std::vector<EchoLine> echo;
+  // LogfileDirectory lines, in order: the run directory each asks for, which
+  // the core takes (with the missing levels above it) at once.
   std::vector<std::string> directoriesToMake;
   bool defaultLogDirectory = true;
   std::optional<FilePlace> sharedLog;  // SeparateLogfilePerThread=0

@@ -133,7 +133,8 @@ void CLoggingAgent::writeExit(ThreadContext* context, bool poppedByException) {
   }
   std::string& line = reusableLine();
   appendTextExitLine(line, settings.recordThreadId, context->threadNumber(), poppedByException,
-                     poppedByException ? lastExceptionClass() : std::string());
+                     poppedByException ? std::string_view(context->lastException())
+                                       : std::string_view());
   context->write(line);
 }
 

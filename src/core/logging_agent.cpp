@@ -1,15 +1,12 @@
 #include "core/logging_agent.h"
 
-#include <sys/stat.h>
-
 #include <iostream>
-
-#include <boost/thread/lock_guard.hpp>
 
 #include "format/text_line.h"
 #include "output/console.h"
 #include "output/index_file.h"
 #include "output/log_file.h"
+#include "output/run_directory.h"
 #include "output/thread_registry.h"
 #include "registry/method_filters.h"
 #include "registry/method_registry.h"
@@ -19,6 +16,7 @@ namespace kolvaprof {
 CLoggingAgent::CLoggingAgent(const Clock& clock) : clock(clock) {
   startTime = formatStartTimeStamp(clock.now());
   settings.logDirectory = startTime + "/";
+  threadLogDirectory = runDirectory(settings.logDirectory);
   printMessage(&std::cout, std::string("version ") + kVersionText);
   printMessage(&std::cout, currentWorkingDirectory());
   printMessage(&std::cout, "initializing ..... ");
@@ -35,19 +33,24 @@ CLoggingAgent::~CLoggingAgent() {
 }
 
 void CLoggingAgent::configure(const Settings& read) {
-  for (const std::string& line : read.echo) printMessage(&std::cout, line);
-  for (const std::string& directory : read.directoriesToMake) {
-    ::mkdir(directory.substr(0, directory.size() - 1).c_str(), 0755);  // one level
+  // Taken before the echo, so that it shows the names the run really uses.
+  for (const std::string& directory : read.directoriesToMake) runDirectory(directory)->claim(false);
+  for (const EchoLine& line : read.echo) {
+    if (line.directory.empty()) {
+      printMessage(&std::cout, line.text);
+      continue;
+    }
+    const std::shared_ptr<RunDirectory> directory = runDirectory(line.directory);
+    printMessage(&std::cout, line.text + directory->path() + line.suffix);
+    directory->reportFailure();
   }
   settings = read.options;
-  defaultLogDirectory = read.defaultLogDirectory;
+  threadLogDirectory = runDirectory(settings.logDirectory);
   if (read.sharedLog) {
-    sharedLog = std::make_unique<LogFile>(read.sharedLog->directory, startTime, kLogExtension,
-                                          read.sharedLog->defaultDirectory);
+    sharedLog = std::make_unique<LogFile>(runDirectory(read.sharedLog->directory), startTime,
+                                          kLogExtension);
   }
-  if (read.index) {
-    index = std::make_unique<IndexFile>(read.index->directory, read.index->defaultDirectory);
-  }
+  if (read.index) index = std::make_unique<IndexFile>(runDirectory(read.index->directory));
   MethodRegistry::instance().setFilters(MethodFilters(settings.packageFilters,
                                                       settings.classFilters,
                                                       settings.methodFilters,
@@ -55,18 +58,22 @@ void CLoggingAgent::configure(const Settings& read) {
                                                       settings.startMethods));
 }
 
+std::shared_ptr<RunDirectory> CLoggingAgent::runDirectory(const std::string& path) {
+  std::shared_ptr<RunDirectory>& directory = runDirectories[path];
+  if (!directory) directory = std::make_shared<RunDirectory>(path);
+  return directory;
+}
+
+std::string CLoggingAgent::logDirectory() const { return threadLogDirectory->path(); }
+
 int64_t CLoggingAgent::allocateObjectTag() {
   return nextObjectTag.fetch_add(1, std::memory_order_relaxed);
 }
 
-void CLoggingAgent::setLastExceptionClass(const std::string& className) {
-  boost::lock_guard<boost::mutex> guard(exceptionClassLock);
-  lastException = className;
-}
-
-std::string CLoggingAgent::lastExceptionClass() const {
-  boost::lock_guard<boost::mutex> guard(exceptionClassLock);
-  return lastException;
+void CLoggingAgent::setLastExceptionClass(ThreadKey thread, const std::string& className) {
+  // Without a context the thread has no logged frame to unwind.
+  ThreadContext* context = ThreadRegistry::instance().findContext(thread);
+  if (context != nullptr) context->setLastException(className);
 }
 
 ThreadContext* CLoggingAgent::createThreadContext(ThreadKey threadKey) {
@@ -76,8 +83,7 @@ ThreadContext* CLoggingAgent::createThreadContext(ThreadKey threadKey) {
   LogFile* logFile = sharedLog.get();
   const bool ownFile = settings.separateLogfilePerThread;
   if (ownFile) {
-    logFile = new LogFile(settings.logDirectory, name, kLogExtension, defaultLogDirectory,
-                          LogFile::Writers::One);
+    logFile = new LogFile(threadLogDirectory, name, kLogExtension, LogFile::Writers::One);
   }
   auto* context = new ThreadContext(std::move(name), number, logFile, ownFile);
   if (settings.recordThreadId) {

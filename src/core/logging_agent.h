@@ -4,10 +4,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
-
-#include <boost/thread/mutex.hpp>
 
 #include "config/logging_options.h"
 #include "config/settings.h"
@@ -19,6 +18,7 @@ namespace kolvaprof {
 class IndexFile;
 class LogFile;
 class MethodInfo;
+class RunDirectory;
 class ThreadContext;
 
 inline constexpr const char* kVersionText = "1.5.1";
@@ -35,22 +35,26 @@ class CLoggingAgent {
   CLoggingAgent(const CLoggingAgent&) = delete;
   CLoggingAgent& operator=(const CLoggingAgent&) = delete;
 
-  // Acts on the settings of the run, once, before the first event: echoes
-  // them, makes the log directories asked for, prepares the shared log and
-  // index files, and hands the filters to the method registry.
+  // Acts on the settings of the run, once, before the first event: takes the
+  // log directories asked for, echoes the settings with the names the
+  // directories really have, prepares the shared log and index files, and
+  // hands the filters to the method registry.
   void configure(const Settings& settings);
 
   const LoggingOptions& options() const { return settings; }
   bool verbose() const { return settings.verbose; }
   bool ignoreBuiltInClass() const { return settings.ignoreBuiltInClass; }
   const std::string& startTimeStamp() const { return startTime; }
-  const std::string& logDirectory() const { return settings.logDirectory; }
+  // Where per-thread logs go, under the name the directory really has once
+  // it is taken.
+  std::string logDirectory() const;
   LogFile* sharedLogFile() const { return sharedLog.get(); }
   IndexFile* indexFile() const { return index.get(); }
 
   int64_t allocateObjectTag();
-  void setLastExceptionClass(const std::string& className);
-  std::string lastExceptionClass() const;
+  // The Exception event arrives on the throwing thread: the class is kept for
+  // that thread's exits.
+  void setLastExceptionClass(ThreadKey thread, const std::string& className);
 
   ThreadContext* createThreadContext(ThreadKey threadKey);
 
@@ -66,14 +70,17 @@ class CLoggingAgent {
   void writeBinaryEntry(jmethodID method, const MethodInfo& info, int64_t receiverTag,
                         int64_t callNumber, ThreadContext* context);
   void writeExit(ThreadContext* context, bool poppedByException);
+  // One object per name asked for, so that every file of a directory sees
+  // the name it was really taken under.
+  std::shared_ptr<RunDirectory> runDirectory(const std::string& path);
 
   const Clock& clock;
   LoggingOptions settings;
   std::string startTime;
-  // True while logDirectory is the run's default, which is made on first use.
-  bool defaultLogDirectory = true;
-  mutable boost::mutex exceptionClassLock;
-  std::string lastException;
+  // By the name the settings ask for; the same directory for every file
+  // that asks for that name.
+  std::map<std::string, std::shared_ptr<RunDirectory>> runDirectories;
+  std::shared_ptr<RunDirectory> threadLogDirectory;
   std::unique_ptr<LogFile> sharedLog;
   std::unique_ptr<IndexFile> index;
   // Both counters are taken on the per-call path by every thread; an atomic

@@ -1,5 +1,7 @@
 #include "output/index_file.h"
 
+#include <utility>
+
 #include <boost/thread/lock_guard.hpp>
 
 #include "format/index_line.h"
@@ -22,9 +24,8 @@ MethodNumbers& MethodNumbers::instance() {
   return *numbers;
 }
 
-IndexFile::IndexFile(const std::string& logDirectory, bool createDirectory,
-                     MethodNumbers& numbers)
-    : logFile(logDirectory, "Index", ".dat", createDirectory), numbers(numbers) {}
+IndexFile::IndexFile(std::shared_ptr<RunDirectory> directory, MethodNumbers& numbers)
+    : logFile(std::move(directory), "Index", ".dat"), numbers(numbers) {}
 
 std::string IndexFile::fileName() { return kIndexFileName; }
 

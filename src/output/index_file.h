@@ -3,6 +3,7 @@
 #include <jni.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <boost/thread/mutex.hpp>
@@ -13,6 +14,7 @@
 namespace kolvaprof {
 
 class MethodInfo;
+class RunDirectory;
 class ThreadContext;
 
 struct MethodNumber {
@@ -37,7 +39,7 @@ class MethodNumbers {
 // Index.dat: the names behind the numbers of binary records.
 class IndexFile {
  public:
-  explicit IndexFile(const std::string& logDirectory, bool createDirectory = false,
+  explicit IndexFile(std::shared_ptr<RunDirectory> directory,
                      MethodNumbers& numbers = MethodNumbers::instance());
 
   static std::string fileName();

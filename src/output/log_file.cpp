@@ -1,13 +1,16 @@
 #include "output/log_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 
 #include <boost/thread/lock_guard.hpp>
+
+#include "output/console.h"
+#include "output/run_directory.h"
 
 namespace kolvaprof {
 namespace {
@@ -29,10 +32,12 @@ Fallbacks& fallbacks() {
   return *instance;
 }
 
-int createForWriting(const std::string& name) {
+// Exclusive, so that a name another file holds (another thread's log, say)
+// is never truncated.
+int createExclusively(const std::string& name) {
   int fd;
   do {
-    fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -40,7 +45,7 @@ int createForWriting(const std::string& name) {
 }  // namespace
 
 bool isUsableFileBaseName(const std::string& baseName) {
-  if (baseName == "." || baseName == "..") return false;
+  if (baseName.empty() || baseName == "." || baseName == "..") return false;
   for (const char c : baseName) {
     if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"/\\|?*", c) != nullptr) {
       return false;
@@ -50,34 +55,50 @@ bool isUsableFileBaseName(const std::string& baseName) {
 }
 
 LogFile::LogFile(std::string directory, std::string baseName, std::string extension,
-                 bool createDirectory, Writers writers)
+                 Writers writers)
     : baseName(std::move(baseName)),
       directory(std::move(directory)),
       extension(std::move(extension)),
-      createDirectory(createDirectory),
+      writers(writers) {}
+
+LogFile::LogFile(std::shared_ptr<RunDirectory> directory, std::string baseName,
+                 std::string extension, Writers writers)
+    : baseName(std::move(baseName)),
+      runDirectory(std::move(directory)),
+      extension(std::move(extension)),
       writers(writers) {}
 
 LogFile::~LogFile() {
   boost::lock_guard<boost::mutex> guard(lock);
-  if (fd >= 0) {
-    flushBuffer();
-    ::close(fd);
-  }
+  flushBuffer();
+  if (fd >= 0) ::close(fd);
 }
+
+std::string LogFile::directoryPath() const {
+  return runDirectory ? runDirectory->path() : directory;
+}
+
+std::string LogFile::fileName() const { return directoryPath() + baseName + extension; }
 
 void LogFile::open() {
   opened = true;
-  if (createDirectory && !directory.empty()) {
-    std::string path = directory;
-    if (path.size() > 1 && path.back() == '/') path.pop_back();
-    ::mkdir(path.c_str(), 0755);  // one level; an existing directory is fine
-  }
+  // A run directory that cannot be made has said so itself.
+  if (runDirectory && !runDirectory->claim(true)) return;
+  const std::string place = directoryPath();
+  openedName = place + baseName + extension;
   if (isUsableFileBaseName(baseName)) {
-    fd = createForWriting(fileName());
+    fd = createExclusively(openedName);
     if (fd >= 0) return;
   }
-  const int k = fallbacks().next();
-  fd = createForWriting(directory + "(" + std::to_string(k) + ")" + extension);
+  // Numbered names may be taken too, by a thread named "(0)" for one.
+  do {
+    openedName = place + "(" + std::to_string(fallbacks().next()) + ")" + extension;
+    fd = createExclusively(openedName);
+  } while (fd < 0 && errno == EEXIST);
+  if (fd >= 0) return;
+  const int error = errno;
+  printMessage(&std::cout, "cannot create log file " + openedName + ": " + std::strerror(error) +
+                               "; its records are lost");
 }
 
 void LogFile::write(const void* bytes, std::size_t length) {
@@ -109,16 +130,22 @@ void LogFile::flushBuffer() {
 }
 
 void LogFile::writeToFile(const char* bytes, std::size_t length) {
-  // A dead file (both opens failed) swallows its records.
-  if (fd < 0) return;
-  while (length > 0) {
+  while (fd >= 0 && length > 0) {
     const ssize_t written = ::write(fd, bytes, length);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return;  // disk full and the like: the records are lost, logging goes on
+    if (written > 0) {
+      // A write that stops short goes on from there, so nothing is skipped.
+      bytes += written;
+      length -= static_cast<std::size_t>(written);
+      continue;
     }
-    bytes += written;
-    length -= static_cast<std::size_t>(written);
+    if (written < 0 && errno == EINTR) continue;
+    // Whatever came after a gap would sit at the wrong offset, so the file
+    // ends here, with what reached it before.
+    const int error = written < 0 ? errno : EIO;
+    ::close(fd);
+    fd = -1;
+    printMessage(&std::cout, "cannot write log file " + openedName + ": " + std::strerror(error) +
+                                 "; it ends with the records written before");
   }
 }
 

@@ -8,13 +8,18 @@
 
 namespace kolvaprof {
 
+class RunDirectory;
+
 // A buffered output file that is created at its first write. Records wait in a
 // 1 MiB buffer and reach the file when the buffer would overflow and when the
 // object is destroyed; each write is all or nothing with respect to other
-// writes, so threads sharing a file never mix their records. When the file
-// cannot be created under its own name, a numbered name "(K)" + extension in
-// the same directory is tried once; if that fails too, records are dropped
-// silently and the program being traced runs on.
+// writes, so threads sharing a file never mix their records. A file is only
+// ever created, never opened over another one: when its own name cannot be
+// created or is taken, numbered names "(K)" + extension in the same directory
+// are tried until one is free. A file that cannot be created even so, or
+// whose write fails, says so once on the console and takes no more records,
+// so what is on disk is always a prefix of what was written; the program
+// being traced runs on.
 class LogFile {
  public:
   static constexpr std::size_t kBufferSize = 1048576;
@@ -23,10 +28,12 @@ class LogFile {
   // that owns the file (per-thread logs), which needs no lock around a write.
   enum class Writers { Many, One };
 
-  // `createDirectory`: make the last level of `directory` just before the
-  // file is created (the default log directory of a run is made this way).
+  // Into `directory`, which the run does not make.
   LogFile(std::string directory, std::string baseName, std::string extension,
-          bool createDirectory = false, Writers writers = Writers::Many);
+          Writers writers = Writers::Many);
+  // Into the run's directory, taken at the first write of any of its files.
+  LogFile(std::shared_ptr<RunDirectory> directory, std::string baseName, std::string extension,
+          Writers writers = Writers::Many);
   ~LogFile();
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
@@ -35,30 +42,32 @@ class LogFile {
   void write(const std::string& text) { write(text.data(), text.size()); }
 
   // directory + base name + extension.
-  std::string fileName() const { return directory + baseName + extension; }
+  std::string fileName() const;
 
  private:
   void append(const void* bytes, std::size_t length);
   void open();
   void flushBuffer();
   void writeToFile(const char* bytes, std::size_t length);
+  std::string directoryPath() const;
 
   boost::mutex lock;
-  int fd = -1;
+  int fd = -1;  // also -1 once a write has failed
   bool opened = false;  // the first open (and the fallback, if needed) has run
+  std::string openedName;
   std::string baseName;
   std::string directory;
+  std::shared_ptr<RunDirectory> runDirectory;  // null: `directory` as it is
   std::string extension;
   std::unique_ptr<char[]> buffer;  // allocated at the first write
   std::size_t bufferedBytes = 0;
-  bool createDirectory;
   Writers writers;
 };
 
-// False for base names that must not become file names: "." and "..", and
+// False for base names that must not become file names: "", "." and "..", and
 // names holding a path separator, a control character or any of <>:"\|?*,
 // which keeps thread names from reaching outside the log directory or making
-// names that scripts and other platforms cannot handle.
+// hidden files or names that scripts and other platforms cannot handle.
 bool isUsableFileBaseName(const std::string& baseName);
 
 }  // namespace kolvaprof

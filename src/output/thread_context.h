@@ -37,6 +37,11 @@ class ThreadContext {
 
   void setPendingHeader(std::string header) { pendingHeader = std::move(header); }
 
+  // The class of the exception this thread threw last: the one that unwinds
+  // its frames, whatever other threads throw meanwhile.
+  void setLastException(const std::string& className) { lastException_ = className; }
+  const std::string& lastException() const { return lastException_; }
+
   // Writes the pending header first (as a write of its own), then the record.
   void write(const void* bytes, std::size_t length);
   void write(const std::string& text) { write(text.data(), text.size()); }
@@ -44,6 +49,7 @@ class ThreadContext {
  private:
   std::string name_;
   std::string pendingHeader;
+  std::string lastException_;
   LogFile* logFile_;
   bool ownsLogFile;
   std::vector<jmethodID> callStack;  // innermost last

@@ -82,19 +82,15 @@ void ThreadRegistry::destroyAllContexts() {
 
 std::string ThreadRegistry::resolveName(ThreadKey key) {
   boost::lock_guard<boost::mutex> guard(registryLock);
-  const auto named = threadNames.find(key);
-  if (named != threadNames.end()) {
-    const std::string& name = named->second;
-    const auto used = nameUseCounts.find(name);
-    if (used == nameUseCounts.end()) {
-      nameUseCounts.emplace(name, 1);
-      return name;
-    }
-    return name + "(" + std::to_string(++used->second) + ")";
+  auto named = threadNames.find(key);
+  if (named == threadNames.end()) {
+    named = threadNames.emplace(key, "UnknownThread" + std::to_string(++unnamedThreadCount)).first;
   }
-  std::string generated = "UnknownThread" + std::to_string(++unnamedThreadCount);
-  threadNames[key] = generated;
-  return generated;
+  const std::string& name = named->second;
+  int32_t& uses = nameUseCounts[name];
+  std::string given = ++uses == 1 ? name : name + "(" + std::to_string(uses) + ")";
+  while (!givenNames.insert(given).second) given = name + "(" + std::to_string(++uses) + ")";
+  return given;
 }
 
 int32_t ThreadRegistry::takeThreadNumber() {

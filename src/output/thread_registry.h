@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include <boost/thread/mutex.hpp>
 
@@ -37,7 +38,8 @@ class ThreadRegistry {
   void destroyAllContexts();
 
   // main, main(2), main(3) ...; UnknownThread1, UnknownThread2 ... for threads
-  // whose start was not seen.
+  // whose start was not seen. Never a name given before, since names become
+  // file names: a thread named "w(2)" keeps "w(2)" from a second "w".
   std::string resolveName(ThreadKey key);
   int32_t takeThreadNumber();
 
@@ -47,6 +49,7 @@ class ThreadRegistry {
   boost::mutex registryLock;
   std::unordered_map<ThreadKey, std::string> threadNames;
   std::unordered_map<std::string, int32_t> nameUseCounts;
+  std::unordered_set<std::string> givenNames;
   std::unordered_map<ThreadKey, std::unique_ptr<ThreadContext>> contexts;
   int32_t nextThreadNumber = 0;
   int32_t unnamedThreadCount = 0;

@@ -24,6 +24,10 @@ ClassRegistration::~ClassRegistration() {
   if (registry != nullptr) registry->registrationLock.unlock();
 }
 
+std::string ClassRegistration::dottedName() const {
+  return packageName.empty() ? className : packageName + "." + className;
+}
+
 void ClassRegistration::add(const MethodDeclaration& declaration) {
   const MethodFilters& filters = registry->filters;
   DecodedSignature decoded = decodeMethodSignature(declaration.signature);
@@ -41,13 +45,31 @@ void MethodRegistry::setFilters(MethodFilters replacement) {
   filters = std::move(replacement);
 }
 
-ClassRegistration MethodRegistry::beginClass(const std::string& dottedName) {
+ClassRegistration MethodRegistry::beginClass(const ClassDeclaration& declaration) {
   registrationLock.lock();
-  if (!registeredClasses.insert(dottedName).second) {
-    registrationLock.unlock();
-    return ClassRegistration(nullptr, dottedName);
+  for (const jmethodID method : declaration.methods) {
+    if (registeredClasses.count(method) != 0) {
+      registrationLock.unlock();
+      return ClassRegistration(nullptr, std::string());
+    }
   }
-  return ClassRegistration(this, dottedName);
+  if (!declaration.methods.empty()) registeredClasses.insert(declaration.methods.front());
+  return ClassRegistration(this, declaration.hidden ? hiddenClassName(declaration.dottedName)
+                                                    : declaration.dottedName);
+}
+
+// The address in a hidden class's name changes from run to run, and so does
+// the number the VM puts after "$$Lambda" on older JDKs (it counts every
+// lambda of the VM). The class is named after the rest, numbered in the order
+// the run registers hidden classes of that name: a.b.Shop$$Lambda$1,
+// a.b.Shop$$Lambda$2 ... the same in every run of a program that makes them
+// in the same order.
+std::string MethodRegistry::hiddenClassName(const std::string& vmName) {
+  static constexpr char kLambda[] = "$$Lambda";
+  std::string name = vmName;
+  const std::size_t lambda = name.find(kLambda);
+  if (lambda != std::string::npos) name.erase(lambda + sizeof kLambda - 1);
+  return name + "$" + std::to_string(++hiddenClassCounts[name]);
 }
 
 void MethodRegistry::store(jmethodID method, std::unique_ptr<MethodInfo> info) {
@@ -64,6 +86,7 @@ void MethodRegistry::destroyAll() {
   {
     boost::lock_guard<boost::mutex> guard(registrationLock);
     registeredClasses.clear();
+    hiddenClassCounts.clear();
     filters = MethodFilters();
   }
   boost::lock_guard<boost::mutex> guard(ownedLock);

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -23,6 +24,15 @@ struct MethodDeclaration {
   bool isStatic;
 };
 
+// A class as the VM describes it: its name and the methods it declares.
+struct ClassDeclaration {
+  // "a.b.C", "C" in the default package; for a hidden class (a lambda, say),
+  // the VM's name up to the address that follows it.
+  std::string dottedName;
+  bool hidden = false;
+  std::vector<jmethodID> methods;
+};
+
 class MethodRegistry;
 
 // The right to register one class: held by exactly one thread per class, so a
@@ -34,6 +44,9 @@ class ClassRegistration {
   ClassRegistration& operator=(ClassRegistration&&) = delete;
   ~ClassRegistration();
   explicit operator bool() const { return registry != nullptr; }
+
+  // The name the records give the class, package and class joined by '.'.
+  std::string dottedName() const;
 
   // Decides filters and start methods from the class's names and stores the
   // method's record.
@@ -58,9 +71,10 @@ class MethodRegistry {
   // The filters that decide every record stored from now on.
   void setFilters(MethodFilters filters);
 
-  // Registration of a class under its dotted name ("a.b.C", "C" in the
-  // default package), unless it is registered already.
-  ClassRegistration beginClass(const std::string& dottedName);
+  // Registration of a class, unless it is registered already. A class is
+  // known by its methods, not by its name: a class of the same name from
+  // another class loader has methods of its own, and is registered too.
+  ClassRegistration beginClass(const ClassDeclaration& declaration);
 
   // Stores the record under the method; a record it replaces is kept alive
   // until destroyAll, since another thread may still be reading it.
@@ -77,12 +91,17 @@ class MethodRegistry {
  private:
   friend class ClassRegistration;
 
+  std::string hiddenClassName(const std::string& vmName);  // registrationLock held
+
   MethodTable<const MethodInfo*> methodInfos;
   boost::mutex ownedLock;
   std::vector<std::unique_ptr<MethodInfo>> owned;
   // Held for the whole registration of one class.
   boost::mutex registrationLock;
-  std::unordered_set<std::string> registeredClasses;
+  // One method of every class registered.
+  std::unordered_set<jmethodID> registeredClasses;
+  // Hidden classes registered so far, by the name they are numbered under.
+  std::unordered_map<std::string, int> hiddenClassCounts;
   MethodFilters filters;
 };
 

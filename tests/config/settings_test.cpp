@@ -42,7 +42,7 @@ class Settings : public ::testing::Test {
   kolvaprof::Settings load(const std::string& optionString) {
     kolvaprof::Settings read = kolvaprof::readSettingsFile(optionString, kStamp);
     echo.clear();
-    for (const std::string& line : read.echo) echo += "profiler> " + line + "\n";
+    for (const kolvaprof::EchoLine& line : read.echo) echo += "profiler> " + line.asRead() + "\n";
     return read;
   }
 

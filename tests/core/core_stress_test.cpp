@@ -115,7 +115,7 @@ TEST_P(CoreStress, ConcurrentThreadsChurnThroughEveryMode) {
           if (i % 8 == 0) {
             enter(2);
             enter(3);
-            agent->setLastExceptionClass(t % 2 ? "stress.Odd" : "stress.Even");
+            agent->setLastExceptionClass(key, t % 2 ? "stress.Odd" : "stress.Even");
             leave(3, true);
             leave(2, true);
           }

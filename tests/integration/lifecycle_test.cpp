@@ -4,11 +4,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ctime>
+
 #include "integration/java_run.h"
 
 namespace kolvaprof::itest {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -43,6 +47,43 @@ TEST_P(LifecycleTest, DefaultSettingsTraceIntoStampDirectory) {
   for (const std::string& file : files) {
     SCOPED_TRACE(file);
     EXPECT_TRUE(isBalancedTrace(readFile(runDir + "/" + file), false));
+  }
+}
+
+// Another run of the same second holds <stamp>/ already (here: every stamp
+// this run can have): the run takes <stamp>-2/ and the console names it, the
+// default directory as soon as it is made.
+TEST_P(LifecycleTest, RunOfTheSameSecondTakesADirectoryOfItsOwn) {
+  const std::string logs = root.path() + "/logs";
+  const std::time_t now = std::time(nullptr);
+  for (std::time_t t = now - 5; t < now + 120; ++t) {
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", std::localtime(&t));
+    makeDirectory(workDir + "/" + stamp);
+    makeDirectory(logs + "/" + stamp);
+  }
+  for (const bool configured : {false, true}) {
+    const std::string base = configured ? logs : workDir;
+    const JavaResult result = runWithSettings(
+        (configured ? "LogfileDirectory=" + logs + "\nCompressLogfile=1\n" : "") +
+            std::string("FilterMode=1\nPackageFilter=itest\n"),
+        "itest.Hello");
+    const std::vector<std::string> names = listDirectory(base);
+    const auto taken = std::find_if(names.begin(), names.end(),
+                                    [](const std::string& name) { return name.size() == 16; });
+    ASSERT_NE(taken, names.end()) << base;
+    const std::string shown = (configured ? logs + "/" : "") + *taken + "/";
+    std::vector<std::string> expected{"profiler> recorde only filtered methods.",
+                                      "profiler> filtering package itest",
+                                      "profiler> output logfile in " + shown, "hello from itest"};
+    if (configured) {
+      expected.erase(expected.begin() + 2);
+      expected.insert(expected.begin(), {"profiler> output logfile in " + shown, "profiler> compress log file",
+                                         "profiler> index file = " + shown + "Index.dat"});
+    }
+    EXPECT_EQ(result.stdoutLines(), console(expected));
+    EXPECT_EQ(taken->substr(14), "-2");
+    EXPECT_THAT(listDirectory(base + "/" + *taken), Contains("main.log"));
   }
 }
 

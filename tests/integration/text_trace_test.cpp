@@ -156,6 +156,24 @@ const TraceCase kCases[] = {
      "java.lang.String java.lang.StringBuilder(A).toString(){\n"
      "}\n"
      "}\n"},
+    // Two classes of one name from two class loaders are both logged. Their
+    // lambdas are in their host's package and numbered in the order they are
+    // made, rather than named by the VM's address: the same in every run.
+    {"ClassLoadersAndLambdas", "FilterMode=1\nClassFilter=itest.Loaders$Twin*\n", "itest.Loaders",
+     {"profiler> recorde only filtered methods.", "profiler> filtering class itest.Loaders$Twin*",
+      "two classes"},
+     "void itest.Loaders$Twin(A).<init>(){\n}\n"
+     "void itest.Loaders$Twin(B).<init>(){\n}\n"
+     "void itest.Loaders$Twin(A).run(){\n"
+     "void itest.Loaders$Twin$$Lambda$1(C).<init>(){\n}\n"
+     "void itest.Loaders$Twin$$Lambda$1(C).run(){\n"
+     "void itest.Loaders$Twin(0).lambda$run$0(){\nvoid itest.Loaders$Twin(0).hello(){\n}\n}\n"
+     "}\n}\n"
+     "void itest.Loaders$Twin(B).run(){\n"
+     "void itest.Loaders$Twin$$Lambda$2(D).<init>(){\n}\n"
+     "void itest.Loaders$Twin$$Lambda$2(D).run(){\n"
+     "void itest.Loaders$Twin(0).lambda$run$0(){\nvoid itest.Loaders$Twin(0).hello(){\n}\n}\n"
+     "}\n}\n"},
 };
 
 class TextTraceTest : public ::testing::WithParamInterface<std::tuple<std::string, TraceCase>>,

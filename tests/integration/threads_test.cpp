@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 #include "integration/java_run.h"
 
@@ -17,6 +18,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
+using ::testing::Pair;
 
 using ThreadsTest = JdkTest;
 
@@ -95,9 +97,10 @@ TEST_P(ThreadsTest, SharedLogfileInConfiguredDirectory) {
             "@T1 }\n");
 }
 
-// Threads run one after another: twin, twin, star*, a/b, ../../x. A repeated
-// name gets "(2)"; names that cannot be file names get the numbered fallback
-// in the log directory, in the order the threads first write.
+// Threads run one after another: twin, twin(2), twin, (1), star*, "" and
+// ../../x. A repeated name gets the first "(N)" no thread has; names that
+// cannot be file names get the numbered fallback in the log directory, in the
+// order the threads first write, passing over the numbers other files hold.
 TEST_P(ThreadsTest, FileNamesFromThreadNames) {
   const JavaResult result = runWithSettings(kSelectItest, "itest.Names");
   ASSERT_FALSE(result.timedOut);
@@ -108,24 +111,46 @@ TEST_P(ThreadsTest, FileNamesFromThreadNames) {
   const std::string runDir = findRunDirectory(workDir);
   ASSERT_FALSE(runDir.empty());
   EXPECT_EQ(listDirectory(workDir).size(), 1u);
-  ASSERT_THAT(listDirectory(runDir), ElementsAre("(0).log", "(1).log", "(2).log", "main.log",
-                                                 "twin(2).log", "twin.log"));
+  const std::vector<std::string> files{"twin.log", "twin(2).log", "twin(3).log", "(1).log",
+                                       "(0).log",  "(2).log",     "(3).log"};
+  std::vector<std::string> sorted = files;
+  sorted.push_back("main.log");
+  std::sort(sorted.begin(), sorted.end());
+  ASSERT_EQ(listDirectory(runDir), sorted);
   // One normaliser for all files: thread i runs the i-th object made by main.
   TraceNormalizer normalize;
+  std::string inits;
+  for (std::size_t i = 0; i < files.size(); ++i)
+    inits += std::string("void itest.Names(") + char('A' + i) + ").<init>(int){\n}\n";
   EXPECT_EQ(normalize(readFile(runDir + "/main.log")),
-            "void itest.Names(0).main(java.lang.String[]){\n"
-            "void itest.Names(A).<init>(int){\n}\n"
-            "void itest.Names(B).<init>(int){\n}\n"
-            "void itest.Names(C).<init>(int){\n}\n"
-            "void itest.Names(D).<init>(int){\n}\n"
-            "void itest.Names(E).<init>(int){\n}\n"
-            "}\n");
-  const char* const files[] = {"twin.log", "twin(2).log", "(0).log", "(1).log", "(2).log"};
-  for (int i = 0; i < 5; ++i) {
+            "void itest.Names(0).main(java.lang.String[]){\n" + inits + "}\n");
+  for (std::size_t i = 0; i < files.size(); ++i) {
     EXPECT_EQ(normalize(readFile(runDir + "/" + files[i])),
               std::string("void itest.Names(") + char('A' + i) +
                   ").run(){\nint itest.Names(0).work(int){\n}\n}\n")
         << files[i];
+  }
+}
+
+// Both threads throw all the time, each its own exception: an exit names the
+// exception that its own thread threw, whatever the other threw meanwhile.
+TEST_P(ThreadsTest, ExitsNameTheExceptionOfTheirOwnThread) {
+  // Without receiver tags, which stop every thread at a safepoint, the two
+  // threads really run side by side.
+  const JavaResult result = runWithSettings(std::string(kSelectItest) + "ReceiverTags=0\n", "itest.Throwers");
+  ASSERT_FALSE(result.timedOut);
+  EXPECT_EQ(result.exitStatus, 0) << result.stderrText;
+  EXPECT_THAT(result.stdoutLines(), Contains("throwers done"));
+  const std::string runDir = findRunDirectory(workDir);
+  ASSERT_FALSE(runDir.empty());
+  const std::pair<const char*, const char*> threads[] = {
+      {"main.log", "} java.lang.IllegalStateException"},
+      {"thrower.log", "} java.lang.NumberFormatException"}};
+  for (const auto& [file, own] : threads) {
+    std::map<std::string, int> exits;
+    for (const std::string& line : splitLines(readFile(runDir + "/" + file)))
+      if (line.rfind("} ", 0) == 0) ++exits[line];
+    EXPECT_THAT(exits, ElementsAre(Pair(own, 2 * 20000))) << file;
   }
 }
 

@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "output/run_directory.h"
 #include "output/thread_context.h"
 #include "registry/method_info.h"
 
@@ -99,10 +101,10 @@ TEST(IndexFileTest, LinesReachIndexDatInTheOrderWritten) {
   EXPECT_EQ(IndexFile::fileName(), "Index.dat");
 
   MethodNumbers numbers;
-  { IndexFile unused(dir, true, numbers); }
+  { IndexFile unused(std::make_shared<RunDirectory>(dir), numbers); }
   EXPECT_FALSE(fs::exists(dir)) << "an index without lines leaves nothing behind";
   {
-    IndexFile index(dir, true, numbers);
+    IndexFile index(std::make_shared<RunDirectory>(dir), numbers);
     const ThreadContext main("main", 0, nullptr, false);
     const ThreadContext second("main(2)", 1, nullptr, false);
     index.writeThreadLine(main);

@@ -1,12 +1,16 @@
 #include "output/log_file.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -60,17 +64,16 @@ class LogFileTest : public testing::Test {
 };
 
 TEST_F(LogFileTest, FileIsCreatedAtFirstWriteAndFilledAtDestruction) {
-  { LogFile unused(root, "unused", ".log", true); }
+  { LogFile unused(root, "unused", ".log"); }
   const std::string path = root + "main.log";
-  std::ofstream(path) << "stale contents of an earlier run";
   const char bytes[] = {'\x01', '\0', '\r', '\n'};
   {
     LogFile file(root, "main", ".log");
     EXPECT_EQ(file.fileName(), path);
-    EXPECT_EQ(readFile(path), "stale contents of an earlier run");
+    EXPECT_FALSE(fs::exists(path));
 
     file.write("void a.B(1).run(){\n");
-    EXPECT_EQ(fs::file_size(path), 0u) << "truncated at the first write, record still buffered";
+    EXPECT_EQ(fs::file_size(path), 0u) << "created at the first write, record still buffered";
     file.write(bytes, sizeof bytes);
     file.write(std::string("}\nline two\n"));
   }
@@ -118,19 +121,21 @@ TEST_F(LogFileTest, RecordLargerThanTheBufferFollowsWhatWasBuffered) {
   EXPECT_EQ(readFile(path), "head\n" + big + "tail\n");
 }
 
-TEST_F(LogFileTest, UnusableBaseNamesFallBackToCountedNamesInsideTheDirectory) {
+// Another file's name is never taken: "taken.log" exists already.
+TEST_F(LogFileTest, UnusableOrTakenNamesFallBackToCountedNamesInsideTheDirectory) {
   // With logs/a present, "a/b" would be creatable as it stands, and "../x"
   // would land next to logs/.
   const std::string logs = root + "logs/";
   fs::create_directories(logs + "a");
+  std::ofstream(logs + "taken.log") << "another file";
   struct Case {
     std::string baseName;
     std::string extension;
   };
   const std::vector<Case> cases = {{"a*b", ".log"}, {"a?b", ".log"}, {"a/b", ".log"},
                                    {"a\"b", ".log"}, {"a\nb", ".log"}, {".", ".log"},
-                                   {"..", ".dat"},   {"../x", ".log"}};
-  std::set<std::string> expectedTree = {"logs/", "logs/a/"};
+                                   {"..", ".dat"},   {"../x", ".log"}, {"taken", ".log"}};
+  std::set<std::string> expectedTree = {"logs/", "logs/a/", "logs/taken.log"};
   int first = -1;
   for (std::size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE("base name \"" + cases[i].baseName + "\"");
@@ -154,36 +159,59 @@ TEST_F(LogFileTest, UnusableBaseNamesFallBackToCountedNamesInsideTheDirectory) {
     expectedTree.insert("logs/" + name);
   }
   EXPECT_EQ(listTree(root), expectedTree);
+  EXPECT_EQ(readFile(logs + "taken.log"), "another file");
 }
 
-TEST_F(LogFileTest, MissingDirectoryLosesRecordsWithoutAWord) {
+// A file that cannot be created even under a numbered name says so once,
+// and its records are dropped.
+TEST_F(LogFileTest, MissingDirectoryIsSaidOnceAndLosesTheRecords) {
   testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
   {
     LogFile file(root + "missing/", "main", ".log");
     file.write("lost\n");
     file.write(std::string(kBuffer, 'x'));  // the overflow path on a dead file
     file.write("lost too\n");
   }
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_THAT(testing::internal::GetCapturedStdout(),
+              testing::MatchesRegex("profiler> cannot create log file " + root +
+                                    "missing/\\([0-9]+\\)\\.log: No such file or directory; its "
+                                    "records are lost\n"));
   EXPECT_TRUE(listTree(root).empty());
 }
 
-TEST_F(LogFileTest, CreateDirectoryMakesTheLastLevelAtTheFirstWrite) {
-  const std::string run = root + "20240102030405/";
-  {
-    LogFile file(run, "main", ".log", true);
-    EXPECT_FALSE(fs::exists(run));
-    file.write("x\n");
-    EXPECT_TRUE(fs::is_directory(run));
-  }
-  { LogFile again(run, "second", ".log", true); again.write("y\n"); }
-  EXPECT_EQ(readFile(run + "main.log"), "x\n");
-  EXPECT_EQ(readFile(run + "second.log"), "y\n");
-  EXPECT_EQ(listTree(root),
-            (std::set<std::string>{"20240102030405/", "20240102030405/main.log",
-                                   "20240102030405/second.log"}));
+// A write that fails part-way, here at the file size limit as on a full disk:
+// the file keeps a prefix of the records and takes none after it, even once
+// writing would work again, so no record lands at the wrong offset.
+TEST_F(LogFileTest, FailedWriteEndsTheFileAtWhatReachedIt) {
+  const std::string path = root + "main.log";
+  constexpr rlim_t kLimit = kBuffer + 1500;
+  EXPECT_EXIT(
+      {
+        std::signal(SIGXFSZ, SIG_IGN);
+        std::cout.rdbuf(std::cerr.rdbuf());  // the console, where the death test sees it
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        const rlim_t hard = limit.rlim_max;
+        limit.rlim_cur = kLimit;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::string written;
+        {
+          LogFile file(root, "main", ".log");
+          for (int i = 0; i < 3000; ++i) {
+            if (i == 2500) {
+              limit.rlim_cur = hard;
+              setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            written += record(i, 1000);
+            file.write(record(i, 1000));
+          }
+        }
+        const std::string onDisk = readFile(path);
+        std::exit(onDisk.size() == kLimit && written.compare(0, kLimit, onDisk) == 0 ? 0 : 1);
+      },
+      testing::ExitedWithCode(0),
+      "^profiler> cannot write log file " + path + ": File too large; it ends with the records "
+      "written before\n$");
 }
 
 TEST_F(LogFileTest, ConcurrentWritersNeverMixRecords) {
@@ -233,7 +261,7 @@ TEST(IsUsableFileBaseNameTest, RejectsNamesThatLeaveTheDirectoryOrBreakFileNames
   const std::vector<std::string> usable = {
       "main", "main(2)", "UnknownThread1", "Thread-0", "pool-1 worker", "...", "a.b", "\xc3\xa9t\xc3\xa9"};
   const std::vector<std::string> unusable = {
-      ".",   "..",  "../x", "a/b",  "a\\b", "a<b",  "a>b",    "a:b", "a\"b",
+      "", ".",   "..",  "../x", "a/b",  "a\\b", "a<b",  "a>b",    "a:b", "a\"b",
       "a|b", "a?b", "a*b",  "a\nb", "a\tb", "\x01", std::string("a\0b", 3)};
   for (const auto& name : usable) EXPECT_TRUE(isUsableFileBaseName(name)) << name;
   for (const auto& name : unusable) EXPECT_FALSE(isUsableFileBaseName(name)) << name;

@@ -1,7 +1,7 @@
 package itest;
 
-// Threads one after another, with a repeated name and names that cannot be
-// file names.
+// Threads one after another, with repeated names, a name that a repeated one
+// would get, names that cannot be file names and one that a fallback would get.
 public class Names implements Runnable {
     private final int id;
 
@@ -18,7 +18,7 @@ public class Names implements Runnable {
     }
 
     public static void main(String[] args) throws InterruptedException {
-        String[] names = {"twin", "twin", "star*", "a/b", "../../x"};
+        String[] names = {"twin", "twin(2)", "twin", "(1)", "star*", "", "../../x"};
         for (int i = 0; i < names.length; i++) {
             Thread thread = new Thread(new Names(i), names[i]);
             thread.start();
