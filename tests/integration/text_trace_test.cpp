@@ -156,6 +156,29 @@ const TraceCase kCases[] = {
      "java.lang.String java.lang.StringBuilder(A).toString(){\n"
      "}\n"
      "}\n"},
+    // An excluded start method still opens the gate for the calls inside it.
+    {"ExcludedStartMethod", "StartMethod=itest.Gates.down\nMethodFilter=down\n", "itest.Gates",
+     {"profiler> logging start from method call of itest.Gates.down",
+      "profiler> filtering method down", "profiler> start method itest.Gates.down invoked.",
+      "profiler> start method itest.Gates.down exited.", "gates ok"},
+     "int itest.Gates(0).leaf(int){\n}\n"
+     "int itest.Gates(0).leaf(int){\n}\n"
+     "int itest.Gates(0).leaf(int){\n}\n"},
+    // The logged call into the excluded recursion stays open until that very
+    // call returns, not when a call deeper in the recursion does.
+    {"ExcludedRecursion",
+     "FilterMode=1\nMethodFilter=Gates.main\nMethodFilter=Gates.leaf\nGetFilteredMethod=1\n",
+     "itest.Gates",
+     {"profiler> recorde only filtered methods.", "profiler> filtering method Gates.main",
+      "profiler> filtering method Gates.leaf", "gates ok"},
+     "void itest.Gates(0).main(java.lang.String[]){\n"
+     "int itest.Gates(0).down(int){\n"
+     "int itest.Gates(0).leaf(int){\n}\n"
+     "int itest.Gates(0).leaf(int){\n}\n"
+     "int itest.Gates(0).leaf(int){\n}\n"
+     "}\n"
+     "void itest.Gates(0).report(int){\n}\n"
+     "}\n"},
     // Two classes of one name from two class loaders are both logged. Their
     // lambdas are in their host's package and numbered in the order they are
     // made, rather than named by the VM's address: the same in every run.
