@@ -57,14 +57,10 @@ void applySetting(Settings& settings, const std::string& startTimeStamp, const s
                           std::string suffix = std::string()) {
     settings.echo.push_back(EchoLine{std::move(text), std::move(directory), std::move(suffix)});
   };
-  auto here = [&settings] {
-    return FilePlace{settings.options.logDirectory, settings.defaultLogDirectory};
-  };
   if (key == "LogfileDirectory") {
     std::string directory = value;
     if (directory.back() != '/') directory.push_back('/');
     options.logDirectory = directory + startTimeStamp + "/";
-    settings.defaultLogDirectory = false;
     echo("output logfile in ", options.logDirectory);
     settings.directoriesToMake.push_back(options.logDirectory);
   } else if (key == "GetFilteredMethod") {
@@ -84,7 +80,7 @@ void applySetting(Settings& settings, const std::string& startTimeStamp, const s
   } else if (key == "SeparateLogfilePerThread") {
     if (value == "0") {
       options.separateLogfilePerThread = false;
-      settings.sharedLog = here();
+      settings.sharedLog = options.logDirectory;
     } else {
       options.separateLogfilePerThread = true;
       echo("separate logfile per thread.");
@@ -92,7 +88,7 @@ void applySetting(Settings& settings, const std::string& startTimeStamp, const s
   } else if (key == "CompressLogfile") {
     if (value == "1") {
       options.compressLogfile = true;
-      settings.index = here();
+      settings.index = options.logDirectory;
       echo("compress log file");
       echo("index file = ", options.logDirectory, kIndexFileName);
     }

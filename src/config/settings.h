@@ -13,14 +13,6 @@ namespace kolvaprof {
 inline constexpr std::size_t kMaxSettingsLineLength = 255;
 inline constexpr const char* kSettingsFileName = "profiler.ini";
 
-// Where a file of the run goes: the log directory in force when the line
-// that asked for the file was read, and whether that directory is the run's
-// default one, which is made just before the first file in it.
-struct FilePlace {
-  std::string directory;
-  bool defaultDirectory = true;
-};
-
 // One console line of the settings. A line about a log directory names it by
 // the path the settings ask for; the core, which takes the directory, prints
 // text + the name it really has + suffix.
@@ -42,9 +34,11 @@ struct Settings {
   // LogfileDirectory lines, in order: the run directory each asks for, which
   // the core takes (with the missing levels above it) at once.
   std::vector<std::string> directoriesToMake;
-  bool defaultLogDirectory = true;
-  std::optional<FilePlace> sharedLog;  // SeparateLogfilePerThread=0
-  std::optional<FilePlace> index;      // CompressLogfile=1
+  // The directories of the shared log (SeparateLogfilePerThread=0) and of the
+  // index (CompressLogfile=1): the log directory in force when their line
+  // was read.
+  std::optional<std::string> sharedLog;
+  std::optional<std::string> index;
 };
 
 // Every setting at its default; logs go to "<stamp>/" in the working directory.

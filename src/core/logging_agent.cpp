@@ -47,10 +47,10 @@ void CLoggingAgent::configure(const Settings& read) {
   settings = read.options;
   threadLogDirectory = runDirectory(settings.logDirectory);
   if (read.sharedLog) {
-    sharedLog = std::make_unique<LogFile>(runDirectory(read.sharedLog->directory), startTime,
+    sharedLog = std::make_unique<LogFile>(runDirectory(*read.sharedLog), startTime,
                                           kLogExtension);
   }
-  if (read.index) index = std::make_unique<IndexFile>(runDirectory(read.index->directory));
+  if (read.index) index = std::make_unique<IndexFile>(runDirectory(*read.index));
   MethodRegistry::instance().setFilters(MethodFilters(settings.packageFilters,
                                                       settings.classFilters,
                                                       settings.methodFilters,

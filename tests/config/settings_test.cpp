@@ -96,7 +96,6 @@ TEST_F(Settings, EveryKeyAndItsEcho) {
   // Reading makes nothing; the core makes the directories listed.
   EXPECT_FALSE(fs::exists(logDirectory));
   EXPECT_EQ(read.directoriesToMake, std::vector<std::string>{logDirectory});
-  EXPECT_FALSE(read.defaultLogDirectory);
   EXPECT_TRUE(o.getFilteredMethod);
   EXPECT_EQ(o.startMethods, (std::vector<std::string>{"org.demo.Main.main", "run"}));
   EXPECT_EQ(o.classFilters, (std::vector<std::string>{"a.b.Name", "Other"}));
@@ -106,8 +105,7 @@ TEST_F(Settings, EveryKeyAndItsEcho) {
   EXPECT_FALSE(read.sharedLog);
   EXPECT_TRUE(o.compressLogfile);
   ASSERT_TRUE(read.index);
-  EXPECT_EQ(read.index->directory, logDirectory);
-  EXPECT_FALSE(read.index->defaultDirectory);
+  EXPECT_EQ(*read.index, logDirectory);
   EXPECT_TRUE(o.recordThreadId);
   EXPECT_TRUE(o.recordMethodCallCount);
   EXPECT_FALSE(o.ignoreFilteredMethods);
@@ -151,8 +149,7 @@ TEST_F(Settings, OtherValues) {
   EXPECT_FALSE(o.separateLogfilePerThread);
   // Asked for while the directory was still the default one.
   ASSERT_TRUE(read.sharedLog);
-  EXPECT_EQ(read.sharedLog->directory, stamp + "/");
-  EXPECT_TRUE(read.sharedLog->defaultDirectory);
+  EXPECT_EQ(*read.sharedLog, stamp + "/");
   EXPECT_EQ(o.logDirectory, dir + "/" + stamp + "/");
   EXPECT_FALSE(o.recordThreadId);
   EXPECT_FALSE(o.recordMethodCallCount);

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <random>
 
+#include "format/name_escape.h"
 #include "integration/java_run.h"
 
 namespace kolvaprof::itest {
@@ -214,7 +215,7 @@ TEST_P(ReliabilityInput, OddThreadNamesStayInsideTheLogDirectory) {
     const std::string thread = trace.substr(8, space - 8);
     const std::size_t tagAt = trace.find("OddNames(") + 9;
     const std::string tag = trace.substr(tagAt, trace.find(')', tagAt) - tagAt);
-    EXPECT_EQ(trace, "@thread " + thread + " = \"" + c.name + "\"\n@" + thread +
+    EXPECT_EQ(trace, "@thread " + thread + " = \"" + escapeName(c.name) + "\"\n@" + thread +
                          " void itest.reliability.OddNames(" + tag + ").run(){\n@" + thread + " }\n");
   }
   std::sort(expectedFiles.begin(), expectedFiles.end());
