@@ -19,14 +19,6 @@ void printStartMethodLine(const MethodInfo& info, const char* what) {
                                "." + info.getMethodName() + " " + what);
 }
 
-// One line buffer per thread, so building a record allocates nothing once
-// the buffer has grown to the longest line of the thread.
-std::string& reusableLine() {
-  thread_local std::string line;
-  line.clear();
-  return line;
-}
-
 RecordLayout layoutOf(const LoggingOptions& settings) {
   return RecordLayout{settings.recordMethodCallCount, settings.recordThreadId};
 }
@@ -87,11 +79,12 @@ void CLoggingAgent::writeTextEntry(CallSite& site, const MethodInfo& info, int64
   } else if (settings.recordCallerLocation == 2) {
     location = site.callerLocation(CallerLocation::SourceLine);
   }
-  std::string& line = reusableLine();
-  appendTextEntryLine(line, TextEntry{info.text(), receiverTag, settings.recordThreadId,
-                                      context->threadNumber(), settings.recordMethodCallCount,
-                                      callNumber, location});
-  context->write(line);
+  const TextEntryParts entry{info.getEntryPrefix(),         info.getEntrySuffix(),
+                             receiverTag,                   settings.recordThreadId,
+                             context->threadNumber(),       settings.recordMethodCallCount,
+                             callNumber,                    location};
+  context->writeWith(textEntryLineBound(entry),
+                     [&entry](char* out) { return writeTextEntryLine(out, entry); });
 }
 
 void CLoggingAgent::writeBinaryEntry(jmethodID method, const MethodInfo& info,
@@ -131,11 +124,13 @@ void CLoggingAgent::writeExit(ThreadContext* context, bool poppedByException) {
     context->write(record, length);
     return;
   }
-  std::string& line = reusableLine();
-  appendTextExitLine(line, settings.recordThreadId, context->threadNumber(), poppedByException,
-                     poppedByException ? std::string_view(context->lastException())
-                                       : std::string_view());
-  context->write(line);
+  const std::string_view exception =
+      poppedByException ? std::string_view(context->lastException()) : std::string_view();
+  const bool withThreadNumber = settings.recordThreadId;
+  const int32_t threadNumber = context->threadNumber();
+  context->writeWith(textExitLineBound(exception), [&](char* out) {
+    return writeTextExitLine(out, withThreadNumber, threadNumber, poppedByException, exception);
+  });
 }
 
 }  // namespace kolvaprof

@@ -1,5 +1,7 @@
 #include "format/text_line.h"
 
+#include <charconv>
+#include <cstring>
 #include <limits>
 
 #include "format/decimal.h"
@@ -13,6 +15,27 @@ void appendThreadPiece(std::string& line, bool withThreadNumber, int32_t threadN
   line.push_back('@');
   appendDecimal(line, threadNumber);
   line.push_back(' ');
+}
+
+// Room for any 64-bit decimal with its sign.
+constexpr std::size_t kMaxDigits = 20;
+
+char* copyText(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+template <typename Integer>
+char* writeDecimal(char* out, Integer value) {
+  return std::to_chars(out, out + kMaxDigits, value).ptr;
+}
+
+char* writeThreadPiece(char* out, bool withThreadNumber, int32_t threadNumber) {
+  if (!withThreadNumber) return out;
+  *out++ = '@';
+  out = writeDecimal(out, threadNumber);
+  *out++ = ' ';
+  return out;
 }
 
 std::optional<int32_t> threadNumber(std::string_view text) {
@@ -73,6 +96,62 @@ void appendTextEntryLine(std::string& line, const TextEntry& entry) {
       .append("(")
       .append(method.parameterList)
       .append("){\n");
+}
+
+std::string makeEntryPrefix(const MethodText& method) {
+  std::string prefix;
+  prefix.append(method.returnType)
+      .append(" ")
+      .append(method.packageName)
+      .append(".")
+      .append(method.className)
+      .append("(");
+  return prefix;
+}
+
+std::string makeEntrySuffix(const MethodText& method) {
+  std::string suffix(").");
+  suffix.append(method.methodName).append("(").append(method.parameterList).append("){\n");
+  return suffix;
+}
+
+std::size_t textEntryLineBound(const TextEntryParts& entry) {
+  // "@" digits " ", digits " ", "From:" location " ", prefix, digits, suffix.
+  return 3 * (kMaxDigits + 2) + 6 + entry.callerLocation.size() + entry.prefix.size() +
+         entry.suffix.size();
+}
+
+std::size_t writeTextEntryLine(char* out, const TextEntryParts& entry) {
+  char* at = writeThreadPiece(out, entry.withThreadNumber, entry.threadNumber);
+  if (entry.withCallNumber) {
+    at = writeDecimal(at, entry.callNumber);
+    *at++ = ' ';
+  }
+  if (!entry.callerLocation.empty()) {
+    at = copyText(at, "From:");
+    at = copyText(at, entry.callerLocation);
+    *at++ = ' ';
+  }
+  at = copyText(at, entry.prefix);
+  at = writeDecimal(at, entry.receiverTag);
+  at = copyText(at, entry.suffix);
+  return static_cast<std::size_t>(at - out);
+}
+
+std::size_t textExitLineBound(std::string_view exceptionClass) {
+  return kMaxDigits + 2 + 3 + exceptionClass.size();
+}
+
+std::size_t writeTextExitLine(char* out, bool withThreadNumber, int32_t threadNumber,
+                              bool poppedByException, std::string_view exceptionClass) {
+  char* at = writeThreadPiece(out, withThreadNumber, threadNumber);
+  *at++ = '}';
+  if (poppedByException) {
+    *at++ = ' ';
+    at = copyText(at, exceptionClass);
+  }
+  *at++ = '\n';
+  return static_cast<std::size_t>(at - out);
 }
 
 void appendTextExitLine(std::string& line, bool withThreadNumber, int32_t threadNumber,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,6 +23,37 @@ struct TextEntry {
 
 // Appends `[@T ][N ][From:L ]ret pkg.Class(tag).name(params){` and a line feed.
 void appendTextEntryLine(std::string& line, const TextEntry& entry);
+
+// A method's entry line around its receiver number: `ret pkg.Class(` and
+// `).name(params){` with the line feed. Made once per method, so a call only
+// copies them.
+std::string makeEntryPrefix(const MethodText& method);
+std::string makeEntrySuffix(const MethodText& method);
+
+// The same line as appendTextEntryLine, from the pieces made above.
+struct TextEntryParts {
+  std::string_view prefix;
+  std::string_view suffix;
+  int64_t receiverTag = 0;
+  bool withThreadNumber = false;
+  int32_t threadNumber = 0;
+  bool withCallNumber = false;
+  int64_t callNumber = 0;
+  std::string_view callerLocation;  // no "From:" piece when empty
+};
+
+// At least as many bytes as writeTextEntryLine writes, cheaper than counting
+// digits, so a caller can hand over room in a buffer before the line exists.
+std::size_t textEntryLineBound(const TextEntryParts& entry);
+// Writes the line at `out`, which has room for textEntryLineBound bytes;
+// returns the bytes written.
+std::size_t writeTextEntryLine(char* out, const TextEntryParts& entry);
+
+// The exit line of appendTextExitLine, into a buffer of at least
+// textExitLineBound bytes; returns the bytes written.
+std::size_t textExitLineBound(std::string_view exceptionClass);
+std::size_t writeTextExitLine(char* out, bool withThreadNumber, int32_t threadNumber,
+                              bool poppedByException, std::string_view exceptionClass);
 
 // Appends `[@T ]}[ exceptionClass]` and a line feed; the exception class is
 // written (after one blank) only when `poppedByException` is true.

@@ -124,6 +124,18 @@ void LogFile::append(const void* bytes, std::size_t length) {
   bufferedBytes = 0;
 }
 
+char* LogFile::reserve(std::size_t bound) {
+  if (!opened) open();
+  if (fd < 0 || bound > kBufferSize) return nullptr;
+  if (!buffer) buffer.reset(new char[kBufferSize]);
+  if (bufferedBytes + bound > kBufferSize) {
+    writeToFile(buffer.get(), bufferedBytes);
+    bufferedBytes = 0;
+    if (fd < 0) return nullptr;
+  }
+  return buffer.get() + bufferedBytes;
+}
+
 void LogFile::flushBuffer() {
   if (buffer) writeToFile(buffer.get(), bufferedBytes);
   bufferedBytes = 0;

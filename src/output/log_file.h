@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
 
 namespace kolvaprof {
@@ -41,11 +42,39 @@ class LogFile {
   void write(const void* bytes, std::size_t length);
   void write(const std::string& text) { write(text.data(), text.size()); }
 
+  // Lets `fill(char*)` write one record of at most `bound` bytes straight
+  // into the buffer and return its length, saving the copy of a record built
+  // elsewhere; all or nothing like write().
+  template <typename Fill>
+  void writeWith(std::size_t bound, Fill&& fill) {
+    if (writers == Writers::One) {
+      appendWith(bound, fill);
+      return;
+    }
+    boost::lock_guard<boost::mutex> guard(lock);
+    appendWith(bound, fill);
+  }
+
   // directory + base name + extension.
   std::string fileName() const;
 
  private:
   void append(const void* bytes, std::size_t length);
+  // Room for `bound` bytes at the end of the buffer, flushing it first if
+  // need be; null when the file is dead or the record could never fit.
+  char* reserve(std::size_t bound);
+
+  template <typename Fill>
+  void appendWith(std::size_t bound, Fill& fill) {
+    if (char* place = reserve(bound)) {
+      bufferedBytes += fill(place);
+      return;
+    }
+    if (bound <= kBufferSize) return;  // dead
+    std::string record(bound, '\0');
+    record.resize(fill(record.data()));
+    append(record.data(), record.size());
+  }
   void open();
   void flushBuffer();
   void writeToFile(const char* bytes, std::size_t length);

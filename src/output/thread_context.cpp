@@ -23,11 +23,14 @@ std::size_t ThreadContext::popCall() {
 
 void ThreadContext::write(const void* bytes, std::size_t length) {
   if (logFile_ == nullptr) return;
-  if (!pendingHeader.empty()) {
-    logFile_->write(pendingHeader);
-    pendingHeader.clear();
-  }
+  writePendingHeader();
   logFile_->write(bytes, length);
+}
+
+void ThreadContext::writePendingHeader() {
+  if (pendingHeader.empty()) return;
+  logFile_->write(pendingHeader);
+  pendingHeader.clear();
 }
 
 }  // namespace kolvaprof

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "output/log_file.h"
+
 namespace kolvaprof {
 
 class LogFile;
@@ -45,8 +47,17 @@ class ThreadContext {
   // Writes the pending header first (as a write of its own), then the record.
   void write(const void* bytes, std::size_t length);
   void write(const std::string& text) { write(text.data(), text.size()); }
+  // Like write, with the record written in place (LogFile::writeWith).
+  template <typename Fill>
+  void writeWith(std::size_t bound, Fill&& fill) {
+    if (logFile_ == nullptr) return;
+    writePendingHeader();
+    logFile_->writeWith(bound, fill);
+  }
 
  private:
+  void writePendingHeader();
+
   std::string name_;
   std::string pendingHeader;
   std::string lastException_;

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "format/text_line.h"
+
 namespace kolvaprof {
 
 MethodInfo::MethodInfo(std::string packageName, std::string className, std::string methodName,
@@ -19,6 +21,8 @@ MethodInfo::MethodInfo(std::string packageName, std::string className, std::stri
     if (i != 0) parameterList.push_back(',');
     parameterList.append(this->parameterTypes[i]);
   }
+  entryPrefix = makeEntryPrefix(text());
+  entrySuffix = makeEntrySuffix(text());
 }
 
 }  // namespace kolvaprof

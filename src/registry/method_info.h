@@ -30,6 +30,11 @@ class MethodInfo {
   // Joined once, here, since every logged call of the method writes it.
   const std::string& getParameterList() const { return parameterList; }
 
+  // A text entry line's pieces before and after the receiver number
+  // (format/text_line.h), made here once rather than at every call.
+  const std::string& getEntryPrefix() const { return entryPrefix; }
+  const std::string& getEntrySuffix() const { return entrySuffix; }
+
   // The names as the records spell them; views into this record.
   MethodText text() const {
     return MethodText{returnType, packageName, className, methodName, parameterList};
@@ -45,6 +50,8 @@ class MethodInfo {
   std::string returnType;
   std::vector<std::string> parameterTypes;
   std::string parameterList;
+  std::string entryPrefix;
+  std::string entrySuffix;
 };
 
 }  // namespace kolvaprof

@@ -99,6 +99,12 @@ TEST(FormatRoundTrip, TextAndIndexLines) {
       std::string written;
       appendTextEntryLine(written, TextEntry{method, p.tag, p.withThread, p.thread, p.withCall, p.call, p.location});
       SCOPED_TRACE(written);
+      // The per-call path writes the same line in place from pieces made once.
+      const std::string prefix = makeEntryPrefix(method), suffix = makeEntrySuffix(method);
+      const TextEntryParts parts{prefix, suffix, p.tag, p.withThread, p.thread, p.withCall, p.call, p.location};
+      std::string inPlace(textEntryLineBound(parts), '\0');
+      inPlace.resize(writeTextEntryLine(inPlace.data(), parts));
+      EXPECT_EQ(inPlace, written);
       const TextLine line = parseTextLine(withoutLineFeed(written));
       ASSERT_EQ(line.kind, TextLine::Kind::Entry);
       EXPECT_EQ(line.thread, p.withThread ? std::optional<int32_t>(p.thread) : std::nullopt);
@@ -123,6 +129,9 @@ TEST(FormatRoundTrip, TextAndIndexLines) {
         std::string written;
         appendTextExitLine(written, withThread, 7, popped, exception);
         SCOPED_TRACE(written);
+        std::string inPlace(textExitLineBound(exception), '\0');
+        inPlace.resize(writeTextExitLine(inPlace.data(), withThread, 7, popped, exception));
+        EXPECT_EQ(inPlace, written);
         const TextLine line = parseTextLine(withoutLineFeed(written));
         ASSERT_EQ(line.kind, TextLine::Kind::Exit);
         EXPECT_EQ(line.thread, withThread ? std::optional<int32_t>(7) : std::nullopt);
