@@ -1,5 +1,9 @@
 #include "agent/vm_phase.h"
 
+#include <linux/membarrier.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -14,9 +18,22 @@ namespace kolvaprof {
 // Each thread counts its own callbacks in a slot of its own, so the per-call
 // cost is a store to memory no other thread writes, instead of traffic on one
 // shared counter. A callback raises its count and only then looks at the
-// gate; teardown closes the gate and only then reads the counts. With both
-// sides sequentially consistent, either the callback sees the gate closed or
-// teardown sees the callback counted.
+// gate; teardown closes the gate and only then reads the counts. Either the
+// callback must see the gate closed or teardown must see the callback
+// counted; what forbids the third outcome (each missing the other's store) is
+// a full barrier between the store and the load on both sides.
+//
+// Callbacks run millions of times, teardown once, so where the kernel offers
+// it teardown pays for both barriers: the callback's store and load are only
+// kept in program order by the compiler, and teardown, after closing the
+// gate, has membarrier() run a full barrier on every running thread of the
+// process (a thread that is not running has one already, from its context
+// switch). Take any callback: if its barrier falls after its count store, the
+// store is visible once membarrier returns, before teardown reads the count;
+// if it falls before the store, the gate load comes after that barrier, which
+// itself comes after teardown's close (membarrier starts with a full barrier
+// on the calling thread), so the load sees the gate closed. Without
+// membarrier both sides stay sequentially consistent.
 struct InFlightSlot {
   std::atomic<int> depth{0};
   std::atomic<bool> inUse{true};
@@ -71,6 +88,17 @@ thread_local ThreadSlot threadSlot;
 
 std::atomic<bool> gateClosed{false};
 
+long membarrierCall(int command) { return ::syscall(__NR_membarrier, command, 0, 0); }
+
+// Registered when the library is loaded, before any callback can run, and
+// never changed, so both sides agree on which protocol is in force.
+bool registerAsymmetricGate() {
+  const long commands = membarrierCall(MEMBARRIER_CMD_QUERY);
+  if (commands < 0 || (commands & MEMBARRIER_CMD_PRIVATE_EXPEDITED) == 0) return false;
+  return membarrierCall(MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED) == 0;
+}
+const bool asymmetricGate = registerAsymmetricGate();
+
 }  // namespace
 
 VmPhase currentVmPhase() { return static_cast<VmPhase>(phase.load(std::memory_order_acquire)); }
@@ -85,8 +113,16 @@ CallbackScope::CallbackScope() : slot(nullptr) {
   if (currentVmPhase() != VmPhase::Live) return;
   InFlightSlot& own = threadSlot.get();
   const int depth = own.depth.load(std::memory_order_relaxed);
-  own.depth.store(depth + 1, std::memory_order_seq_cst);
-  if (gateClosed.load(std::memory_order_seq_cst)) {
+  bool closed;
+  if (asymmetricGate) {
+    own.depth.store(depth + 1, std::memory_order_relaxed);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    closed = gateClosed.load(std::memory_order_relaxed);
+  } else {
+    own.depth.store(depth + 1, std::memory_order_seq_cst);
+    closed = gateClosed.load(std::memory_order_seq_cst);
+  }
+  if (closed) {
     own.depth.store(depth, std::memory_order_release);
     return;
   }
@@ -100,6 +136,11 @@ CallbackScope::~CallbackScope() {
 
 void closeCallbackGateAndWait() {
   gateClosed.store(true, std::memory_order_seq_cst);
+  if (asymmetricGate && membarrierCall(MEMBARRIER_CMD_PRIVATE_EXPEDITED) != 0) {
+    // Once registered the call does not fail; should it all the same, a
+    // store buffer drains within microseconds, far sooner than this.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   for (InFlightSlot* slot : slots().snapshot()) {
     while (slot->depth.load(std::memory_order_acquire) != 0) {
       std::this_thread::sleep_for(std::chrono::microseconds(100));
