@@ -84,7 +84,8 @@ struct ThreadSlot {
     return *slot;
   }
 };
-thread_local ThreadSlot threadSlot;
+// Initial-exec for the same reason as the registry's cached context.
+__attribute__((tls_model("initial-exec"))) thread_local ThreadSlot threadSlot;
 
 std::atomic<bool> gateClosed{false};
 

@@ -17,7 +17,11 @@ struct CachedContext {
   ThreadContext* context = nullptr;
   std::uint64_t removals = 0;
 };
-thread_local CachedContext cachedContext;
+// Initial-exec: every callback reads it, and in a shared library the default
+// model calls __tls_get_addr for each read. The library is loaded as the VM
+// starts, and these few bytes fit the static TLS that the loader keeps spare
+// for such libraries.
+__attribute__((tls_model("initial-exec"))) thread_local CachedContext cachedContext;
 
 std::atomic<std::uint64_t> lastInstanceId{0};
 
