@@ -291,6 +291,9 @@ def machine_description(args):
     ]
 
 
+CORE_SECTION = "## Core alone"
+
+
 def write_results(args, rows, loads, started, elapsed):
     text = ["# Benchmark results", "",
             "One run of `bench/run.sh%s` (%d run(s) per cell, medians), %s, %.0f min." % (
@@ -307,7 +310,16 @@ def write_results(args, rows, loads, started, elapsed):
             markdown_table(rows), "", "## Targets", ""] + (target_lines(rows) or ["- none measured"])
     if args.notes:
         text += ["", "## Notes", "", args.notes]
-    (BENCH_DIR / "RESULTS.md").write_text("\n".join(text) + "\n")
+    results = BENCH_DIR / "RESULTS.md"
+    # The "Core alone" section comes from core_bench, not from these runs,
+    # so it is carried over as it stands.
+    kept = ""
+    if results.exists():
+        old = results.read_text()
+        at = old.find("\n" + CORE_SECTION)
+        if at >= 0:
+            kept = "\n" + old[at + 1:].rstrip("\n") + "\n"
+    results.write_text("\n".join(text) + "\n" + kept)
 
 
 def main():
