@@ -10,13 +10,6 @@
 namespace kolvaprof {
 namespace {
 
-void appendThreadPiece(std::string& line, bool withThreadNumber, int32_t threadNumber) {
-  if (!withThreadNumber) return;
-  line.push_back('@');
-  appendDecimal(line, threadNumber);
-  line.push_back(' ');
-}
-
 // Room for any 64-bit decimal with its sign.
 constexpr std::size_t kMaxDigits = 20;
 
@@ -75,27 +68,21 @@ bool parseEntryBody(std::string_view s, TextLine& out) {
 }  // namespace
 
 void appendTextEntryLine(std::string& line, const TextEntry& entry) {
-  appendThreadPiece(line, entry.withThreadNumber, entry.threadNumber);
-  if (entry.withCallNumber) {
-    appendDecimal(line, entry.callNumber);
-    line.push_back(' ');
-  }
-  if (!entry.callerLocation.empty()) {
-    line.append("From:").append(entry.callerLocation).push_back(' ');
-  }
-  const MethodText& method = entry.method;
-  line.append(method.returnType)
-      .append(" ")
-      .append(method.packageName)
-      .append(".")
-      .append(method.className)
-      .append("(");
-  appendDecimal(line, entry.receiverTag);
-  line.append(").")
-      .append(method.methodName)
-      .append("(")
-      .append(method.parameterList)
-      .append("){\n");
+  // The per-call writer is the one definition of the line; this form makes
+  // the method's pieces on the spot for callers without them.
+  const std::string prefix = makeEntryPrefix(entry.method);
+  const std::string suffix = makeEntrySuffix(entry.method);
+  const TextEntryParts parts{prefix,
+                             suffix,
+                             entry.receiverTag,
+                             entry.withThreadNumber,
+                             entry.threadNumber,
+                             entry.withCallNumber,
+                             entry.callNumber,
+                             entry.callerLocation};
+  const std::size_t start = line.size();
+  line.resize(start + textEntryLineBound(parts));
+  line.resize(start + writeTextEntryLine(line.data() + start, parts));
 }
 
 std::string makeEntryPrefix(const MethodText& method) {
@@ -156,10 +143,10 @@ std::size_t writeTextExitLine(char* out, bool withThreadNumber, int32_t threadNu
 
 void appendTextExitLine(std::string& line, bool withThreadNumber, int32_t threadNumber,
                         bool poppedByException, std::string_view exceptionClass) {
-  appendThreadPiece(line, withThreadNumber, threadNumber);
-  line.push_back('}');
-  if (poppedByException) line.append(" ").append(exceptionClass);
-  line.push_back('\n');
+  const std::size_t start = line.size();
+  line.resize(start + textExitLineBound(exceptionClass));
+  line.resize(start + writeTextExitLine(line.data() + start, withThreadNumber, threadNumber,
+                                        poppedByException, exceptionClass));
 }
 
 std::string makeThreadHeaderLine(int32_t threadNumber, std::string_view name) {
