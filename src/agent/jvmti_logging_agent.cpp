@@ -59,7 +59,7 @@ void forgetAgent(const CJVMTILoggingAgent* agent) {
 }
 
 CJVMTILoggingAgent::CJVMTILoggingAgent(JavaVM* vm, const Clock& clock)
-    : CLoggingAgent(clock), javaVm(vm) {
+    : CLoggingAgent(clock) {
   void* env = nullptr;
   if (vm->GetEnv(&env, JVMTI_VERSION_1_0) != JNI_OK || env == nullptr) {
     fatal("Unable to get a JVMTI 1.0 environment");

@@ -30,12 +30,10 @@ class CJVMTILoggingAgent : public CLoggingAgent {
   void onMethodEntry(jvmtiEnv* env, JNIEnv* jni, jmethodID method);
   void onMethodExit(jvmtiEnv* env, JNIEnv* jni, jmethodID method, bool poppedByException);
 
-  JavaVM* getJavaVm() const { return javaVm; }
   bool lineNumbers() const { return lineNumbersAvailable; }
   bool bytecodeLocations() const { return locationIsBytecodeIndex; }
 
  private:
-  JavaVM* javaVm;
   jvmtiEnv* jvmti = nullptr;
   bool locationIsBytecodeIndex = false;
   bool lineNumbersAvailable = false;
