@@ -26,6 +26,9 @@ struct LoggingOptions {
   bool ignoreFilteredMethods = true;
   bool recordMethodCallCount = false;
   int32_t recordCallerLocation = 0;
+  // Each entry and exit record carries the nanoseconds since the run was
+  // configured (RecordTime).
+  bool recordTime = false;
   // When receivers are fetched and tagged (ReceiverTags).
   ReceiverTagMode receiverTags = ReceiverTagMode::BeforeGates;
   std::string logDirectory;  // as asked for (the run may take another); ends in '/'

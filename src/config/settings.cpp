@@ -102,6 +102,9 @@ void applySetting(Settings& settings, const std::string& startTimeStamp, const s
   } else if (key == "RecordMethodCallCount") {
     options.recordMethodCallCount = value == "1";
     if (options.recordMethodCallCount) echo("record method call count.");
+  } else if (key == "RecordTime") {
+    options.recordTime = value == "1";
+    if (options.recordTime) echo("record time in nanoseconds.");
   } else if (key == "FilterMode") {
     if (value == "1") {
       options.ignoreFilteredMethods = false;

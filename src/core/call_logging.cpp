@@ -20,7 +20,7 @@ void printStartMethodLine(const MethodInfo& info, const char* what) {
 }
 
 RecordLayout layoutOf(const LoggingOptions& settings) {
-  return RecordLayout{settings.recordMethodCallCount, settings.recordThreadId};
+  return RecordLayout{settings.recordMethodCallCount, settings.recordThreadId, settings.recordTime};
 }
 
 }  // namespace
@@ -64,15 +64,19 @@ void CLoggingAgent::logMethodEntry(CallSite& site, jmethodID method, const Metho
   const int64_t callNumber = nextCallNumber.fetch_add(1, std::memory_order_relaxed);
   // At most one of the two fetches happens, as the mode says.
   tag += receiverTag(site, info, ReceiverTagMode::LoggedOnly);
+  // After the receiver fetch, which can wait for a safepoint: the call's time
+  // should not include the agent's own wait.
+  const std::optional<int64_t> time = recordTime();
   if (settings.compressLogfile) {
-    writeBinaryEntry(method, info, tag, callNumber, context);
+    writeBinaryEntry(method, info, tag, callNumber, time, context);
   } else {
-    writeTextEntry(site, info, tag, callNumber, context);
+    writeTextEntry(site, info, tag, callNumber, time, context);
   }
 }
 
 void CLoggingAgent::writeTextEntry(CallSite& site, const MethodInfo& info, int64_t receiverTag,
-                                   int64_t callNumber, ThreadContext* context) {
+                                   int64_t callNumber, std::optional<int64_t> time,
+                                   ThreadContext* context) {
   std::string location;
   if (settings.recordCallerLocation == 1) {
     location = site.callerLocation(CallerLocation::BytecodeIndex);
@@ -82,14 +86,15 @@ void CLoggingAgent::writeTextEntry(CallSite& site, const MethodInfo& info, int64
   const TextEntryParts entry{info.getEntryPrefix(),         info.getEntrySuffix(),
                              receiverTag,                   settings.recordThreadId,
                              context->threadNumber(),       settings.recordMethodCallCount,
-                             callNumber,                    location};
+                             callNumber,                    location,
+                             time};
   context->writeWith(textEntryLineBound(entry),
                      [&entry](char* out) { return writeTextEntryLine(out, entry); });
 }
 
 void CLoggingAgent::writeBinaryEntry(jmethodID method, const MethodInfo& info,
                                      int64_t receiverTag, int64_t callNumber,
-                                     ThreadContext* context) {
+                                     std::optional<int64_t> time, ThreadContext* context) {
   // Binary mode always has its index file: the same setting makes both.
   const MethodNumber numbered = index->methodNumberFor(method);
   // The name goes to the index before any record can use its number.
@@ -97,7 +102,7 @@ void CLoggingAgent::writeBinaryEntry(jmethodID method, const MethodInfo& info,
   unsigned char record[kMaxRecordBytes];
   const std::size_t length =
       encodeEntryRecord(record, layoutOf(settings), numbered.number, receiverTag, callNumber,
-                        context->callDepth(), context->threadNumber());
+                        context->callDepth(), context->threadNumber(), time.value_or(0));
   context->write(record, length);
 }
 
@@ -112,15 +117,16 @@ void CLoggingAgent::logMethodExit(CallSite& site, jmethodID method, const Method
   }
   if (!passesFilterGate(info, site)) return;
   if (context->isCallStackEmpty() || context->topCall() != method) return;
-  writeExit(context, poppedByException);
+  writeExit(context, poppedByException, recordTime());
   context->popCall();
 }
 
-void CLoggingAgent::writeExit(ThreadContext* context, bool poppedByException) {
+void CLoggingAgent::writeExit(ThreadContext* context, bool poppedByException,
+                              std::optional<int64_t> time) {
   if (settings.compressLogfile) {
     unsigned char record[kMaxRecordBytes];
     const std::size_t length = encodeExitRecord(record, layoutOf(settings), context->callDepth(),
-                                                context->threadNumber());
+                                                context->threadNumber(), time.value_or(0));
     context->write(record, length);
     return;
   }
@@ -129,7 +135,8 @@ void CLoggingAgent::writeExit(ThreadContext* context, bool poppedByException) {
   const bool withThreadNumber = settings.recordThreadId;
   const int32_t threadNumber = context->threadNumber();
   context->writeWith(textExitLineBound(exception), [&](char* out) {
-    return writeTextExitLine(out, withThreadNumber, threadNumber, poppedByException, exception);
+    return writeTextExitLine(out, withThreadNumber, threadNumber, poppedByException, exception,
+                             time);
   });
 }
 

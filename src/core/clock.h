@@ -1,7 +1,10 @@
 #pragma once
 
 #include <ctime>
+#include <memory>
 #include <string>
+
+#include "core/run_clock.h"
 
 namespace kolvaprof {
 
@@ -16,6 +19,8 @@ class Clock {
   virtual std::time_t now() const = 0;
   // A short pause while waiting for the clock to move on.
   virtual void pause() const = 0;
+  // The clock of the records' times, started now (RecordTime).
+  virtual std::unique_ptr<RunClock> startRunClock() const { return startSystemRunClock(); }
 };
 
 // The system's clock; lives as long as the process.

@@ -45,6 +45,7 @@ void CLoggingAgent::configure(const Settings& read) {
     directory->reportFailure();
   }
   settings = read.options;
+  if (settings.recordTime) runClock = clock.startRunClock();
   threadLogDirectory = runDirectory(settings.logDirectory);
   if (read.sharedLog) {
     sharedLog = std::make_unique<LogFile>(runDirectory(*read.sharedLog), startTime,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "config/logging_options.h"
@@ -64,17 +65,24 @@ class CLoggingAgent {
 
  private:
   bool passesFilterGate(const MethodInfo& info, CallSite& site);
+  // The record's time when RecordTime is on.
+  std::optional<int64_t> recordTime() const {
+    if (!settings.recordTime) return std::nullopt;
+    return runClock->sinceStart();
+  }
   int64_t receiverTag(CallSite& site, const MethodInfo& info, ReceiverTagMode when);
   void writeTextEntry(CallSite& site, const MethodInfo& info, int64_t receiverTag,
-                      int64_t callNumber, ThreadContext* context);
+                      int64_t callNumber, std::optional<int64_t> time, ThreadContext* context);
   void writeBinaryEntry(jmethodID method, const MethodInfo& info, int64_t receiverTag,
-                        int64_t callNumber, ThreadContext* context);
-  void writeExit(ThreadContext* context, bool poppedByException);
+                        int64_t callNumber, std::optional<int64_t> time, ThreadContext* context);
+  void writeExit(ThreadContext* context, bool poppedByException, std::optional<int64_t> time);
   // One object per name asked for, so that every file of a directory sees
   // the name it was really taken under.
   std::shared_ptr<RunDirectory> runDirectory(const std::string& path);
 
   const Clock& clock;
+  // Started by configure when RecordTime is on: the run starts there.
+  std::unique_ptr<RunClock> runClock;
   LoggingOptions settings;
   std::string startTime;
   // By the name the settings ask for; the same directory for every file

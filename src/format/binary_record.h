@@ -5,28 +5,35 @@
 
 namespace kolvaprof {
 
-// Which optional words the records of a run carry; both settings fix the size
+// Which optional words the records of a run carry; the settings fix the size
 // of every record, entry and exit alike. The log itself does not say which.
 struct RecordLayout {
   bool withCallNumber = false;
   bool withThreadNumber = false;
+  // Two last words: nanoseconds since the run started, low word first, so
+  // that the eight bytes read as one little-endian 64-bit number.
+  bool withTime = false;
 
-  std::size_t words() const { return 3 + (withCallNumber ? 1 : 0) + (withThreadNumber ? 1 : 0); }
+  std::size_t words() const {
+    return 3 + (withCallNumber ? 1 : 0) + (withThreadNumber ? 1 : 0) + (withTime ? 2 : 0);
+  }
   std::size_t bytes() const { return 4 * words(); }
   bool operator==(const RecordLayout& other) const {
-    return withCallNumber == other.withCallNumber && withThreadNumber == other.withThreadNumber;
+    return withCallNumber == other.withCallNumber && withThreadNumber == other.withThreadNumber &&
+           withTime == other.withTime;
   }
 };
 
-inline constexpr std::size_t kMaxRecordBytes = 20;
+inline constexpr std::size_t kMaxRecordBytes = 28;
 
 // Each encoder fills `out` with little-endian 32-bit words and returns the
-// number of bytes used. Tags and call numbers keep their low 32 bits.
+// number of bytes used. Tags and call numbers keep their low 32 bits; the
+// time is written whole, when the layout has it.
 std::size_t encodeEntryRecord(unsigned char (&out)[kMaxRecordBytes], RecordLayout layout,
                               int32_t methodNumber, int64_t receiverTag, int64_t callNumber,
-                              std::size_t callDepth, int32_t threadNumber);
+                              std::size_t callDepth, int32_t threadNumber, int64_t time = 0);
 std::size_t encodeExitRecord(unsigned char (&out)[kMaxRecordBytes], RecordLayout layout,
-                             std::size_t callDepth, int32_t threadNumber);
+                             std::size_t callDepth, int32_t threadNumber, int64_t time = 0);
 
 // One record as its words read back: method 0 marks an exit, whose tag and
 // call-number words are zero when the record is sound.
@@ -36,6 +43,7 @@ struct BinaryRecord {
   int32_t callNumber = 0;  // 0 when the layout has no call numbers
   int32_t depth = 0;
   int32_t thread = -1;     // -1 when the layout has no thread numbers
+  int64_t time = -1;       // -1 when the layout has no time
 
   bool isExit() const { return method == 0; }
 };

@@ -1,5 +1,6 @@
 #include "format/text_line.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -29,6 +30,20 @@ char* writeThreadPiece(char* out, bool withThreadNumber, int32_t threadNumber) {
   out = writeDecimal(out, threadNumber);
   *out++ = ' ';
   return out;
+}
+
+char* writeTimePiece(char* out, int64_t time) {
+  *out++ = '+';
+  return writeDecimal(out, time);
+}
+
+// "+<digits>" up to the next blank or the end; nullopt leaves `rest` as it was.
+std::optional<int64_t> takeTime(std::string_view& rest) {
+  if (rest.empty() || rest.front() != '+') return std::nullopt;
+  const std::size_t end = std::min(rest.find(' '), rest.size());
+  const std::optional<int64_t> time = parseNumber(rest.substr(1, end - 1));
+  if (time) rest.remove_prefix(end);
+  return time;
 }
 
 std::optional<int32_t> threadNumber(std::string_view text) {
@@ -79,7 +94,8 @@ void appendTextEntryLine(std::string& line, const TextEntry& entry) {
                              entry.threadNumber,
                              entry.withCallNumber,
                              entry.callNumber,
-                             entry.callerLocation};
+                             entry.callerLocation,
+                             entry.time};
   const std::size_t start = line.size();
   line.resize(start + textEntryLineBound(parts));
   line.resize(start + writeTextEntryLine(line.data() + start, parts));
@@ -103,8 +119,9 @@ std::string makeEntrySuffix(const MethodText& method) {
 }
 
 std::size_t textEntryLineBound(const TextEntryParts& entry) {
-  // "@" digits " ", digits " ", "From:" location " ", prefix, digits, suffix.
-  return 3 * (kMaxDigits + 2) + 6 + entry.callerLocation.size() + entry.prefix.size() +
+  // "@" digits " ", digits " ", "+" digits " ", "From:" location " ", prefix,
+  // digits, suffix.
+  return 4 * (kMaxDigits + 2) + 6 + entry.callerLocation.size() + entry.prefix.size() +
          entry.suffix.size();
 }
 
@@ -119,6 +136,10 @@ std::size_t writeTextEntryLine(char* out, const TextEntryParts& entry) {
     at = copyText(at, entry.callerLocation);
     *at++ = ' ';
   }
+  if (entry.time) {
+    at = writeTimePiece(at, *entry.time);
+    *at++ = ' ';
+  }
   at = copyText(at, entry.prefix);
   at = writeDecimal(at, entry.receiverTag);
   at = copyText(at, entry.suffix);
@@ -126,13 +147,18 @@ std::size_t writeTextEntryLine(char* out, const TextEntryParts& entry) {
 }
 
 std::size_t textExitLineBound(std::string_view exceptionClass) {
-  return kMaxDigits + 2 + 3 + exceptionClass.size();
+  return 2 * (kMaxDigits + 2) + 3 + exceptionClass.size();
 }
 
 std::size_t writeTextExitLine(char* out, bool withThreadNumber, int32_t threadNumber,
-                              bool poppedByException, std::string_view exceptionClass) {
+                              bool poppedByException, std::string_view exceptionClass,
+                              std::optional<int64_t> time) {
   char* at = writeThreadPiece(out, withThreadNumber, threadNumber);
   *at++ = '}';
+  if (time) {
+    *at++ = ' ';
+    at = writeTimePiece(at, *time);
+  }
   if (poppedByException) {
     *at++ = ' ';
     at = copyText(at, exceptionClass);
@@ -142,11 +168,12 @@ std::size_t writeTextExitLine(char* out, bool withThreadNumber, int32_t threadNu
 }
 
 void appendTextExitLine(std::string& line, bool withThreadNumber, int32_t threadNumber,
-                        bool poppedByException, std::string_view exceptionClass) {
+                        bool poppedByException, std::string_view exceptionClass,
+                        std::optional<int64_t> time) {
   const std::size_t start = line.size();
   line.resize(start + textExitLineBound(exceptionClass));
   line.resize(start + writeTextExitLine(line.data() + start, withThreadNumber, threadNumber,
-                                        poppedByException, exceptionClass));
+                                        poppedByException, exceptionClass, time));
 }
 
 std::string makeThreadHeaderLine(int32_t threadNumber, std::string_view name) {
@@ -180,7 +207,12 @@ TextLine parseTextLine(std::string_view line) {
     rest.remove_prefix(space + 1);
   }
   if (rest == "}" || rest.rfind("} ", 0) == 0) {
-    if (rest.size() > 1) out.exception = rest.substr(2);
+    rest.remove_prefix(1);
+    if (rest.rfind(" +", 0) == 0) {
+      std::string_view afterBlank = rest.substr(1);
+      if ((out.time = takeTime(afterBlank))) rest = afterBlank;
+    }
+    if (!rest.empty()) out.exception = rest.substr(1);
     out.kind = TextLine::Kind::Exit;
     return out;
   }
@@ -197,6 +229,10 @@ TextLine parseTextLine(std::string_view line) {
     if (space == std::string_view::npos) return out;
     out.location = rest.substr(5, space - 5);
     rest.remove_prefix(space + 1);
+  }
+  if ((out.time = takeTime(rest))) {
+    if (rest.empty()) return out;
+    rest.remove_prefix(1);
   }
   if (parseEntryBody(rest, out)) out.kind = TextLine::Kind::Entry;
   return out;

@@ -19,9 +19,12 @@ struct TextEntry {
   bool withCallNumber = false;
   int64_t callNumber = 0;
   std::string_view callerLocation;  // no "From:" piece when empty
+  std::optional<int64_t> time;      // nanoseconds since the run started
 };
 
-// Appends `[@T ][N ][From:L ]ret pkg.Class(tag).name(params){` and a line feed.
+// Appends `[@T ][N ][From:L ][+ns ]ret pkg.Class(tag).name(params){` and a
+// line feed. The time comes last before the method, so every other piece
+// keeps its place, and its "+" tells it from a call number or a type name.
 void appendTextEntryLine(std::string& line, const TextEntry& entry);
 
 // A method's entry line around its receiver number: `ret pkg.Class(` and
@@ -40,6 +43,7 @@ struct TextEntryParts {
   bool withCallNumber = false;
   int64_t callNumber = 0;
   std::string_view callerLocation;  // no "From:" piece when empty
+  std::optional<int64_t> time;
 };
 
 // At least as many bytes as writeTextEntryLine writes, cheaper than counting
@@ -53,12 +57,16 @@ std::size_t writeTextEntryLine(char* out, const TextEntryParts& entry);
 // textExitLineBound bytes; returns the bytes written.
 std::size_t textExitLineBound(std::string_view exceptionClass);
 std::size_t writeTextExitLine(char* out, bool withThreadNumber, int32_t threadNumber,
-                              bool poppedByException, std::string_view exceptionClass);
+                              bool poppedByException, std::string_view exceptionClass,
+                              std::optional<int64_t> time = std::nullopt);
 
-// Appends `[@T ]}[ exceptionClass]` and a line feed; the exception class is
-// written (after one blank) only when `poppedByException` is true.
+// Appends `[@T ]}[ +ns][ exceptionClass]` and a line feed; the exception
+// class is written (after one blank) only when `poppedByException` is true.
+// The "}" stays right after the thread piece, so lines nest by their braces
+// as before; no class name starts with "+".
 void appendTextExitLine(std::string& line, bool withThreadNumber, int32_t threadNumber,
-                        bool poppedByException, std::string_view exceptionClass);
+                        bool poppedByException, std::string_view exceptionClass,
+                        std::optional<int64_t> time = std::nullopt);
 
 // `@thread N = "name"` and a line feed: the header of a thread's records, the
 // name escaped (format/name_escape.h).
@@ -73,6 +81,7 @@ struct TextLine {
   // Entries.
   std::optional<int64_t> callNumber;
   std::optional<std::string_view> location;  // after "From:"
+  std::optional<int64_t> time;               // "+ns" of an entry or exit
   MethodText method;
   int64_t receiverTag = 0;
   // Exits: "} <exception>"; the name may be empty ("} ").

@@ -25,6 +25,7 @@ TEST(FormatRoundTrip, BinaryRecordsInEveryLayout) {
     int64_t call;
     std::size_t depth;
     int32_t thread;
+    int64_t time = 0;
   };
   const Case cases[] = {
       {7, 14, 57, 3, 2},
@@ -33,17 +34,20 @@ TEST(FormatRoundTrip, BinaryRecordsInEveryLayout) {
       {2, 0, 1, 1, std::numeric_limits<int32_t>::max()},                 // a static method
       {0, 0, 0, 3, 2},
       {0, 0, 0, 1, 0},
+      {3, 1, 2, 2, 1, (int64_t{5} << 32) | 0x80000001u},  // the time's low word with its top bit set
+      {0, 0, 0, 2, 1, std::numeric_limits<int64_t>::max()},
   };
-  for (const bool withCallNumber : {false, true}) {
-    for (const bool withThreadNumber : {false, true}) {
-      const RecordLayout layout{withCallNumber, withThreadNumber};
+  for (const int layoutBits : {0, 1, 2, 3, 4, 5, 6, 7}) {
+    const bool withCallNumber = layoutBits & 1, withThreadNumber = layoutBits & 2, withTime = layoutBits & 4;
+    {
+      const RecordLayout layout{withCallNumber, withThreadNumber, withTime};
       for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "layout " << layout.bytes() << (withThreadNumber ? "t" : "")
                                         << ", method " << c.method << ", depth " << c.depth);
         unsigned char bytes[kMaxRecordBytes];
         const std::size_t used =
-            c.method == 0 ? encodeExitRecord(bytes, layout, c.depth, c.thread)
-                          : encodeEntryRecord(bytes, layout, c.method, c.tag, c.call, c.depth, c.thread);
+            c.method == 0 ? encodeExitRecord(bytes, layout, c.depth, c.thread, c.time)
+                          : encodeEntryRecord(bytes, layout, c.method, c.tag, c.call, c.depth, c.thread, c.time);
         ASSERT_EQ(used, layout.bytes());
         const BinaryRecord r = decodeRecord(bytes, layout);
         EXPECT_EQ(r.isExit(), c.method == 0);
@@ -52,6 +56,7 @@ TEST(FormatRoundTrip, BinaryRecordsInEveryLayout) {
         EXPECT_EQ(r.callNumber, withCallNumber ? low32(c.call) : 0);
         EXPECT_EQ(r.depth, static_cast<int32_t>(c.depth));
         EXPECT_EQ(r.thread, withThreadNumber ? c.thread : -1);
+        EXPECT_EQ(r.time, withTime ? c.time : -1);
       }
     }
   }
@@ -86,22 +91,28 @@ TEST(FormatRoundTrip, TextAndIndexLines) {
     int64_t call;
     const char* location;
     int64_t tag;
+    std::optional<int64_t> time = std::nullopt;
   };
   const Pieces pieces[] = {
       {false, 0, false, 0, "", 0},
       {true, 2, true, 57, "42", 14},
       {true, 0, false, 0, "-1", -3},
       {false, 0, true, int64_t{1} << 40, "", std::numeric_limits<int64_t>::max()},
+      {true, 2, true, 57, "42", 14, 1234567},
+      {false, 0, false, 0, "", 0, 0},
+      {false, 0, true, 9, "", 1, std::numeric_limits<int64_t>::max()},
       {true, std::numeric_limits<int32_t>::max(), true, 1, "0", (int64_t{1} << 40) + 5},
   };
   for (const MethodText& method : methods) {
     for (const Pieces& p : pieces) {
       std::string written;
-      appendTextEntryLine(written, TextEntry{method, p.tag, p.withThread, p.thread, p.withCall, p.call, p.location});
+      appendTextEntryLine(written, TextEntry{method, p.tag, p.withThread, p.thread, p.withCall, p.call, p.location,
+                                             p.time});
       SCOPED_TRACE(written);
       // The per-call path writes the same line in place from pieces made once.
       const std::string prefix = makeEntryPrefix(method), suffix = makeEntrySuffix(method);
-      const TextEntryParts parts{prefix, suffix, p.tag, p.withThread, p.thread, p.withCall, p.call, p.location};
+      const TextEntryParts parts{prefix,  suffix, p.tag,      p.withThread, p.thread,
+                                 p.withCall, p.call, p.location, p.time};
       std::string inPlace(textEntryLineBound(parts), '\0');
       inPlace.resize(writeTextEntryLine(inPlace.data(), parts));
       EXPECT_EQ(inPlace, written);
@@ -111,6 +122,7 @@ TEST(FormatRoundTrip, TextAndIndexLines) {
       EXPECT_EQ(line.callNumber, p.withCall ? std::optional<int64_t>(p.call) : std::nullopt);
       EXPECT_EQ(line.location, *p.location ? std::optional<std::string_view>(p.location) : std::nullopt);
       EXPECT_EQ(line.receiverTag, p.tag);
+      EXPECT_EQ(line.time, p.time);
       expectSameMethod(line.method, method);
     }
     const int32_t number = static_cast<int32_t>(&method - methods) + 1;
@@ -126,16 +138,20 @@ TEST(FormatRoundTrip, TextAndIndexLines) {
   for (const bool withThread : {false, true}) {
     for (const char* exception : {"", "java.lang.IllegalStateException"}) {
       for (const bool popped : {false, true}) {
+        for (const std::optional<int64_t> time : {std::optional<int64_t>(), std::optional<int64_t>(0),
+                                                   std::optional<int64_t>(987654321)}) {
         std::string written;
-        appendTextExitLine(written, withThread, 7, popped, exception);
+        appendTextExitLine(written, withThread, 7, popped, exception, time);
         SCOPED_TRACE(written);
         std::string inPlace(textExitLineBound(exception), '\0');
-        inPlace.resize(writeTextExitLine(inPlace.data(), withThread, 7, popped, exception));
+        inPlace.resize(writeTextExitLine(inPlace.data(), withThread, 7, popped, exception, time));
         EXPECT_EQ(inPlace, written);
         const TextLine line = parseTextLine(withoutLineFeed(written));
         ASSERT_EQ(line.kind, TextLine::Kind::Exit);
         EXPECT_EQ(line.thread, withThread ? std::optional<int32_t>(7) : std::nullopt);
         EXPECT_EQ(line.exception, popped ? std::optional<std::string_view>(exception) : std::nullopt);
+        EXPECT_EQ(line.time, time);
+        }
       }
     }
   }

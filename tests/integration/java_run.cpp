@@ -255,6 +255,15 @@ JavaRunFixture::JavaRunFixture(std::string jdk)
   makeDirectory(workDir);
 }
 
+ReaderResult runReader(const std::vector<std::string>& args, const std::string& scratchDir) {
+  std::string command = "'" KOLVAPROF_READER "'";
+  for (const std::string& arg : args) command += " '" + arg + "'";
+  const std::string out = scratchDir + "/reader.out";
+  const std::string err = scratchDir + "/reader.err";
+  const int raw = std::system((command + " >'" + out + "' 2>'" + err + "'").c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
+}
+
 JavaResult JavaRunFixture::runWithSettings(const std::string& settings, const std::string& mainClass,
                                            const std::vector<std::string>& args) {
   writeFile(settingsPath, settings);

@@ -51,6 +51,16 @@ JavaResult runJava(const std::string& jdkHome, const std::string& workDir,
                    const std::vector<std::string>& args = {},
                    int timeoutSeconds = kDefaultTimeoutSeconds);
 
+struct ReaderResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs kolvaprof-read with `args`; its output goes through files in
+// scratchDir.
+ReaderResult runReader(const std::vector<std::string>& args, const std::string& scratchDir);
+
 // "-agentpath:<library>" or "-agentpath:<library>=<settingsPath>".
 std::string agentOption(const std::string& settingsPath = "");
 

@@ -1,8 +1,6 @@
 // kolvaprof-read on real runs: the text it renders from binary logs is the
 // text log of the same program, and both runs check clean.
 
-#include <sys/wait.h>
-
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -17,12 +15,6 @@
 namespace kolvaprof::itest {
 namespace {
 
-struct ReaderResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
 class ReaderRoundTrip : public JdkTest {
  protected:
   std::string trace(const std::string& label, const std::string& settings,
@@ -35,14 +27,7 @@ class ReaderRoundTrip : public JdkTest {
     return findRunDirectory(logs);
   }
 
-  ReaderResult read(const std::vector<std::string>& args) {
-    std::string command = "'" KOLVAPROF_READER "'";
-    for (const std::string& arg : args) command += " '" + arg + "'";
-    const std::string out = root.path() + "/reader.out";
-    const std::string err = root.path() + "/reader.err";
-    const int raw = std::system((command + " >'" + out + "' 2>'" + err + "'").c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
-  }
+  ReaderResult read(const std::vector<std::string>& args) { return runReader(args, root.path()); }
 
   void expectClean(const std::string& runDir) {
     const ReaderResult check = read({"check", runDir});
@@ -69,7 +54,8 @@ class ReaderRoundTrip : public JdkTest {
           appendTextExitLine(text, withThread, parsed.thread.value_or(0), false, "");
         } else if (parsed.kind == TextLine::Kind::Entry) {
           appendTextEntryLine(text, TextEntry{parsed.method, parsed.receiverTag, withThread,
-                                              parsed.thread.value_or(0), false, 0, parsed.location.value_or("")});
+                                              parsed.thread.value_or(0), false, 0, parsed.location.value_or(""),
+                                              std::nullopt});
         } else {
           text += line + "\n";
         }

@@ -102,7 +102,7 @@ TEST(LayoutDetection, FindsEachLayoutAndRefusesWhatItCannotTell) {
     EXPECT_EQ(*choice.layout, layout);
     EXPECT_EQ(choice.message, "");
     // A setting given on the command line that contradicts the records.
-    const LayoutChoice wrong = detectLayout(run, index, {!layout.withCallNumber, layout.withThreadNumber});
+    const LayoutChoice wrong = detectLayout(run, index, {!layout.withCallNumber, layout.withThreadNumber, layout.withTime});
     EXPECT_FALSE(wrong.layout && *wrong.layout == layout);
   }
   // Two candidates that both fit exactly are refused, naming both.

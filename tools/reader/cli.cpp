@@ -37,6 +37,7 @@ enum Option : unsigned {
   kByThread = 1u << 2,
   kTitle = 1u << 3,
   kWidth = 1u << 4,
+  kSelfTime = 1u << 5,
 };
 
 struct Command {
@@ -54,13 +55,13 @@ constexpr Command kCommands[] = {
     {"check", "verify the nesting of every thread; exit status 1 on damage", 0, Destination::Report, writeCheck},
     {"summary", "calls per method and per thread, maximum depth, calls still open", kTop, Destination::File,
      writeSummary},
-    {"collapsed", "folded stacks \"a;b;c count\" for flame graph tools", kOutput | kByThread, Destination::File,
-     writeCollapsed},
+    {"collapsed", "folded stacks \"a;b;c count\" for flame graph tools", kOutput | kByThread | kSelfTime,
+     Destination::File, writeCollapsed},
     {"speedscope", "a speedscope JSON file, one evented profile per thread", kOutput, Destination::File,
      writeSpeedscope},
     {"chrome", "a Chrome trace event JSON file (Perfetto, chrome://tracing)", kOutput, Destination::File,
      writeChrome},
-    {"flamegraph", "a self-contained SVG flame graph of call counts", kOutput | kByThread | kTitle | kWidth,
+    {"flamegraph", "a self-contained SVG flame graph of call counts", kOutput | kByThread | kSelfTime | kTitle | kWidth,
      Destination::File, writeFlamegraph},
 };
 
@@ -69,6 +70,7 @@ struct Settings {
   std::string output;
   bool callNumbers = false;
   bool threadIds = false;
+  bool times = false;
   bool noProgress = false;
   WriterOptions writer;
 };
@@ -123,6 +125,9 @@ void addOptions(CLI::App& sub, const Command& command, Settings& settings) {
   if (command.options & kTop)
     sub.add_option("--top", settings.writer.top, "the N most-called methods, 0 for all (10)");
   if (command.options & kByThread) sub.add_flag("--by-thread", settings.writer.byThread, "one root per thread");
+  if (command.options & kSelfTime)
+    sub.add_flag("--self-time", settings.writer.selfTime,
+                 "weigh stacks by self time in nanoseconds instead of calls (logs of RecordTime=1)");
   if (command.options & kTitle) sub.add_option("--title", settings.writer.title, "the title line");
   if (command.options & kWidth)
     sub.add_option("--width", settings.writer.width, "image width in pixels (1200)")->check(CLI::Range(200, 100000));
@@ -169,6 +174,8 @@ int runCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   auto* threadIds = app.add_flag("--thread-ids,!--no-thread-ids", settings.threadIds,
                                  "binary logs: records carry thread numbers (RecordThreadID=1) or not; "
                                  "detected when not given");
+  auto* times = app.add_flag("--times,!--no-times", settings.times,
+                             "binary logs: records carry times (RecordTime=1) or not; detected when not given");
   app.add_flag("--no-progress", settings.noProgress, "no progress bar on a terminal");
   for (const Command& command : kCommands)
     addOptions(*app.add_subcommand(command.name, command.help), command, settings);
@@ -185,6 +192,7 @@ int runCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   ReadOptions options;
   if (callNumbers->count() > 0) options.layout.callNumbers = settings.callNumbers;
   if (threadIds->count() > 0) options.layout.threadIds = settings.threadIds;
+  if (times->count() > 0) options.layout.times = settings.times;
   options.progress = !settings.noProgress;
   options.err = err;
   const std::string chosen = app.get_subcommands().front()->get_name();

@@ -46,6 +46,7 @@ void BinaryLogParser::record(const char* bytes) {
     LoggedExit exit;
     exit.thread = r.thread;
     exit.depth = r.depth;
+    if (layout.withTime) exit.time = r.time;
     sink.exit(file, exit, where);
     return;
   }
@@ -55,6 +56,7 @@ void BinaryLogParser::record(const char* bytes) {
   entry.methodNumber = r.method;
   entry.tag = r.tag;
   if (layout.withCallNumber) entry.callNumber = r.callNumber;
+  if (layout.withTime) entry.time = r.time;
   sink.entry(file, entry, where);
 }
 

@@ -37,6 +37,7 @@ const char* problemName(Problem problem) {
     case Problem::DepthMismatch: return "depth mismatch";
     case Problem::UnbalancedExit: return "unbalanced exit";
     case Problem::TooDeep: return "call deeper than the reader follows";
+    case Problem::TimeBackwards: return "time going back";
   }
   return "problem";
 }

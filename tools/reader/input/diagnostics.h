@@ -46,8 +46,9 @@ enum class Problem {
   DepthMismatch,
   UnbalancedExit,
   TooDeep,
+  TimeBackwards,
 };
-inline constexpr std::size_t kProblemKinds = static_cast<std::size_t>(Problem::TooDeep) + 1;
+inline constexpr std::size_t kProblemKinds = static_cast<std::size_t>(Problem::TimeBackwards) + 1;
 
 const char* problemName(Problem problem);
 

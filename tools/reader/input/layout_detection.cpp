@@ -12,27 +12,35 @@
 #include "reader/input/run_directory.h"
 
 namespace kolvaprof::reader {
+namespace {
+
+// A year in nanoseconds: longer than any traced run.
+constexpr std::int64_t kLongestRun = std::int64_t{365} * 24 * 3600 * 1000000000;
+
+}  // namespace
 
 std::string describeLayout(RecordLayout layout) {
   std::string pieces = layout.withCallNumber && layout.withThreadNumber ? "call numbers, thread numbers"
                        : layout.withCallNumber                          ? "call numbers"
                        : layout.withThreadNumber                        ? "thread numbers"
                                                                         : "no call numbers, no thread numbers";
-  return fmt::format("{}-byte records ({})", layout.bytes(), pieces);
+  return fmt::format("{}-byte records ({}{})", layout.bytes(), pieces, layout.withTime ? ", times" : "");
 }
 
 std::string layoutOptions(RecordLayout layout) {
-  return fmt::format("{} {}", layout.withCallNumber ? "--call-numbers" : "--no-call-numbers",
-                     layout.withThreadNumber ? "--thread-ids" : "--no-thread-ids");
+  return fmt::format("{} {} {}", layout.withCallNumber ? "--call-numbers" : "--no-call-numbers",
+                     layout.withThreadNumber ? "--thread-ids" : "--no-thread-ids",
+                     layout.withTime ? "--times" : "--no-times");
 }
 
 std::vector<RecordLayout> candidateLayouts(const LayoutRequest& request) {
   std::vector<RecordLayout> layouts;
-  for (const bool callNumbers : {false, true})
-    for (const bool threadIds : {false, true})
-      if (request.callNumbers.value_or(callNumbers) == callNumbers &&
-          request.threadIds.value_or(threadIds) == threadIds)
-        layouts.push_back({callNumbers, threadIds});
+  for (const bool times : {false, true})
+    for (const bool callNumbers : {false, true})
+      for (const bool threadIds : {false, true})
+        if (request.callNumbers.value_or(callNumbers) == callNumbers &&
+            request.threadIds.value_or(threadIds) == threadIds && request.times.value_or(times) == times)
+          layouts.push_back({callNumbers, threadIds, times});
   return layouts;
 }
 
@@ -42,12 +50,14 @@ void LayoutFit::add(const LayoutFit& other) {
   unnamedMethods += other.unnamedMethods;
   unnamedThreads += other.unnamedThreads;
   unevenFiles += other.unevenFiles;
+  soundFiles += other.soundFiles;
 }
 
 LayoutFit fitLayout(RecordLayout layout, std::string_view sample, std::uint64_t fileSize, const Index& index) {
   LayoutFit fit;
   fit.unevenFiles = fileSize % layout.bytes() != 0;
   std::map<std::int32_t, std::int64_t> openByThread;  // a handful of threads per file
+  std::map<std::int32_t, std::int64_t> lastTimeByThread;
   std::optional<std::int32_t> fileThread;
   for (std::size_t at = 0; at + layout.bytes() <= sample.size(); at += layout.bytes()) {
     const BinaryRecord r = decodeRecord(sample.data() + at, layout);
@@ -62,7 +72,15 @@ LayoutFit fitLayout(RecordLayout layout, std::string_view sample, std::uint64_t 
       if (!fileThread) fileThread = r.thread;
     }
     // Depths are followed as recorded, so one broken record costs one fault.
-    std::int64_t& open = openByThread[layout.withThreadNumber ? r.thread : 0];
+    const std::int32_t thread = layout.withThreadNumber ? r.thread : 0;
+    if (layout.withTime) {
+      // Two words that are no time read as one far beyond any run, or as
+      // one that jumps back.
+      std::int64_t& last = lastTimeByThread[thread];
+      fit.faults += r.time < last || r.time > kLongestRun;
+      last = std::max(last, r.time);
+    }
+    std::int64_t& open = openByThread[thread];
     if (!r.isExit()) {
       fit.faults += r.method < 0 || r.depth != open + 1;
       if (index.present && r.method > 0 && index.methods.count(r.method) == 0) ++fit.unnamedMethods;
@@ -72,6 +90,7 @@ LayoutFit fitLayout(RecordLayout layout, std::string_view sample, std::uint64_t 
       open = r.depth - 1;
     }
   }
+  fit.soundFiles = fit.records > 0 && fit.faults == 0 && fit.unevenFiles == 0;
   return fit;
 }
 
@@ -95,10 +114,15 @@ LayoutChoice chooseLayout(const std::vector<RecordLayout>& candidates, const std
   // every candidate alike and a partial index hurts most the right one.
   std::vector<std::size_t> order(candidates.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  // Layouts of the same size read a damaged file alike, so a file that one
+  // of them reads soundly tells them apart where counting faults cannot.
   auto score = [&](std::size_t i) { return fits[i].faults + fits[i].unevenFiles; };
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return score(a) < score(b); });
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return fits[a].soundFiles != fits[b].soundFiles ? fits[a].soundFiles > fits[b].soundFiles : score(a) < score(b);
+  });
   if (order.size() == 1 ||
-      (order.size() > 1 && fits[order[0]].records > 0 && 4 * score(order[0]) + 2 < score(order[1]))) {
+      (order.size() > 1 && fits[order[0]].records > 0 &&
+       (4 * score(order[0]) + 2 < score(order[1]) || fits[order[0]].soundFiles > fits[order[1]].soundFiles))) {
     const std::size_t best = order.front();
     const std::uint64_t unnamed = fits[best].unnamedMethods + fits[best].unnamedThreads;
     return {candidates[best],

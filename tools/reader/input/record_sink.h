@@ -21,12 +21,14 @@ struct LoggedEntry {
   std::int64_t tag = 0;
   std::optional<std::int64_t> callNumber;
   std::optional<std::string_view> location;  // text: the "From:" piece
+  std::optional<std::int64_t> time;          // nanoseconds since the run started (RecordTime)
 };
 
 struct LoggedExit {
   std::int32_t thread = -1;
   std::int64_t depth = -1;
   std::optional<std::string_view> exception;  // text: "} <exception>"
+  std::optional<std::int64_t> time;
 };
 
 // Where the log parsers hand the records of one file, in file order, once

@@ -30,6 +30,7 @@ void TextLogParser::line(const LineSplitter::Line& l) {
       LoggedExit exit;
       exit.thread = parsed.thread.value_or(-1);
       exit.exception = parsed.exception;
+      exit.time = parsed.time;
       sink.exit(file, exit, where);
       return;
     }
@@ -42,6 +43,7 @@ void TextLogParser::line(const LineSplitter::Line& l) {
   entry.tag = parsed.receiverTag;
   entry.callNumber = parsed.callNumber;
   entry.location = parsed.location;
+  entry.time = parsed.time;
   sink.entry(file, entry, where);
 }
 

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "reader/input/index_file_parser.h"
 #include "reader/input/run_directory.h"
 
@@ -58,20 +60,51 @@ void CallStream::entry(const LogFileInfo& file, const LoggedEntry& logged, const
   entry.tag = logged.tag;
   entry.callNumber = logged.callNumber;
   entry.location = logged.location;
+  entry.time = logged.time;
+  noteTime(*state, logged.time, where);
   push(*state, entry, logged.depth, where);
 }
 
 void CallStream::exit(const LogFileInfo& file, const LoggedExit& logged, const Position& where) {
   ThreadState* state = thread(threadKey(logged.thread, file.index), logged.thread, file, where);
   if (state == nullptr) return;
-  pop(*state, Exit{false, logged.exception}, logged.depth, where);
+  noteTime(*state, logged.time, where);
+  Exit exit;
+  exit.exception = logged.exception;
+  exit.time = logged.time;
+  pop(*state, exit, logged.depth, where);
 }
 
-void CallStream::closeImplicitly(ThreadState& thread, std::size_t count) {
-  for (; count > 0 && !thread.stack.empty(); --count) {
-    sink.exit(thread, Exit{true, std::nullopt});
-    thread.stack.pop_back();
+void CallStream::noteTime(ThreadState& thread, std::optional<std::int64_t> time, const Position& where) {
+  if (!time) return;
+  if (thread.lastTime && *time < *thread.lastTime) {
+    problems.report(Problem::TimeBackwards, where,
+                    fmt::format("time {} ns after {} ns on the same thread", *time, *thread.lastTime));
+    return;
   }
+  thread.lastTime = time;
+}
+
+void CallStream::closeImplicitly(ThreadState& thread, std::size_t count, std::optional<std::int64_t> time) {
+  for (; count > 0 && !thread.stack.empty(); --count) {
+    Exit exit;
+    exit.implicit = true;
+    exit.time = time;
+    close(thread, exit);
+  }
+}
+
+void CallStream::close(ThreadState& thread, Exit exit) {
+  const ThreadState::OpenTime open = thread.openTimes.back();
+  thread.openTimes.pop_back();
+  if (exit.time && open.start >= 0) {
+    // Clamped, so that a damaged time cannot make a call last less than nothing.
+    exit.duration = std::max<std::int64_t>(*exit.time - open.start, 0);
+    exit.self = std::max<std::int64_t>(*exit.duration - open.inCalls, 0);
+    (thread.openTimes.empty() ? thread.timeInCalls : thread.openTimes.back().inCalls) += *exit.duration;
+  }
+  sink.exit(thread, exit);
+  thread.stack.pop_back();
 }
 
 void CallStream::push(ThreadState& thread, const Entry& entry, std::int64_t recordedDepth,
@@ -83,7 +116,7 @@ void CallStream::push(ThreadState& thread, const Entry& entry, std::int64_t reco
     // A shallower entry shows that calls ended without their exit records.
     if (recordedDepth >= 1 && static_cast<std::uint64_t>(recordedDepth) <= thread.stack.size() &&
         thread.overflow == 0)
-      closeImplicitly(thread, thread.stack.size() - static_cast<std::size_t>(recordedDepth) + 1);
+      closeImplicitly(thread, thread.stack.size() - static_cast<std::size_t>(recordedDepth) + 1, entry.time);
   }
   ++thread.calls;
   if (thread.stack.size() >= kMaxDepth) {
@@ -92,6 +125,7 @@ void CallStream::push(ThreadState& thread, const Entry& entry, std::int64_t reco
     return;
   }
   thread.stack.push_back(entry.frame);
+  thread.openTimes.push_back({entry.time.value_or(-1), 0});
   if (thread.stack.size() > thread.maxDepth) thread.maxDepth = thread.stack.size();
   sink.enter(thread, entry);
 }
@@ -111,10 +145,9 @@ void CallStream::pop(ThreadState& thread, const Exit& exit, std::int64_t recorde
                     fmt::format("exit at depth {} with {} open", recordedDepth, counted(open, "call")));
     // The record closes the call at its depth; the inner ones lost their exits.
     if (recordedDepth >= 1 && static_cast<std::size_t>(recordedDepth) < open)
-      closeImplicitly(thread, open - static_cast<std::size_t>(recordedDepth));
+      closeImplicitly(thread, open - static_cast<std::size_t>(recordedDepth), exit.time);
   }
-  sink.exit(thread, exit);
-  thread.stack.pop_back();
+  close(thread, exit);
 }
 
 std::uint64_t CallStream::openCalls() const {

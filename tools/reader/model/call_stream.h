@@ -35,6 +35,14 @@ struct ThreadState {
   std::uint64_t calls = 0;
   std::size_t maxDepth = 0;
   std::uint64_t overflow = 0;  // open calls deeper than CallStream::kMaxDepth
+  // With times (RecordTime): one per open call, beside `stack`.
+  struct OpenTime {
+    std::int64_t start = -1;  // -1: the entry had no time
+    std::int64_t inCalls = 0;  // the durations of its finished callees
+  };
+  std::vector<OpenTime> openTimes;
+  std::optional<std::int64_t> lastTime;  // the latest time seen on the thread
+  std::int64_t timeInCalls = 0;          // durations of its finished outermost calls
 };
 
 struct Entry {
@@ -42,6 +50,7 @@ struct Entry {
   std::int64_t tag = 0;
   std::optional<std::int64_t> callNumber;
   std::optional<std::string_view> location;  // text logs: the "From:" piece
+  std::optional<std::int64_t> time;          // nanoseconds since the run started
 };
 
 struct Exit {
@@ -49,6 +58,11 @@ struct Exit {
   // exit record of its own.
   bool implicit = false;
   std::optional<std::string_view> exception;  // text logs: "} <exception>"
+  // With times: the exit's own (for an implicit exit, that of the record that
+  // showed the end), the call's duration, and that less its callees'.
+  std::optional<std::int64_t> time;
+  std::optional<std::int64_t> duration;
+  std::optional<std::int64_t> self;
 };
 
 class CallStream;
@@ -105,7 +119,13 @@ class CallStream : public RecordSink {
   // recordedDepth: the depth word of a binary record, or -1.
   void push(ThreadState& thread, const Entry& entry, std::int64_t recordedDepth, const Position& where);
   void pop(ThreadState& thread, const Exit& exit, std::int64_t recordedDepth, const Position& where);
-  void closeImplicitly(ThreadState& thread, std::size_t count);
+  void closeImplicitly(ThreadState& thread, std::size_t count, std::optional<std::int64_t> time);
+  // Hands the exit of the innermost open call to the sink, with its times,
+  // and pops it.
+  void close(ThreadState& thread, Exit exit);
+  // A time that goes back within a thread is damage (or records of several
+  // threads in one file without thread numbers).
+  void noteTime(ThreadState& thread, std::optional<std::int64_t> time, const Position& where);
 
   FrameTable& frameTable;
   const Index& runIndex;

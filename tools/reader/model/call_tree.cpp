@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "reader/input/diagnostics.h"
+
 namespace kolvaprof::reader {
 
 std::uint32_t CallTree::child(std::uint32_t parent, NameId name) {
@@ -9,7 +11,7 @@ std::uint32_t CallTree::child(std::uint32_t parent, NameId name) {
   const auto found = children.find(key);
   if (found != children.end()) return found->second;
   const auto id = static_cast<std::uint32_t>(treeNodes.size());
-  treeNodes.push_back({parent, name, 0, 0, treeNodes[parent].depth + 1});
+  treeNodes.push_back({parent, name, 0, 0, 0, treeNodes[parent].depth + 1});
   children.emplace(key, id);
   return id;
 }
@@ -23,13 +25,18 @@ void CallTree::enter(const ThreadState& thread, const Entry& entry) {
   stack.push_back(node);
 }
 
-void CallTree::exit(const ThreadState& thread, const Exit&) {
+void CallTree::exit(const ThreadState& thread, const Exit& exit) {
   std::vector<std::uint32_t>& stack = stacks[thread.ordinal];
-  if (stack.size() > 1) stack.pop_back();
+  if (stack.size() <= 1) return;
+  if (exit.self) {
+    treeNodes[stack.back()].selfTime += static_cast<std::uint64_t>(*exit.self);
+    sawTime = true;
+  }
+  stack.pop_back();
 }
 
 void CallTree::computeTotals() {
-  for (Node& node : treeNodes) node.total = node.calls;
+  for (Node& node : treeNodes) node.total = weight(node);
   for (std::size_t i = treeNodes.size() - 1; i > 0; --i) treeNodes[treeNodes[i].parent].total += treeNodes[i].total;
 }
 
@@ -41,6 +48,11 @@ std::vector<std::vector<std::uint32_t>> CallTree::sortedChildren() const {
       return frames.name(treeNodes[a].name) < frames.name(treeNodes[b].name);
     });
   return lists;
+}
+
+void requireTimes(const CallTree& tree) {
+  if (tree.weighsSelfTime() && !tree.timed())
+    throw ReaderError("the logs carry no times to weigh by; record them with RecordTime=1");
 }
 
 }  // namespace kolvaprof::reader

@@ -9,8 +9,9 @@
 namespace kolvaprof::reader {
 
 // Calls merged by their stack: one node per distinct path from a root, with
-// the number of calls made at exactly that path. Its size grows with the
-// program's distinct stacks, not with the length of the trace.
+// the number of calls made at exactly that path and, when the logs carry
+// times, the self time spent there. Its size grows with the program's
+// distinct stacks, not with the length of the trace.
 class CallTree : public EventSink {
  public:
   static constexpr std::uint32_t kRoot = 0;
@@ -18,18 +19,25 @@ class CallTree : public EventSink {
   struct Node {
     std::uint32_t parent = kRoot;
     NameId name = 0;
-    std::uint64_t calls = 0;  // made at this path
-    std::uint64_t total = 0;  // calls at this path and below; see computeTotals
+    std::uint64_t calls = 0;     // made at this path
+    std::uint64_t selfTime = 0;  // nanoseconds, of the finished calls at this path
+    std::uint64_t total = 0;     // weight at this path and below; see computeTotals
     std::size_t depth = 0;
   };
 
   // byThread: each thread's calls hang below a node named after the thread.
-  CallTree(FrameTable& frames, bool byThread) : frames(frames), byThread(byThread), treeNodes(1) {}
+  // bySelfTime: a node weighs its self time rather than its calls.
+  CallTree(FrameTable& frames, bool byThread, bool bySelfTime = false)
+      : frames(frames), byThread(byThread), bySelfTime(bySelfTime), treeNodes(1) {}
 
   void enter(const ThreadState& thread, const Entry& entry) override;
   void exit(const ThreadState& thread, const Exit& exit) override;
 
   const std::vector<Node>& nodes() const { return treeNodes; }
+  std::uint64_t weight(const Node& node) const { return bySelfTime ? node.selfTime : node.calls; }
+  bool weighsSelfTime() const { return bySelfTime; }
+  // Whether any call had a duration: the logs carry times.
+  bool timed() const { return sawTime; }
   // Fills Node::total; children come after their parents, so one backward
   // sweep does.
   void computeTotals();
@@ -43,9 +51,15 @@ class CallTree : public EventSink {
 
   FrameTable& frames;
   bool byThread;
+  bool bySelfTime;
+  bool sawTime = false;
   std::vector<Node> treeNodes;
   std::unordered_map<std::uint64_t, std::uint32_t> children;  // (parent, name) -> node
   std::vector<std::vector<std::uint32_t>> stacks;             // node path per thread ordinal
 };
+
+// Throws ReaderError when the tree weighs self time but the logs carry no
+// times to weigh.
+void requireTimes(const CallTree& tree);
 
 }  // namespace kolvaprof::reader

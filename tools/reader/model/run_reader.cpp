@@ -22,8 +22,9 @@ void stream(const LogFileInfo& file, Parser& parser, ProgressBar& progress, Diag
     diagnostics.report(Problem::UnreadableFile, file.name + ": cannot be opened");
     return;
   }
-  // A multiple of every record size, so that records are cut only at the end.
-  static thread_local std::string buffer(kBufferBytes / 240 * 240, '\0');
+  // A multiple of every record size (12 to 28 bytes), so that records are
+  // cut only at the end.
+  static thread_local std::string buffer(kBufferBytes / 1680 * 1680, '\0');
   std::size_t got;
   while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) {
     parser.feed({buffer.data(), got});

@@ -4,6 +4,7 @@
 #include <rapidjson/writer.h>
 
 #include <optional>
+#include <variant>
 
 #include "reader/input/utf8.h"
 #include "reader/model/run_reader.h"
@@ -19,14 +20,19 @@ struct ChromeWriter::Json {
 
 namespace {
 
-// "ph", then "ts" when it has one, "pid" and "tid" when it has one.
+// "ph", then "ts" when it has one (a count, or microseconds), "pid" and "tid"
+// when it has one.
 template <class Writer>
-void eventHead(Writer& w, const char* phase, std::optional<std::uint64_t> ts, std::optional<std::uint64_t> tid) {
+void eventHead(Writer& w, const char* phase, std::variant<std::monostate, std::uint64_t, double> ts,
+               std::optional<std::uint64_t> tid) {
   w.Key("ph");
   w.String(phase);
-  if (ts) {
+  if (const auto* count = std::get_if<std::uint64_t>(&ts)) {
     w.Key("ts");
-    w.Uint64(*ts);
+    w.Uint64(*count);
+  } else if (const auto* microseconds = std::get_if<double>(&ts)) {
+    w.Key("ts");
+    w.Double(*microseconds);
   }
   w.Key("pid");
   w.Int(1);
@@ -42,7 +48,7 @@ void metadata(Writer& w, const char* what, std::optional<std::uint64_t> tid, con
   w.StartObject();
   w.Key("name");
   w.String(what);
-  eventHead(w, "M", std::nullopt, tid);
+  eventHead(w, "M", std::monostate(), tid);
   w.Key("args");
   w.StartObject();
   w.Key("name");
@@ -77,30 +83,37 @@ void ChromeWriter::enter(const ThreadState& thread, const Entry& entry) {
     announced[thread.ordinal] = true;
     metadata(json->writer, "thread_name", thread.ordinal + 1, thread.name);
   }
+  event("B", thread, entry.frame, entry.time);
+}
+
+void ChromeWriter::event(const char* phase, const ThreadState& thread, FrameId frame,
+                         std::optional<std::int64_t> time) {
   auto& w = json->writer;
   w.StartObject();
   w.Key("name");
-  w.String(shownName(frames.nameOf(entry.frame)));
-  eventHead(w, "B", clock++, thread.ordinal + 1);
+  w.String(shownName(frames.nameOf(frame)));
+  if (time) {
+    eventHead(w, phase, static_cast<double>(*time) / 1000.0, thread.ordinal + 1);
+  } else {
+    eventHead(w, phase, clock++, thread.ordinal + 1);
+  }
   w.EndObject();
 }
 
 // Importers that pair events by name (speedscope) nest every later call
 // inside one whose "E" they cannot match, so the "E" names its call as "B" did.
-void ChromeWriter::endEvent(const ThreadState& thread, FrameId frame) {
-  auto& w = json->writer;
-  w.StartObject();
-  w.Key("name");
-  w.String(shownName(frames.nameOf(frame)));
-  eventHead(w, "E", clock++, thread.ordinal + 1);
-  w.EndObject();
+void ChromeWriter::endEvent(const ThreadState& thread, FrameId frame, std::optional<std::int64_t> time) {
+  event("E", thread, frame, time);
 }
 
-void ChromeWriter::exit(const ThreadState& thread, const Exit&) { endEvent(thread, thread.stack.back()); }
+void ChromeWriter::exit(const ThreadState& thread, const Exit& exit) {
+  endEvent(thread, thread.stack.back(), exit.time);
+}
 
 void ChromeWriter::finish(const CallStream& stream) {
   for (const ThreadState& thread : stream.threads())
-    for (auto frame = thread.stack.rbegin(); frame != thread.stack.rend(); ++frame) endEvent(thread, *frame);
+    for (auto frame = thread.stack.rbegin(); frame != thread.stack.rend(); ++frame)
+      endEvent(thread, *frame, thread.lastTime);
   auto& w = json->writer;
   w.EndArray();
   w.EndObject();

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,9 +13,11 @@
 namespace kolvaprof::reader {
 
 // Chrome trace event JSON ("traceEvents" of "B"/"E" events, each "E" with
-// the name, pid and tid of its "B"), streamed as the calls come. Logs carry no time, so "ts" is a counter that rises by one at
-// every event; tid is the thread's order of first sight, named by a "M"
-// thread_name event. Calls still open at the end are closed there.
+// the name, pid and tid of its "B"), streamed as the calls come. "ts" is the
+// record's time in microseconds when the logs carry times (RecordTime), and
+// otherwise a counter that rises by one at every event; tid is the thread's
+// order of first sight, named by a "M" thread_name event. Calls still open
+// at the end are closed there, at their thread's last time.
 class ChromeWriter : public EventSink {
  public:
   ChromeWriter(const FrameTable& frames, std::FILE* out, const std::string& processName);
@@ -26,7 +29,8 @@ class ChromeWriter : public EventSink {
 
  private:
   struct Json;
-  void endEvent(const ThreadState& thread, FrameId frame);
+  void endEvent(const ThreadState& thread, FrameId frame, std::optional<std::int64_t> time);
+  void event(const char* phase, const ThreadState& thread, FrameId frame, std::optional<std::int64_t> time);
   const std::string& shownName(NameId name);
 
   const FrameTable& frames;

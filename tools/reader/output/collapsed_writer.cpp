@@ -43,7 +43,8 @@ void writeCollapsedTree(const CallTree& tree, std::FILE* out) {
     path.resize(prefix);
     if (prefix > 0) path.push_back(';');
     appendFrame(path, frames.name(nodes[node].name));
-    if (nodes[node].calls > 0) fmt::format_to(std::back_inserter(buffer), "{} {}\n", path, nodes[node].calls);
+    if (tree.weight(nodes[node]) > 0)
+      fmt::format_to(std::back_inserter(buffer), "{} {}\n", path, tree.weight(nodes[node]));
     if (buffer.size() > (1u << 16)) {
       std::fwrite(buffer.data(), 1, buffer.size(), out);
       buffer.clear();
@@ -54,8 +55,9 @@ void writeCollapsedTree(const CallTree& tree, std::FILE* out) {
 }
 
 int writeCollapsed(Run& run, Diagnostics& diagnostics, const WriterOptions& options, std::FILE* out) {
-  CallTree tree(run.frames(), options.byThread);
+  CallTree tree(run.frames(), options.byThread, options.selfTime);
   run.read(tree, diagnostics);
+  requireTimes(tree);
   writeCollapsedTree(tree, out);
   return 0;
 }

@@ -56,6 +56,10 @@ std::string label(const std::string& name, double width) {
   return xmlText(name.substr(0, fits - 2)) + "..";
 }
 
+std::string milliseconds(std::uint64_t nanoseconds) {
+  return fmt::format("{:.3f} ms", static_cast<double>(nanoseconds) / 1e6);
+}
+
 }  // namespace
 
 void writeFlamegraphTree(CallTree& tree, const FlamegraphOptions& options, std::FILE* out) {
@@ -105,10 +109,12 @@ void writeFlamegraphTree(CallTree& tree, const FlamegraphOptions& options, std::
     const double width = box.node == CallTree::kRoot ? options.width - 2.0 * kMargin : node.total * scale;
     const double y = height - kBottom - (static_cast<double>(node.depth) + 1) * kRowHeight;
     const double share = all == 0 ? 0 : 100.0 * static_cast<double>(node.total) / static_cast<double>(all);
+    const bool byTime = tree.weighsSelfTime();
     fmt::format_to(to,
                    "<g class=\"f\"><title>{} \u2014 {} ({:.2f}%), {} at this stack</title>"
                    "<rect x=\"{:.2f}\" y=\"{:.0f}\" width=\"{:.2f}\" height=\"{}\" fill=\"{}\" rx=\"2\" ry=\"2\"/>",
-                   xmlText(name), counted(node.total, "call"), share, node.calls, box.x, y, width, kRowHeight - 1,
+                   xmlText(name), byTime ? milliseconds(node.total) : counted(node.total, "call"), share,
+                   byTime ? milliseconds(node.selfTime) : std::to_string(node.calls), box.x, y, width, kRowHeight - 1,
                    box.node == CallTree::kRoot ? "rgb(230,150,80)" : colour(name));
     const std::string text = label(name, width);
     if (!text.empty()) fmt::format_to(to, "<text x=\"{:.2f}\" y=\"{:.0f}\">{}</text>", box.x + 3, y + kRowHeight - 4, text);
@@ -123,10 +129,11 @@ void writeFlamegraphTree(CallTree& tree, const FlamegraphOptions& options, std::
 }
 
 int writeFlamegraph(Run& run, Diagnostics& diagnostics, const WriterOptions& options, std::FILE* out) {
-  CallTree tree(run.frames(), options.byThread);
+  CallTree tree(run.frames(), options.byThread, options.selfTime);
   run.read(tree, diagnostics);
-  const FlamegraphOptions flamegraph{options.title.empty() ? "Calls in " + options.runName : options.title,
-                                     options.width};
+  requireTimes(tree);
+  const std::string what = options.selfTime ? "Self time in " : "Calls in ";
+  const FlamegraphOptions flamegraph{options.title.empty() ? what + options.runName : options.title, options.width};
   writeFlamegraphTree(tree, flamegraph, out);
   return 0;
 }

@@ -4,6 +4,8 @@
 #include <rapidjson/filewritestream.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -26,7 +28,10 @@ struct ThreadSighting {
 class ThreadFinder : public EventSink {
  public:
   void beginFile(const LogFileInfo& file) override { current = file.index; }
-  void enter(const ThreadState& thread, const Entry&) override { see(thread); }
+  void enter(const ThreadState& thread, const Entry& entry) override {
+    see(thread);
+    timed = timed || entry.time.has_value();
+  }
   void exit(const ThreadState& thread, const Exit&) override { see(thread); }
   void finish(const CallStream& stream) override {
     for (const ThreadState& thread : stream.threads())
@@ -35,6 +40,7 @@ class ThreadFinder : public EventSink {
   }
 
   std::vector<ThreadSighting> threads;
+  bool timed = false;  // the logs carry times
 
  private:
   void see(const ThreadState& thread) {
@@ -46,30 +52,34 @@ class ThreadFinder : public EventSink {
   std::vector<std::set<std::size_t>> filesByOrdinal;
 };
 
-// One thread's events as an evented profile.
+// One thread's events as an evented profile: at the records' times, from the
+// start of the run, when the logs carry times, and otherwise one step apart.
 class ProfileWriter : public EventSink {
  public:
-  ProfileWriter(JsonWriter& w, const FrameTable& frames, const std::string& name) : w(w), frames(frames) {
+  ProfileWriter(JsonWriter& w, const FrameTable& frames, const std::string& name, bool timed)
+      : w(w), frames(frames), timed(timed) {
     w.StartObject();
     w.Key("type");
     w.String("evented");
     w.Key("name");
     w.String(validUtf8(name));
     w.Key("unit");
-    w.String("none");
+    w.String(timed ? "nanoseconds" : "none");
     w.Key("startValue");
     w.Int(0);
     w.Key("events");
     w.StartArray();
   }
-  void enter(const ThreadState&, const Entry& entry) override { event("O", frames.nameOf(entry.frame)); }
-  void exit(const ThreadState& thread, const Exit&) override {
-    event("C", frames.nameOf(thread.stack.back()));
+  void enter(const ThreadState&, const Entry& entry) override {
+    event("O", frames.nameOf(entry.frame), entry.time);
+  }
+  void exit(const ThreadState& thread, const Exit& exit) override {
+    event("C", frames.nameOf(thread.stack.back()), exit.time);
   }
   void finish(const CallStream& stream) override {
     for (const ThreadState& thread : stream.threads())
       for (auto frame = thread.stack.rbegin(); frame != thread.stack.rend(); ++frame)
-        event("C", frames.nameOf(*frame));
+        event("C", frames.nameOf(*frame), thread.lastTime);
     w.EndArray();
     w.Key("endValue");
     w.Uint64(at);
@@ -77,18 +87,22 @@ class ProfileWriter : public EventSink {
   }
 
  private:
-  void event(const char* type, NameId frame) {
+  void event(const char* type, NameId frame, std::optional<std::int64_t> time) {
+    // Never back: the viewer needs the events in order, and a damaged time
+    // has been reported already.
+    if (timed && time && *time > 0) at = std::max(at, static_cast<std::uint64_t>(*time));
     w.StartObject();
     w.Key("type");
     w.String(type);
     w.Key("frame");
     w.Uint(frame);
     w.Key("at");
-    w.Uint64(at++);
+    w.Uint64(timed ? at : at++);
     w.EndObject();
   }
   JsonWriter& w;
   const FrameTable& frames;
+  bool timed;
   std::uint64_t at = 0;
 };
 
@@ -115,7 +129,7 @@ int writeSpeedscope(Run& run, Diagnostics& diagnostics, const WriterOptions& opt
   Diagnostics again(true);  // the first pass has reported everything
   for (std::size_t i = 0; i < finder.threads.size(); ++i) {
     const ThreadSighting& thread = finder.threads[i];
-    ProfileWriter profile(w, run.frames(), thread.name);
+    ProfileWriter profile(w, run.frames(), thread.name, finder.timed);
     const std::vector<std::size_t> files(thread.files.begin(), thread.files.end());
     run.read(profile, again, thread.key, &files, fmt::format("thread {}/{}", i + 1, finder.threads.size()));
   }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <unordered_map>
 #include <vector>
 
 #include "format/name_escape.h"
@@ -14,24 +15,86 @@
 namespace kolvaprof::reader {
 namespace {
 
-// Counts calls per method; per-thread figures come from the stream itself.
+// Time spent in one method's finished calls.
+struct MethodTime {
+  std::uint64_t total = 0;  // its outermost activations only, so recursion is not counted twice
+  std::uint64_t self = 0;
+};
+
+// Counts calls and adds up times per method; per-thread figures come from
+// the stream itself.
 class CallCounter : public EventSink {
  public:
-  void enter(const ThreadState&, const Entry& entry) override {
+  explicit CallCounter(const FrameTable& frames) : frames(frames) {}
+  void enter(const ThreadState& thread, const Entry& entry) override {
     if (calls.size() <= entry.frame) calls.resize(entry.frame + 1);
     ++calls[entry.frame];
+    if (!entry.time) return;
+    ++active[activeKey(thread, frames.nameOf(entry.frame))];
+    if (firstTimes.size() <= thread.ordinal) firstTimes.resize(thread.ordinal + 1, -1);
+    if (firstTimes[thread.ordinal] < 0) firstTimes[thread.ordinal] = *entry.time;
   }
-  void exit(const ThreadState&, const Exit&) override {}
+  void exit(const ThreadState& thread, const Exit& exit) override {
+    const NameId name = frames.nameOf(thread.stack.back());
+    const auto found = active.find(activeKey(thread, name));
+    const bool outermost = found == active.end() || found->second <= 1;
+    if (found != active.end() && --found->second == 0) active.erase(found);
+    if (!exit.duration) return;
+    if (times.size() <= name) times.resize(name + 1);
+    if (outermost) times[name].total += static_cast<std::uint64_t>(*exit.duration);
+    times[name].self += static_cast<std::uint64_t>(*exit.self);
+    timed = true;
+  }
   void finish(const CallStream& stream) override {
     if (atEnd) atEnd(stream);
   }
   std::function<void(const CallStream&)> atEnd;
 
   const std::vector<std::uint64_t>& callsByFrame() const { return calls; }
+  // By name id; empty without times.
+  const std::vector<MethodTime>& timesByName() const { return times; }
+  bool sawTimes() const { return timed; }
+  // From the thread's first timed entry to its last record.
+  std::uint64_t span(const ThreadState& thread) const {
+    if (thread.ordinal >= firstTimes.size() || firstTimes[thread.ordinal] < 0 || !thread.lastTime) return 0;
+    return static_cast<std::uint64_t>(std::max<std::int64_t>(*thread.lastTime - firstTimes[thread.ordinal], 0));
+  }
 
  private:
+  static std::uint64_t activeKey(const ThreadState& thread, NameId name) {
+    return static_cast<std::uint64_t>(thread.ordinal) << 32 | name;
+  }
+  const FrameTable& frames;
   std::vector<std::uint64_t> calls;
+  std::unordered_map<std::uint64_t, std::uint32_t> active;  // open activations by (thread, name)
+  std::vector<MethodTime> times;
+  std::vector<std::int64_t> firstTimes;  // by thread ordinal; -1 before the first
+  bool timed = false;
 };
+
+std::string milliseconds(std::uint64_t nanoseconds) {
+  return fmt::format("{:.3f}", static_cast<double>(nanoseconds) / 1e6);
+}
+
+// Only with times: the methods that took longest, counting the time inside
+// their callees (total) and without it (self).
+void writeTimes(const FrameTable& frames, const CallCounter& counter, std::size_t top, std::FILE* out) {
+  std::vector<std::pair<std::string, MethodTime>> methods;
+  for (NameId name = 0; name < counter.timesByName().size(); ++name) {
+    const MethodTime& time = counter.timesByName()[name];
+    if (time.total > 0 || time.self > 0) methods.emplace_back(frames.name(name), time);
+  }
+  std::sort(methods.begin(), methods.end(), [](const auto& a, const auto& b) {
+    return a.second.total != b.second.total ? a.second.total > b.second.total : a.first < b.first;
+  });
+  const std::size_t all = methods.size();
+  if (top > 0 && methods.size() > top) methods.resize(top);
+  fmt::print(out, "\n{} by total time:\n{:>14} {:>14}  method\n",
+             top > 0 && all > top ? "top " + counted(top, "method") : std::string("all methods"), "total ms",
+             "self ms");
+  for (const auto& [name, time] : methods)
+    fmt::print(out, "{:>14} {:>14}  {}\n", milliseconds(time.total), milliseconds(time.self), name);
+}
 
 void writeReport(const Run& run, const CallStream& stream, const CallCounter& counter, std::size_t top,
                  std::FILE* out) {
@@ -57,11 +120,22 @@ void writeReport(const Run& run, const CallStream& stream, const CallCounter& co
 
   // Names as Index.dat writes them, so that a line feed in one cannot break
   // the table.
-  fmt::print(out, "\nthreads:\n{:>12} {:>9} {:>6}  thread\n", "calls", "max depth", "open");
+  // With times, a thread is a root frame: its total runs from its first
+  // entry to its last record, its self time is the part of that in no
+  // finished logged call.
+  const bool timed = counter.sawTimes();
+  auto threadTimes = [&](const ThreadState& thread) {
+    const std::uint64_t span = counter.span(thread);
+    const auto inCalls = static_cast<std::uint64_t>(thread.timeInCalls);
+    return fmt::format(" {:>14} {:>14}", milliseconds(span), milliseconds(span > inCalls ? span - inCalls : 0));
+  };
+  fmt::print(out, "\nthreads:\n{:>12} {:>9} {:>6}{}  thread\n", "calls", "max depth", "open",
+             timed ? fmt::format(" {:>14} {:>14}", "total ms", "self ms") : "");
   for (const ThreadState& thread : stream.threads())
-    fmt::print(out, "{:>12} {:>9} {:>6}  {}{}\n", thread.calls, thread.maxDepth,
-               thread.stack.size() + thread.overflow, escapeName(thread.name),
-               thread.number >= 0 ? fmt::format(" (thread {})", thread.number) : "");
+    fmt::print(out, "{:>12} {:>9} {:>6}{}  {}{}\n", thread.calls, thread.maxDepth,
+               thread.stack.size() + thread.overflow,
+               timed ? threadTimes(thread) : "",
+               escapeName(thread.name), thread.number >= 0 ? fmt::format(" (thread {})", thread.number) : "");
 
   std::vector<std::pair<std::string, std::uint64_t>> methods(byName.begin(), byName.end());
   // Most calls first, then by name, so that ties read the same every time.
@@ -74,12 +148,13 @@ void writeReport(const Run& run, const CallStream& stream, const CallCounter& co
   for (const auto& [name, calls] : methods)
     fmt::print(out, "{:>12} {:>6.1f}%  {}\n", calls, 100.0 * static_cast<double>(calls) / static_cast<double>(total),
                name);
+  if (timed) writeTimes(frames, counter, top, out);
 }
 
 }  // namespace
 
 int writeSummary(Run& run, Diagnostics& diagnostics, const WriterOptions& options, std::FILE* out) {
-  CallCounter counter;
+  CallCounter counter(run.frames());
   counter.atEnd = [&](const CallStream& stream) { writeReport(run, stream, counter, options.top, out); };
   run.read(counter, diagnostics);
   return 0;

@@ -56,7 +56,7 @@ void TextWriter::enter(const ThreadState& thread, const Entry& entry) {
   const MethodName& m = frames.method(entry.frame);
   appendTextEntryLine(buffer, TextEntry{{m.returnType, m.packageName, m.className, m.methodName, m.parameters},
                                        entry.tag, thread.number >= 0, thread.number, entry.callNumber.has_value(),
-                                       entry.callNumber.value_or(0), entry.location.value_or("")});
+                                       entry.callNumber.value_or(0), entry.location.value_or(""), entry.time});
   flush(false);
 }
 
@@ -64,7 +64,7 @@ void TextWriter::exit(const ThreadState& thread, const Exit& exit) {
   if (exit.implicit) return;
   header(thread);
   appendTextExitLine(buffer, thread.number >= 0, thread.number, exit.exception.has_value(),
-                     exit.exception.value_or(""));
+                     exit.exception.value_or(""), exit.time);
   flush(false);
 }
 

@@ -11,7 +11,7 @@ namespace kolvaprof::reader {
 
 // Renders every log file as the agent's text lines, written by the agent's
 // own encoders: thread headers and "@N " where thread numbers are recorded,
-// call numbers, receiver tags, "}" exits. An empty "From:" piece, which only
+// call numbers, receiver tags, times, "}" exits. An empty "From:" piece, which only
 // damaged input can hold, is left out as the encoder leaves it out.
 // Output goes to `out` with a "== <file>" line before each file, or, with an
 // output directory, to <directory>/<file name>.

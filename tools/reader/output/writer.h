@@ -15,6 +15,7 @@ struct WriterOptions {
   std::string outputDirectory;  // text -o: files go there instead of to `out`
   std::size_t top = 10;         // summary: the most-called methods, 0 for all
   bool byThread = false;        // collapsed, flamegraph: one root per thread
+  bool selfTime = false;        // collapsed, flamegraph: weigh stacks by self time, not calls
   std::string title;            // flamegraph: "" for "Calls in <run>"
   int width = 1200;             // flamegraph
 };

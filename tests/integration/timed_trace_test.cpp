@@ -1,0 +1,181 @@
+// RecordTime on a real VM: calls of known length (Thread.sleep) come out of
+// the reader with the lengths the program measured itself, in text and
+// binary runs, per-thread and shared; times never go back within a thread
+// and every call lies inside its caller.
+
+#include <cstdint>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "integration/java_run.h"
+
+namespace kolvaprof::itest {
+namespace {
+
+// Between the program's clock readings around a call and the agent's at its
+// entry and exit lie only the VM's event posting and a loaded machine's
+// scheduling.
+constexpr double kToleranceMs = 5.0;
+
+const char kInner[] = "itest.Timed.inner()";
+const char kOuter[] = "itest.Timed.outer()";
+
+struct Measured {
+  double outerMs = 0;
+  double innerMs = 0;
+};
+
+// "timed <thread> <outer ns> <inner ns>" lines of the program, by thread.
+std::map<std::string, Measured> measuredByThread(const std::string& out) {
+  std::map<std::string, Measured> measured;
+  const std::regex line("timed (\\S+) (\\d+) (\\d+)");
+  for (const std::string& text : splitLines(out)) {
+    std::smatch m;
+    if (std::regex_match(text, m, line))
+      measured[m[1]] = {std::stod(m[2]) / 1e6, std::stod(m[3]) / 1e6};
+  }
+  return measured;
+}
+
+// One open or close of a call, as a viewer file has it.
+struct Event {
+  std::string thread;
+  bool open;
+  std::string frame;
+  double ms;
+};
+
+// Durations by thread and frame, checking that a thread's times never fall
+// and that closes match their opens, so that each callee lies inside its
+// caller.
+std::map<std::string, std::map<std::string, double>> durations(const std::vector<Event>& events) {
+  std::map<std::string, std::vector<std::pair<std::string, double>>> open;
+  std::map<std::string, double> last;
+  std::map<std::string, std::map<std::string, double>> lengths;
+  for (const Event& e : events) {
+    EXPECT_GE(e.ms, last[e.thread]) << e.thread << " " << e.frame;
+    last[e.thread] = e.ms;
+    auto& stack = open[e.thread];
+    if (e.open) {
+      stack.emplace_back(e.frame, e.ms);
+      continue;
+    }
+    if (stack.empty() || stack.back().first != e.frame) {
+      ADD_FAILURE() << "close of " << e.frame << " on " << e.thread << " without its open";
+      continue;
+    }
+    lengths[e.thread][e.frame] += e.ms - stack.back().second;
+    stack.pop_back();
+  }
+  return lengths;
+}
+
+// speedscope: one evented profile per thread, frames by index into the
+// shared list at the end, "at" in nanoseconds.
+std::vector<Event> speedscopeEvents(const std::string& json) {
+  EXPECT_NE(json.find("\"unit\":\"nanoseconds\""), std::string::npos);
+  std::vector<std::string> frames;
+  const std::string shared = json.substr(json.find("\"shared\""));
+  const std::regex frame("\\{\"name\":\"([^\"]*)\"\\}");
+  for (auto it = std::sregex_iterator(shared.begin(), shared.end(), frame); it != std::sregex_iterator(); ++it)
+    frames.push_back((*it)[1]);
+  std::vector<Event> events;
+  const std::regex token("\"type\":\"evented\",\"name\":\"([^\"]*)\"|\"type\":\"([OC])\",\"frame\":(\\d+),\"at\":(\\d+)");
+  std::string thread;
+  for (auto it = std::sregex_iterator(json.begin(), json.end(), token); it != std::sregex_iterator(); ++it) {
+    const std::smatch& m = *it;
+    if (m[1].matched) thread = m[1];
+    else events.push_back({thread, m[2] == "O", frames.at(std::stoul(m[3])), std::stod(m[4]) / 1e6});
+  }
+  return events;
+}
+
+// Chrome: "B"/"E" events with "ts" in microseconds, tids named by "M" events.
+std::vector<Event> chromeEvents(const std::string& json) {
+  std::map<std::string, std::string> names;
+  const std::regex named("\"name\":\"thread_name\",\"ph\":\"M\",\"pid\":1,\"tid\":(\\d+),\"args\":\\{\"name\":\"([^\"]*)\"");
+  for (auto it = std::sregex_iterator(json.begin(), json.end(), named); it != std::sregex_iterator(); ++it)
+    names[(*it)[1]] = (*it)[2];
+  std::vector<Event> events;
+  const std::regex event("\"name\":\"([^\"]*)\",\"ph\":\"([BE])\",\"ts\":([0-9.eE+]+),\"pid\":1,\"tid\":(\\d+)");
+  for (auto it = std::sregex_iterator(json.begin(), json.end(), event); it != std::sregex_iterator(); ++it) {
+    const std::smatch& m = *it;
+    events.push_back({names[m[4]], m[2] == "B", m[1], std::stod(m[3]) / 1e3});
+  }
+  return events;
+}
+
+// "<total ms> <self ms>  <method>" rows of the summary's time table.
+std::map<std::string, std::pair<double, double>> summaryTimes(const std::string& summary) {
+  std::map<std::string, std::pair<double, double>> times;
+  const std::string table = summary.substr(summary.find("by total time:"));
+  const std::regex row(" *([0-9.]+) +([0-9.]+)  (\\S+)");
+  for (const std::string& line : splitLines(table)) {
+    std::smatch m;
+    if (std::regex_match(line, m, row)) times[m[3]] = {std::stod(m[1]), std::stod(m[2])};
+  }
+  return times;
+}
+
+class TimedTrace : public JdkTest {};
+
+TEST_P(TimedTrace, ReaderShowsTheLengthsTheProgramMeasured) {
+  const std::pair<const char*, const char*> runs[] = {
+      {"text", ""},
+      {"text-shared", "SeparateLogfilePerThread=0\nRecordThreadID=1\n"},
+      {"binary", "CompressLogfile=1\n"},
+      {"binary-shared", "CompressLogfile=1\nSeparateLogfilePerThread=0\nRecordThreadID=1\nRecordMethodCallCount=1\n"},
+  };
+  for (const auto& [label, settings] : runs) {
+    SCOPED_TRACE(label);
+    const std::string logs = root.path() + "/" + label;
+    makeDirectory(logs);
+    const JavaResult java = runWithSettings("LogfileDirectory=" + logs + "\nRecordTime=1\nFilterMode=1\n"
+                                            "PackageFilter=itest*\n" + settings, "itest.Timed");
+    ASSERT_EQ(java.exitStatus, 0) << java.stderrText;
+    EXPECT_NE(java.stdoutText.find("profiler> record time in nanoseconds.\n"), std::string::npos);
+    const std::map<std::string, Measured> measured = measuredByThread(java.stdoutText);
+    ASSERT_EQ(measured.size(), 3u) << java.stdoutText;
+    const std::string run = findRunDirectory(logs);
+
+    const ReaderResult check = runReader({"check", run}, root.path());
+    EXPECT_EQ(check.status, 0) << check.out << check.err;
+
+    double innerSum = 0, outerSelfSum = 0;
+    for (const auto& [thread, m] : measured) {
+      innerSum += m.innerMs;
+      outerSelfSum += m.outerMs - m.innerMs;
+    }
+    const ReaderResult summary = runReader({"summary", run}, root.path());
+    ASSERT_EQ(summary.status, 0) << summary.err;
+    const auto times = summaryTimes(summary.out);
+    ASSERT_EQ(times.count(kInner), 1u) << summary.out;
+    EXPECT_NEAR(times.at(kInner).first, innerSum, 3 * kToleranceMs) << summary.out;
+    EXPECT_NEAR(times.at(kOuter).second, outerSelfSum, 3 * kToleranceMs) << summary.out;
+
+    for (const char* format : {"speedscope", "chrome"}) {
+      SCOPED_TRACE(format);
+      const ReaderResult viewer = runReader({format, run}, root.path());
+      ASSERT_EQ(viewer.status, 0) << viewer.err;
+      const auto lengths = durations(std::string(format) == "chrome" ? chromeEvents(viewer.out)
+                                                                      : speedscopeEvents(viewer.out));
+      for (const auto& [thread, m] : measured) {
+        if (lengths.count(thread) == 0) {
+          // A VM that posts no method events for virtual threads leaves them out.
+          EXPECT_EQ(thread, "timed-virtual");
+          continue;
+        }
+        EXPECT_NEAR(lengths.at(thread).at(kInner), m.innerMs, kToleranceMs) << thread;
+        EXPECT_NEAR(lengths.at(thread).at(kOuter), m.outerMs, kToleranceMs) << thread;
+        EXPECT_GE(lengths.at(thread).at(kInner), 120.0) << thread;
+      }
+    }
+  }
+}
+
+KOLVAPROF_RUN_ON_EVERY_JDK(TimedTrace);
+
+}  // namespace
+}  // namespace kolvaprof::itest
