@@ -22,6 +22,7 @@
 #include "core/call_site.h"
 #include "core/clock.h"
 #include "core/logging_agent.h"
+#include "core/run_clock.h"
 #include "output/thread_registry.h"
 #include "registry/method_info.h"
 #include "registry/method_registry.h"
@@ -133,7 +134,8 @@ void setUpRun(const benchmark::State& state) {
                    {"RecordMethodCallCount", numbered ? "1" : "0"},
                    {"SeparateLogfilePerThread",
                     mode == kTextShared || mode == kBinaryShared ? "0" : "1"},
-                   {"CompressLogfile", mode == kBinaryPerThread || mode == kBinaryShared ? "1" : "0"}});
+                   {"CompressLogfile", mode == kBinaryPerThread || mode == kBinaryShared ? "1" : "0"},
+                   {"RecordTime", state.range(2) != 0 ? "1" : "0"}});
   // After configure, which hands the run's filters to the registry.
   storeMethods();
   agent = made;
@@ -181,10 +183,19 @@ void BM_CorePair(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
+// time: RecordTime, each record then reading the run clock; the product
+// clock, since that is the cost in question.
 void coreArguments(benchmark::internal::Benchmark* bench) {
-  bench->ArgNames({"mode", "numbers"});
+  bench->ArgNames({"mode", "numbers", "time"});
   for (int64_t mode : {kTextPerThread, kTextShared, kBinaryPerThread, kBinaryShared})
-    for (int64_t numbered : {0, 1}) bench->Args({mode, numbered});
+    for (int64_t numbered : {0, 1})
+      for (int64_t timed : {0, 1}) bench->Args({mode, numbered, timed});
+}
+
+// The run clock's reading alone, as every record with RecordTime pays it.
+void BM_RunClockReading(benchmark::State& state) {
+  const std::unique_ptr<kolvaprof::RunClock> clock = kolvaprof::startSystemRunClock();
+  for (auto _ : state) benchmark::DoNotOptimize(clock->sinceStart());
 }
 
 }  // namespace
@@ -200,3 +211,4 @@ BENCHMARK(BM_CorePair)
     ->Threads(8)
     ->MinTime(0.5)
     ->UseRealTime();
+BENCHMARK(BM_RunClockReading);

@@ -38,6 +38,8 @@ TEST_P(SettingsTest, EveryKeyIsEchoedInFileOrder) {
       "RecordThreadID=1\n"
       "RecordThreadID=yes\n"
       "RecordMethodCallCount=1\n"
+      "RecordTime=yes\n"
+      "RecordTime=1\n"
       "FilterMode=0\n"
       "FilterMode=2\n"
       "IgnoreBuiltInClass=0\n"
@@ -65,7 +67,8 @@ TEST_P(SettingsTest, EveryKeyIsEchoedInFileOrder) {
                      "profiler> filtering class itest.Hello", "profiler> filtering class Other",
                      "profiler> filtering package itest", "profiler> filtering method main",
                      "profiler> separate logfile per thread.", "profiler> record thread ID.",
-                     "profiler> record method call count.", "profiler> ignore filtered methods.",
+                     "profiler> record method call count.", "profiler> record time in nanoseconds.",
+                     "profiler> ignore filtered methods.",
                      "profiler> record caller instruction soucecode line number.",
                      "profiler> record caller instruction bytecode number.",
                      "profiler> recorde only filtered methods.",

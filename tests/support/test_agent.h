@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,13 +15,24 @@
 
 namespace kolvaprof::testing {
 
+// Record times 1000, 2000, 3000, ... nanoseconds, one step per reading.
+class SteppingRunClock : public RunClock {
+ public:
+  int64_t sinceStart() const override { return next.fetch_add(1000); }
+
+ private:
+  mutable std::atomic<int64_t> next{1000};
+};
+
 // A clock that is one second later at every reading and never sleeps, so that
-// an agent's shutdown wait costs nothing.
+// an agent's shutdown wait costs nothing; its record times step too, so that
+// records compare byte for byte.
 class SteppingClock : public Clock {
  public:
   explicit SteppingClock(std::time_t start) : next(start) {}
   std::time_t now() const override { return next.fetch_add(1); }
   void pause() const override {}
+  std::unique_ptr<RunClock> startRunClock() const override { return std::make_unique<SteppingRunClock>(); }
 
   static const SteppingClock& shared() {
     static const SteppingClock* clock = new SteppingClock(std::time(nullptr));

@@ -5,8 +5,14 @@ import java.lang.reflect.Method;
 // Calls of known length on three threads at once: outer sleeps around inner,
 // and each thread prints how long its calls took by its own clock, for the
 // trace's times to be held against. On a VM with virtual threads the third
-// thread is a virtual one, parked while it sleeps.
-public class Timed {
+// thread is a virtual one, parked while it sleeps. No lambdas: their
+// bootstrap (and that of string concatenation) would run thousands of VM
+// methods through the agent's events.
+public class Timed implements Runnable {
+    public void run() {
+        work();
+    }
+
     static void inner() throws InterruptedException {
         Thread.sleep(120);
     }
@@ -26,7 +32,8 @@ public class Timed {
             long start = System.nanoTime();
             long innerNanos = outer();
             long outerNanos = System.nanoTime() - start;
-            System.out.println("timed " + Thread.currentThread().getName() + " " + outerNanos + " " + innerNanos);
+            StringBuilder line = new StringBuilder("timed ").append(Thread.currentThread().getName());
+            System.out.println(line.append(' ').append(outerNanos).append(' ').append(innerNanos));
         } catch (InterruptedException e) {
             throw new IllegalStateException(e);
         }
@@ -45,8 +52,8 @@ public class Timed {
     }
 
     public static void main(String[] args) throws Exception {
-        Thread worker = new Thread(Timed::work, "timed-worker");
-        Thread other = virtualThread("timed-virtual", Timed::work);
+        Thread worker = new Thread(new Timed(), "timed-worker");
+        Thread other = virtualThread("timed-virtual", new Timed());
         worker.start();
         other.start();
         work();
