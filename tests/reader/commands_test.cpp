@@ -236,6 +236,76 @@ TEST(OddThreadName, KeepsToItsLineAndComesBackWhole) {
   }
 }
 
+// The same run with times (RecordTime), 1000 ns apart from 1000 in each file;
+// the clerk's open call has no duration.
+const RecordLayout kTimed{true, true, true};
+const std::string kTimedMainText =
+    "@thread 0 = \"main\"\n@0 1 +1000 void .Main(0).main(java.lang.String[]){\n"
+    "@0 2 +2000 void org.demo.Shop(5).<init>(){\n@0 } +3000\n@0 3 +4000 boolean org.demo.Shop(5).buy(int,java.lang.String[]){\n"
+    "@0 4 +5000 int org.demo.Cart$Line(7).add(int){\n@0 } +6000\n@0 } +7000\n@0 } +8000\n";
+const std::string kTimedClerkText =
+    "@thread 1 = \"clerk\"\n@1 5 +1000 void org.demo.Clerk(9).run(){\n@1 6 +2000 int org.demo.Cart$Line(7).add(int){\n"
+    "@1 } +3000\n";
+
+class TimedCommands : public ::testing::TestWithParam<bool> {
+ protected:
+  TimedCommands() {
+    if (GetParam()) {
+      scratch.write("run/Index.dat", kIndex);
+      scratch.write("run/main.log", records(kTimed, {{1, 0, 1, 1, 0}, {2, 5, 2, 2, 0}, {0, 0, 0, 2, 0}, {3, 5, 3, 2, 0},
+                                                     {4, 7, 4, 3, 0}, {0, 0, 0, 3, 0}, {0, 0, 0, 2, 0}, {0, 0, 0, 1, 0}}));
+      scratch.write("run/clerk.log", records(kTimed, {{5, 9, 5, 1, 1}, {4, 7, 6, 2, 1}, {0, 0, 0, 2, 1}}));
+    } else {
+      scratch.write("run/main.log", kTimedMainText);
+      scratch.write("run/clerk.log", kTimedClerkText);
+    }
+  }
+  ScratchDir scratch;
+  const std::string run = scratch.path() + "/run";
+};
+
+TEST_P(TimedCommands, EveryViewUsesTheTimes) {
+  const std::pair<std::vector<std::string>, std::vector<std::string>> cases[] = {
+      {{"text"}, {"== clerk.log\n" + kTimedClerkText + "== main.log\n" + kTimedMainText}},
+      {{"collapsed", "--self-time"},
+       {"Main.main(java.lang.String[]) 3000\n"
+        "Main.main(java.lang.String[]);org.demo.Shop.<init>() 1000\n"
+        "Main.main(java.lang.String[]);org.demo.Shop.buy(int,java.lang.String[]) 2000\n"
+        "Main.main(java.lang.String[]);org.demo.Shop.buy(int,java.lang.String[]);org.demo.Cart$Line.add(int) 1000\n"
+        "org.demo.Clerk.run();org.demo.Cart$Line.add(int) 1000\n"}},
+      {{"flamegraph", "--self-time"}, {"Self time in run", "0.007 ms (87.50%), 0.003 ms at this stack"}},
+      // The clerk's total runs to its last record; its outermost call is
+      // still open, so all of it counts as the thread's own time.
+      {{"summary"},
+       {"       0.002          0.002  clerk", "       0.007          0.000  main",
+        "      total ms        self ms  method\n         0.007          0.003  Main.main(java.lang.String[])\n"
+        "         0.003          0.002  org.demo.Shop.buy(int,java.lang.String[])\n"
+        "         0.002          0.002  org.demo.Cart$Line.add(int)\n"}},
+      {{"speedscope"},
+       {"\"unit\":\"nanoseconds\",\"startValue\":0,\"events\":[{\"type\":\"O\",\"frame\":0,\"at\":1000}",
+        "{\"type\":\"C\",\"frame\":0,\"at\":3000}],\"endValue\":3000}"}},
+      {{"chrome"}, {"\"ph\":\"B\",\"ts\":1.0,", "\"ph\":\"E\",\"ts\":8.0,", "\"ph\":\"E\",\"ts\":3.0,\"pid\":1,\"tid\":1}]}"}},
+  };
+  for (const auto& [args, expected] : cases) {
+    SCOPED_TRACE(args.front());
+    std::vector<std::string> command{args.front(), run};
+    command.insert(command.end(), args.begin() + 1, args.end());
+    const CliResult result = runReader(command);
+    EXPECT_EQ(result.status, 0) << result.err;
+    if (args.front() == "text" || args.front() == "collapsed") EXPECT_EQ(result.out, expected.front());
+    else for (const std::string& piece : expected) EXPECT_THAT(result.out, HasSubstr(piece));
+  }
+  // Logs without times have nothing to weigh by.
+  ScratchDir untimed;
+  untimed.write("run/main.log", kMainText);
+  const CliResult refused = runReader({"collapsed", untimed.path() + "/run", "--self-time"});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_THAT(refused.err, HasSubstr("no times to weigh by; record them with RecordTime=1"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Logs, TimedCommands, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Binary" : "Text"; });
+
 // Damaged runs: each problem is named with its place, the rest still read.
 struct Damage {
   const char* name;
@@ -283,6 +353,8 @@ INSTANTIATE_TEST_SUITE_P(
                {"unbalanced exit: 1\n", "main.log record 8 (byte 160): exit with no call open",
                 "main.log: 180 bytes, 4 calls, 4 exits"}},
         Damage{"MissingIndex", {{"Index.dat", "-"}}, {}, 1, {"missing Index.dat: 1", "Index.dat: missing"}},
+        Damage{"TimeGoingBack", {{"main.log", "+5000 void a.B(0).c(){\n+6000 void a.B(0).d(){\n} +4000\n} +7000\n"}},
+               {}, 1, {"time going back: 1\n", "main.log:3: time 4000 ns after 6000 ns"}},
         Damage{"GarbageFile", {{"junk.log", std::string(50, '\x7f') + std::string(35, '\0')}},
                {"--call-numbers", "--thread-ids"}, 1,
                {"junk.log record 0 (byte 0)", "truncated record", "main.log: 160 bytes, 4 calls, 4 exits"}},

@@ -121,8 +121,8 @@ void writeReport(const Run& run, const CallStream& stream, const CallCounter& co
   // Names as Index.dat writes them, so that a line feed in one cannot break
   // the table.
   // With times, a thread is a root frame: its total runs from its first
-  // entry to its last record, its self time is the part of that in no
-  // finished logged call.
+  // entry to its last record, its self time is the part of that outside its
+  // finished outermost calls.
   const bool timed = counter.sawTimes();
   auto threadTimes = [&](const ThreadState& thread) {
     const std::uint64_t span = counter.span(thread);
