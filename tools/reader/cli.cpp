@@ -53,16 +53,16 @@ constexpr Command kCommands[] = {
     {"text", "the logs as the agent's text lines, one output per log file", kOutput, Destination::Directory,
      writeText},
     {"check", "verify the nesting of every thread; exit status 1 on damage", 0, Destination::Report, writeCheck},
-    {"summary", "calls per method and per thread, maximum depth, calls still open", kTop, Destination::File,
-     writeSummary},
+    {"summary", "calls per method and per thread, maximum depth, calls still open; total and self times",
+     kTop, Destination::File, writeSummary},
     {"collapsed", "folded stacks \"a;b;c count\" for flame graph tools", kOutput | kByThread | kSelfTime,
      Destination::File, writeCollapsed},
     {"speedscope", "a speedscope JSON file, one evented profile per thread", kOutput, Destination::File,
      writeSpeedscope},
     {"chrome", "a Chrome trace event JSON file (Perfetto, chrome://tracing)", kOutput, Destination::File,
      writeChrome},
-    {"flamegraph", "a self-contained SVG flame graph of call counts", kOutput | kByThread | kSelfTime | kTitle | kWidth,
-     Destination::File, writeFlamegraph},
+    {"flamegraph", "a self-contained SVG flame graph of call counts or self time",
+     kOutput | kByThread | kSelfTime | kTitle | kWidth, Destination::File, writeFlamegraph},
 };
 
 struct Settings {

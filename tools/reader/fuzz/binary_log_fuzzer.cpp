@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::uint8_t control = data[0];
   const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
-  const kolvaprof::RecordLayout layout{(control & 1) != 0, (control & 2) != 0};
+  const kolvaprof::RecordLayout layout{(control & 1) != 0, (control & 2) != 0, (control & 4) != 0};
 
   Index index;
   index.present = true;
