@@ -116,6 +116,13 @@ void CLoggingAgent::logMethodExit(CallSite& site, jmethodID method, const Method
   context->popCall();
 }
 
+void CLoggingAgent::closeInnermostCall(ThreadKey thread, jmethodID method) {
+  ThreadContext* context = ThreadRegistry::instance().findContext(thread);
+  if (context == nullptr || context->isCallStackEmpty() || context->topCall() != method) return;
+  writeExit(context, false);
+  context->popCall();
+}
+
 void CLoggingAgent::writeExit(ThreadContext* context, bool poppedByException) {
   if (settings.compressLogfile) {
     unsigned char record[kMaxRecordBytes];
