@@ -28,24 +28,27 @@ ThreadKey currentThreadKey(jvmtiEnv* env, JNIEnv* jni) {
 
 void traceVirtualThreads() { virtualThreadsTraced.store(true, std::memory_order_relaxed); }
 
-ThreadKey identifyVirtualThread(jvmtiEnv* env, jthread thread) {
+// The events of a virtual thread's start and end run on the thread itself,
+// so its storage is that of the current thread: asking by the jthread
+// instead would hold up every other virtual thread's mounting meanwhile.
+ThreadKey identifyVirtualThread(jvmtiEnv* env, jthread) {
   auto* identity = new VirtualThreadIdentity;
-  if (env->SetThreadLocalStorage(thread, identity) != JVMTI_ERROR_NONE) {
+  if (env->SetThreadLocalStorage(nullptr, identity) != JVMTI_ERROR_NONE) {
     delete identity;
     return nullptr;
   }
   return identity;
 }
 
-ThreadKey virtualThreadIdentity(jvmtiEnv* env, jthread thread) {
+ThreadKey virtualThreadIdentity(jvmtiEnv* env, jthread) {
   void* stored = nullptr;
-  if (env->GetThreadLocalStorage(thread, &stored) != JVMTI_ERROR_NONE) return nullptr;
+  if (env->GetThreadLocalStorage(nullptr, &stored) != JVMTI_ERROR_NONE) return nullptr;
   return stored;
 }
 
-void releaseVirtualThreadIdentity(jvmtiEnv* env, jthread thread, ThreadKey identity) {
+void releaseVirtualThreadIdentity(jvmtiEnv* env, jthread, ThreadKey identity) {
   if (identity == nullptr) return;
-  env->SetThreadLocalStorage(thread, nullptr);
+  env->SetThreadLocalStorage(nullptr, nullptr);
   delete static_cast<const VirtualThreadIdentity*>(identity);
 }
 
