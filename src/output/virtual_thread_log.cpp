@@ -1,5 +1,6 @@
 #include "output/virtual_thread_log.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "format/thread_block.h"
@@ -34,7 +35,16 @@ char* ThreadBlockBuffer::reserve(std::size_t bound) {
     return nullptr;
   }
   if (used + bound > kBlockBytes) flush();
-  if (!buffer) buffer.reset(new char[kBlockBytes]);  // left unfilled: only what is written is touched
+  if (used + bound > capacity) {
+    std::size_t grown = capacity == 0 ? kFirstBytes : 2 * capacity;
+    while (grown < used + bound) grown *= 2;
+    grown = std::min(grown, kBlockBytes);
+    // Left unfilled: only what is written is touched.
+    std::unique_ptr<char[]> larger(new char[grown]);
+    if (used > 0) std::memcpy(larger.get(), buffer.get(), used);
+    buffer = std::move(larger);
+    capacity = grown;
+  }
   return buffer.get() + used;
 }
 
