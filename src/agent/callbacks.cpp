@@ -1,4 +1,4 @@
-// The eight event callbacks. Each one lets the event through only while the
+// The event callbacks: eight, and two more on VMs with virtual threads. Each one lets the event through only while the
 // VM is live, counts itself in so that teardown can wait for it, and hands the
 // event to the agent; no exception may leave a callback into the VM.
 #include "agent/callbacks.h"
@@ -48,6 +48,14 @@ void JNICALL threadEndCallback(jvmtiEnv*, JNIEnv* jni, jthread) {
   forward([&](CJVMTILoggingAgent&) { ThreadRegistry::instance().onThreadEnd(jni); });
 }
 
+void JNICALL virtualThreadStartCallback(jvmtiEnv* env, JNIEnv*, jthread thread) {
+  forward([&](CJVMTILoggingAgent& agent) { agent.onVirtualThreadStart(env, thread); });
+}
+
+void JNICALL virtualThreadEndCallback(jvmtiEnv* env, JNIEnv*, jthread thread) {
+  forward([&](CJVMTILoggingAgent& agent) { agent.onVirtualThreadEnd(env, thread); });
+}
+
 void JNICALL classPrepareCallback(jvmtiEnv* env, JNIEnv*, jthread, jclass klass) {
   forward([&](CJVMTILoggingAgent& agent) { agent.registerClass(env, klass); });
 }
@@ -80,6 +88,14 @@ jvmtiEventCallbacks makeEventCallbacks() {
   callbacks.ThreadStart = &threadStartCallback;
   callbacks.ThreadEnd = &threadEndCallback;
   callbacks.ClassPrepare = &classPrepareCallback;
+  return callbacks;
+}
+
+EventCallbacksWithVirtualThreads makeEventCallbacksWithVirtualThreads() {
+  EventCallbacksWithVirtualThreads callbacks{};
+  callbacks.base = makeEventCallbacks();
+  callbacks.VirtualThreadStart = &virtualThreadStartCallback;
+  callbacks.VirtualThreadEnd = &virtualThreadEndCallback;
   return callbacks;
 }
 

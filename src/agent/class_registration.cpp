@@ -3,6 +3,7 @@
 
 #include "agent/jvmti_buffer.h"
 #include "agent/jvmti_logging_agent.h"
+#include "agent/mount_frame.h"
 #include "output/console.h"
 #include "registry/method_registry.h"
 
@@ -58,7 +59,8 @@ void CJVMTILoggingAgent::registerClass(jvmtiEnv* env, jclass klass) {
   declaration.methods.assign(methods.get(), methods.get() + count);
   ClassRegistration registration = MethodRegistry::instance().beginClass(declaration);
   if (!registration) return;
-  if (verbose()) printMessage(&std::cout, "register class " + registration.dottedName());
+  const std::string dottedName = registration.dottedName();
+  if (verbose()) printMessage(&std::cout, "register class " + dottedName);
 
   for (const jmethodID method : declaration.methods) {
     JvmtiBuffer<char> name(env);
@@ -69,6 +71,7 @@ void CJVMTILoggingAgent::registerClass(jvmtiEnv* env, jclass klass) {
         env->GetMethodModifiers(method, &modifiers) != JVMTI_ERROR_NONE) {
       continue;  // no partial record for a method the VM would not describe
     }
+    MountFrame::noteMethod(dottedName, method, name.get(), descriptor.get());
     registration.add(
         MethodDeclaration{method, name.get(), descriptor.get(), (modifiers & kStaticModifier) != 0});
   }

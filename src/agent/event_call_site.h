@@ -2,6 +2,7 @@
 
 #include <jvmti.h>
 
+#include "agent/thread_key.h"
 #include "core/call_site.h"
 
 namespace kolvaprof {
@@ -14,7 +15,7 @@ class CJVMTILoggingAgent;
 class EventCallSite final : public CallSite {
  public:
   EventCallSite(CJVMTILoggingAgent& agent, jvmtiEnv* env, JNIEnv* jni)
-      : CallSite(jni), agent(agent), env(env) {}
+      : CallSite(currentThreadKey(env, jni)), agent(agent), env(env) {}
 
   const MethodInfo* callerMethod() override;
   std::string callerLocation(CallerLocation what) override;

@@ -8,6 +8,8 @@
 #include "agent/callbacks.h"
 #include "agent/event_call_site.h"
 #include "agent/jvmti_buffer.h"
+#include "agent/mount_frame.h"
+#include "agent/thread_key.h"
 #include "agent/vm_phase.h"
 #include "config/settings.h"
 #include "output/console.h"
@@ -70,14 +72,24 @@ CJVMTILoggingAgent::CJVMTILoggingAgent(JavaVM* vm, const Clock& clock)
   if (jvmti->AddCapabilities(&capabilities) != JVMTI_ERROR_NONE) {
     fatal("Unable to get necessary JVMTI capabilities");
   }
+  // Only where offered: without it a virtual thread's calls would be told
+  // apart from its carrier's by nothing.
+  virtualThreads = addVirtualThreadsCapability(jvmti);
   for (const jvmtiEvent event : kEvents) {
     jvmti->SetEventNotificationMode(JVMTI_ENABLE, event, nullptr);
   }
-  const jvmtiEventCallbacks callbacks = makeEventCallbacks();
-  if (jvmti->SetEventCallbacks(&callbacks, static_cast<jint>(sizeof callbacks)) !=
-      JVMTI_ERROR_NONE) {
+  if (virtualThreads) {
+    jvmti->SetEventNotificationMode(JVMTI_ENABLE, kVirtualThreadStartEvent, nullptr);
+    jvmti->SetEventNotificationMode(JVMTI_ENABLE, kVirtualThreadEndEvent, nullptr);
+  }
+  const EventCallbacksWithVirtualThreads callbacks = makeEventCallbacksWithVirtualThreads();
+  // The older VMs get the table of their own size.
+  const jint tableSize =
+      static_cast<jint>(virtualThreads ? sizeof callbacks : sizeof callbacks.base);
+  if (jvmti->SetEventCallbacks(&callbacks.base, tableSize) != JVMTI_ERROR_NONE) {
     fatal("Cannot set jvmti callbacks");
   }
+  if (virtualThreads) traceVirtualThreads();
 
   jvmtiCapabilities potential{};
   if (jvmti->GetPotentialCapabilities(&potential) == JVMTI_ERROR_NONE) {
@@ -96,6 +108,10 @@ CJVMTILoggingAgent::~CJVMTILoggingAgent() {
   for (const jvmtiEvent event : kEvents) {
     jvmti->SetEventNotificationMode(JVMTI_DISABLE, event, nullptr);
   }
+  if (virtualThreads) {
+    jvmti->SetEventNotificationMode(JVMTI_DISABLE, kVirtualThreadStartEvent, nullptr);
+    jvmti->SetEventNotificationMode(JVMTI_DISABLE, kVirtualThreadEndEvent, nullptr);
+  }
 }
 
 void CJVMTILoggingAgent::loadSettings(const std::string& optionString) {
@@ -111,11 +127,31 @@ void CJVMTILoggingAgent::onThreadStart(jvmtiEnv* env, JNIEnv* jni, jthread threa
   ThreadRegistry::instance().onThreadStart(jni, name.get());
 }
 
+void CJVMTILoggingAgent::onVirtualThreadStart(jvmtiEnv* env, jthread thread) {
+  const ThreadKey key = identifyVirtualThread(env, thread);
+  if (key == nullptr) return;  // its calls stay with its carrier's
+  std::string name;
+  jvmtiThreadInfo info{};
+  if (env->GetThreadInfo(thread, &info) == JVMTI_ERROR_NONE) {
+    JvmtiBuffer<char> given(env);
+    *given.out() = info.name;
+    if (given.get() != nullptr) name = given.get();
+  }
+  ThreadRegistry::instance().onVirtualThreadStart(key, name);
+}
+
+void CJVMTILoggingAgent::onVirtualThreadEnd(jvmtiEnv* env, jthread thread) {
+  const ThreadKey key = virtualThreadIdentity(env, thread);
+  if (key == nullptr) return;
+  ThreadRegistry::instance().onThreadEnd(key);
+  releaseVirtualThreadIdentity(env, thread, key);
+}
+
 void CJVMTILoggingAgent::onException(jvmtiEnv* env, JNIEnv* jni, jobject exception) {
   if (exception == nullptr) return;
   jclass klass = jni->GetObjectClass(exception);
   if (klass == nullptr) return;
-  setLastExceptionClass(jni, getDottedClassName(env, klass));
+  setLastExceptionClass(currentThreadKey(env, jni), getDottedClassName(env, klass));
   jni->DeleteLocalRef(klass);
 }
 
@@ -132,7 +168,9 @@ void CJVMTILoggingAgent::onMethodEntry(jvmtiEnv* env, JNIEnv* jni, jmethodID met
   }
   if (info == nullptr) return;
   EventCallSite site(*this, env, jni);
+  MountFrame::closePending(*this, jni);
   logMethodEntry(site, method, *info);
+  MountFrame::noteEntry(method, jni, site.threadKey());
 }
 
 void CJVMTILoggingAgent::onMethodExit(jvmtiEnv* env, JNIEnv* jni, jmethodID method,
@@ -140,6 +178,7 @@ void CJVMTILoggingAgent::onMethodExit(jvmtiEnv* env, JNIEnv* jni, jmethodID meth
   const MethodInfo* info = findMethodInfo(method);
   if (info == nullptr) return;
   EventCallSite site(*this, env, jni);
+  MountFrame::closePending(*this, jni);
   logMethodExit(site, method, *info, poppedByException);
 }
 

@@ -29,6 +29,9 @@ class CJVMTILoggingAgent : public CLoggingAgent {
   void onException(jvmtiEnv* env, JNIEnv* jni, jobject exception);
   void onMethodEntry(jvmtiEnv* env, JNIEnv* jni, jmethodID method);
   void onMethodExit(jvmtiEnv* env, JNIEnv* jni, jmethodID method, bool poppedByException);
+  // Both run on the virtual thread itself.
+  void onVirtualThreadStart(jvmtiEnv* env, jthread thread);
+  void onVirtualThreadEnd(jvmtiEnv* env, jthread thread);
 
   bool lineNumbers() const { return lineNumbersAvailable; }
   bool bytecodeLocations() const { return locationIsBytecodeIndex; }
@@ -37,6 +40,7 @@ class CJVMTILoggingAgent : public CLoggingAgent {
   jvmtiEnv* jvmti = nullptr;
   bool locationIsBytecodeIndex = false;
   bool lineNumbersAvailable = false;
+  bool virtualThreads = false;  // the VM sends their start and end
 };
 
 // The single agent: created by the first call with a VM (unless the VM is

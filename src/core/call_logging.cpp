@@ -121,6 +121,13 @@ void CLoggingAgent::logMethodExit(CallSite& site, jmethodID method, const Method
   context->popCall();
 }
 
+void CLoggingAgent::closeInnermostCall(ThreadKey thread, jmethodID method) {
+  ThreadContext* context = ThreadRegistry::instance().findContext(thread);
+  if (context == nullptr || context->isCallStackEmpty() || context->topCall() != method) return;
+  writeExit(context, false, recordTime());
+  context->popCall();
+}
+
 void CLoggingAgent::writeExit(ThreadContext* context, bool poppedByException,
                               std::optional<int64_t> time) {
   if (settings.compressLogfile) {

@@ -8,6 +8,7 @@
 #include "output/log_file.h"
 #include "output/run_directory.h"
 #include "output/thread_registry.h"
+#include "output/virtual_thread_log.h"
 #include "registry/method_filters.h"
 #include "registry/method_registry.h"
 
@@ -28,6 +29,7 @@ CLoggingAgent::~CLoggingAgent() {
   MethodRegistry::instance().destroyAll();
   // Per-thread files are complete on disk before the shared files close.
   ThreadRegistry::instance().destroyAllContexts();
+  virtualThreadLog.reset();
   index.reset();
   sharedLog.reset();
 }
@@ -50,6 +52,11 @@ void CLoggingAgent::configure(const Settings& read) {
   if (read.sharedLog) {
     sharedLog = std::make_unique<LogFile>(runDirectory(*read.sharedLog), startTime,
                                           kLogExtension);
+  }
+  if (read.sharedLog) {
+    virtualThreadLog = std::make_unique<VirtualThreadLog>(runDirectory(*read.sharedLog));
+  } else if (settings.separateLogfilePerThread) {
+    virtualThreadLog = std::make_unique<VirtualThreadLog>(threadLogDirectory);
   }
   if (read.index) index = std::make_unique<IndexFile>(runDirectory(*read.index));
   MethodRegistry::instance().setFilters(MethodFilters(settings.packageFilters,
@@ -79,6 +86,9 @@ void CLoggingAgent::setLastExceptionClass(ThreadKey thread, const std::string& c
 
 ThreadContext* CLoggingAgent::createThreadContext(ThreadKey threadKey) {
   ThreadRegistry& registry = ThreadRegistry::instance();
+  if (std::optional<std::string> name = registry.virtualThreadName(threadKey)) {
+    return createVirtualThreadContext(threadKey, std::move(*name));
+  }
   std::string name = registry.resolveName(threadKey);
   const int32_t number = registry.takeThreadNumber();
   LogFile* logFile = sharedLog.get();
@@ -94,6 +104,17 @@ ThreadContext* CLoggingAgent::createThreadContext(ThreadKey threadKey) {
       index->writeThreadLine(*context);
     }
   }
+  registry.addContext(threadKey, context);
+  return context;
+}
+
+ThreadContext* CLoggingAgent::createVirtualThreadContext(ThreadKey threadKey, std::string name) {
+  ThreadRegistry& registry = ThreadRegistry::instance();
+  const int32_t number = registry.takeThreadNumber();
+  auto* context = new ThreadContext(std::move(name), number, nullptr, false);
+  // Each block names its thread, so a text log needs no header line.
+  if (virtualThreadLog) context->writeInBlocks(*virtualThreadLog);
+  if (settings.recordThreadId && settings.compressLogfile && index) index->writeThreadLine(*context);
   registry.addContext(threadKey, context);
   return context;
 }

@@ -21,6 +21,7 @@ class LogFile;
 class MethodInfo;
 class RunDirectory;
 class ThreadContext;
+class VirtualThreadLog;
 
 inline constexpr const char* kVersionText = "1.5.1";
 inline constexpr const char* kLogExtension = ".log";
@@ -62,8 +63,12 @@ class CLoggingAgent {
   void logMethodEntry(CallSite& site, jmethodID method, const MethodInfo& info);
   void logMethodExit(CallSite& site, jmethodID method, const MethodInfo& info,
                      bool poppedByException);
+  // Writes the exit of the thread's innermost call if it is of this method:
+  // for a frame whose exit the VM never reports.
+  void closeInnermostCall(ThreadKey thread, jmethodID method);
 
  private:
+  ThreadContext* createVirtualThreadContext(ThreadKey threadKey, std::string name);
   bool passesFilterGate(const MethodInfo& info, CallSite& site);
   // The record's time when RecordTime is on.
   std::optional<int64_t> recordTime() const {
@@ -91,6 +96,8 @@ class CLoggingAgent {
   std::shared_ptr<RunDirectory> threadLogDirectory;
   std::unique_ptr<LogFile> sharedLog;
   std::unique_ptr<IndexFile> index;
+  // Beside the shared log, or in the directory of per-thread logs.
+  std::unique_ptr<VirtualThreadLog> virtualThreadLog;
   // Both counters are taken on the per-call path by every thread; an atomic
   // increment hands out the same unique, rising numbers without a lock.
   std::atomic<int64_t> nextObjectTag{1};

@@ -22,6 +22,10 @@ std::size_t ThreadContext::popCall() {
 }
 
 void ThreadContext::write(const void* bytes, std::size_t length) {
+  if (blocks) {
+    blocks->write(bytes, length);
+    return;
+  }
   if (logFile_ == nullptr) return;
   writePendingHeader();
   logFile_->write(bytes, length);

@@ -4,10 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "output/log_file.h"
+#include "output/virtual_thread_log.h"
 
 namespace kolvaprof {
 
@@ -38,6 +40,11 @@ class ThreadContext {
   LogFile* logFile() const { return logFile_; }
 
   void setPendingHeader(std::string header) { pendingHeader = std::move(header); }
+  // A virtual thread's records go in blocks to the run's file of virtual
+  // threads instead of to a log file.
+  void writeInBlocks(VirtualThreadLog& log) {
+    blocks = std::make_unique<ThreadBlockBuffer>(log, threadNumber_, name_);
+  }
 
   // The class of the exception this thread threw last: the one that unwinds
   // its frames, whatever other threads throw meanwhile.
@@ -50,6 +57,10 @@ class ThreadContext {
   // Like write, with the record written in place (LogFile::writeWith).
   template <typename Fill>
   void writeWith(std::size_t bound, Fill&& fill) {
+    if (blocks) {
+      blocks->writeWith(bound, fill);
+      return;
+    }
     if (logFile_ == nullptr) return;
     writePendingHeader();
     logFile_->writeWith(bound, fill);
@@ -63,6 +74,7 @@ class ThreadContext {
   std::string lastException_;
   LogFile* logFile_;
   bool ownsLogFile;
+  std::unique_ptr<ThreadBlockBuffer> blocks;
   std::vector<jmethodID> callStack;  // innermost last
   int32_t startDepth_ = 0;
   int32_t threadNumber_;

@@ -25,7 +25,21 @@ __attribute__((tls_model("initial-exec"))) thread_local CachedContext cachedCont
 
 std::atomic<std::uint64_t> lastInstanceId{0};
 
+const std::string kVirtualThreadNamePrefix = "VirtualThread-";
+
 }  // namespace
+
+bool ThreadRegistry::isGeneratedVirtualName(const std::string& name) const {
+  // Names already generated; later ones skip the names of platform threads.
+  if (unnamedVirtualThreadCount == 0) return false;
+  if (name.compare(0, kVirtualThreadNamePrefix.size(), kVirtualThreadNamePrefix) != 0) return false;
+  const std::string digits = name.substr(kVirtualThreadNamePrefix.size());
+  if (digits.empty() || digits.size() > 18 || digits.front() == '0' ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  return std::stoll(digits) <= unnamedVirtualThreadCount;
+}
 
 ThreadRegistry::ThreadRegistry() : instanceId(++lastInstanceId) {}
 ThreadRegistry::~ThreadRegistry() = default;
@@ -33,6 +47,24 @@ ThreadRegistry::~ThreadRegistry() = default;
 void ThreadRegistry::onThreadStart(ThreadKey key, const std::string& name) {
   boost::lock_guard<boost::mutex> guard(registryLock);
   threadNames[key] = name;
+}
+
+void ThreadRegistry::onVirtualThreadStart(ThreadKey key, const std::string& name) {
+  boost::lock_guard<boost::mutex> guard(registryLock);
+  std::string given = name;
+  if (given.empty()) {
+    do {
+      given = kVirtualThreadNamePrefix + std::to_string(++unnamedVirtualThreadCount);
+    } while (givenNames.count(given) != 0);
+  }
+  virtualThreadNames[key] = std::move(given);
+}
+
+std::optional<std::string> ThreadRegistry::virtualThreadName(ThreadKey key) {
+  boost::lock_guard<boost::mutex> guard(registryLock);
+  const auto found = virtualThreadNames.find(key);
+  if (found == virtualThreadNames.end()) return std::nullopt;
+  return found->second;
 }
 
 ThreadContext* ThreadRegistry::findContext(ThreadKey key) {
@@ -66,6 +98,7 @@ void ThreadRegistry::onThreadEnd(ThreadKey key) {
   std::unique_ptr<ThreadContext> ended;
   {
     boost::lock_guard<boost::mutex> guard(registryLock);
+    virtualThreadNames.erase(key);
     const auto found = contexts.find(key);
     if (found == contexts.end()) return;
     ended = std::move(found->second);
@@ -93,7 +126,9 @@ std::string ThreadRegistry::resolveName(ThreadKey key) {
   const std::string& name = named->second;
   int32_t& uses = nameUseCounts[name];
   std::string given = ++uses == 1 ? name : name + "(" + std::to_string(uses) + ")";
-  while (!givenNames.insert(given).second) given = name + "(" + std::to_string(++uses) + ")";
+  while (isGeneratedVirtualName(given) || !givenNames.insert(given).second) {
+    given = name + "(" + std::to_string(++uses) + ")";
+  }
   return given;
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -28,6 +29,13 @@ class ThreadRegistry {
   ~ThreadRegistry();
 
   void onThreadStart(ThreadKey key, const std::string& name);
+  // A virtual thread keeps the name it was given, however many others share
+  // it (its number tells them apart and no file is named after it); an
+  // unnamed one ("") is called VirtualThread-1, VirtualThread-2 ... skipping
+  // names that platform threads were given. Forgotten at its end.
+  void onVirtualThreadStart(ThreadKey key, const std::string& name);
+  // Its name when the key is that of a virtual thread still running.
+  std::optional<std::string> virtualThreadName(ThreadKey key);
   // The context filed under the key, or null. A thread finds its own context
   // again without the lock until a context leaves the registry.
   ThreadContext* findContext(ThreadKey key);
@@ -46,6 +54,8 @@ class ThreadRegistry {
   static ThreadRegistry& instance();
 
  private:
+  bool isGeneratedVirtualName(const std::string& name) const;
+
   boost::mutex registryLock;
   std::unordered_map<ThreadKey, std::string> threadNames;
   std::unordered_map<std::string, int32_t> nameUseCounts;
@@ -53,6 +63,8 @@ class ThreadRegistry {
   std::unordered_map<ThreadKey, std::unique_ptr<ThreadContext>> contexts;
   int32_t nextThreadNumber = 0;
   int32_t unnamedThreadCount = 0;
+  std::unordered_map<ThreadKey, std::string> virtualThreadNames;
+  int64_t unnamedVirtualThreadCount = 0;
   // Bumped whenever a context leaves the table; per-thread lookup caches
   // filled under an older value are not trusted.
   std::atomic<std::uint64_t> removals{0};

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -9,6 +11,7 @@
 
 #include "agent/callbacks.h"
 #include "agent/jvmti_logging_agent.h"
+#include "agent/virtual_thread_events.h"
 #include "support/fake_jvmti.h"
 #include "support/test_agent.h"
 
@@ -64,6 +67,43 @@ TEST(JvmtiBindingTest, CallbackTableSetsExactlyTheEightHandlers) {
   EXPECT_TRUE(sameBytes(&table, &empty, sizeof table)) << "an unexpected handler is set";
 }
 
+// The capability JVMTI 21 added sits right after the last one the build's
+// header names; a VM that offers it gets it asked for, the two events
+// switched on and the longer callback table.
+TEST(JvmtiBindingTest, AsksForVirtualThreadsOnlyWhereOffered) {
+  jvmtiCapabilities last{};
+  last.can_generate_sampled_object_alloc_events = 1;
+  std::uint32_t lastWords[4];
+  std::memcpy(lastWords, &last, sizeof last);
+  jvmtiCapabilities next{};
+  setVirtualThreadsCapability(next);
+  std::uint32_t nextWords[4];
+  std::memcpy(nextWords, &next, sizeof next);
+  EXPECT_EQ(nextWords[1], lastWords[1] << 1);
+  EXPECT_TRUE(offersVirtualThreads(next));
+  EXPECT_FALSE(offersVirtualThreads(last));
+
+  for (const bool offered : {false, true}) {
+    FakeJvmti fake;
+    if (offered) setVirtualThreadsCapability(fake.potentialCapabilities);
+    CaptureStdout();
+    auto agent = std::make_unique<CJVMTILoggingAgent>(fake.vm(), testing::SteppingClock::shared());
+    GetCapturedStdout();
+    const auto has = [&](const std::string& line) {
+      return std::find(fake.journal.begin(), fake.journal.end(), line) != fake.journal.end();
+    };
+    EXPECT_EQ(fake.addedCapabilities.size(), offered ? 2u : 1u);
+    if (offered) {
+      EXPECT_TRUE(sameBytes(&fake.addedCapabilities[1], &next, sizeof next));
+    }
+    EXPECT_EQ(has("SetEventNotificationMode enable 87 all"), offered);
+    EXPECT_EQ(has("SetEventNotificationMode enable 88 all"), offered);
+    EXPECT_TRUE(has("SetEventCallbacks table " +
+                    std::to_string(offered ? sizeof(EventCallbacksWithVirtualThreads)
+                                           : sizeof(jvmtiEventCallbacks))));
+  }
+}
+
 TEST(JvmtiBindingTest, BindsToTheVmAndUnbindsInTheSameOrder) {
   FakeJvmti fake;
   CaptureStdout();
@@ -72,7 +112,7 @@ TEST(JvmtiBindingTest, BindsToTheVmAndUnbindsInTheSameOrder) {
                                      "\nprofiler> initializing ..... \nprofiler> .... ok \n");
 
   std::vector<std::string> expected = {"GetEnv " + std::to_string(JVMTI_VERSION_1_0),
-                                       "AddCapabilities"};
+                                       "AddCapabilities", "GetPotentialCapabilities"};
   for (const auto& line : eventLines("enable")) expected.push_back(line);
   expected.push_back("SetEventCallbacks table " + std::to_string(sizeof(jvmtiEventCallbacks)));
   expected.push_back("GetPotentialCapabilities");

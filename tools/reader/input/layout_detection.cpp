@@ -144,6 +144,7 @@ LayoutChoice detectLayout(const RunDirectory& run, const Index& index, const Lay
   std::vector<LayoutFit> fits(candidates.size());
   std::string sample;
   for (const LogFileInfo& file : run.files) {
+    if (file.blocks) continue;  // records behind text headers
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.path.c_str(), "rb"), &std::fclose);
     if (!in) continue;
     sample.resize(std::min<std::uint64_t>(file.size, sampleRecords * kMaxRecordBytes));

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "format/index_line.h"
+#include "format/thread_block.h"
 #include "reader/input/diagnostics.h"
 
 namespace kolvaprof::reader {
@@ -23,6 +24,10 @@ bool looksBinary(const std::string& path) {
   char head[4096];
   const std::size_t got = std::fread(head, 1, sizeof head, file.get());
   return std::memchr(head, '\0', got) != nullptr;
+}
+
+bool hasExtension(const std::string& name, std::string_view extension) {
+  return name.size() > extension.size() && name.compare(name.size() - extension.size(), extension.size(), extension) == 0;
 }
 
 }  // namespace
@@ -43,6 +48,8 @@ RunDirectory scanRunDirectory(const std::string& path) {
       run.indexPath = entry.path().string();
     } else if (name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0) {
       run.files.push_back({0, name, entry.path().string(), entry.file_size(error)});
+    } else if (hasExtension(name, kVirtualThreadFileExtension)) {
+      run.files.push_back({0, name, entry.path().string(), entry.file_size(error), true});
     }
   }
   if (run.files.empty())
@@ -59,7 +66,8 @@ RunDirectory scanRunDirectory(const std::string& path) {
     LogFileInfo& file = run.files[i];
     file.index = i;
     run.totalBytes += file.size;
-    if (file.size > 0 && sniffed < 16) {
+    // Block headers are text whatever the records are.
+    if (file.size > 0 && sniffed < 16 && !file.blocks) {
       ++sniffed;
       binaryVotes += looksBinary(file.path);
     }

@@ -11,14 +11,16 @@ struct LogFileInfo {
   std::string name;       // "main.log"
   std::string path;
   std::uint64_t size = 0;
+  bool blocks = false;    // the file of the run's virtual threads, in blocks
 
-  std::string stem() const { return name.substr(0, name.size() - 4); }
+  std::string stem() const { return name.substr(0, name.rfind('.')); }
 };
 
 enum class RunKind { Text, Binary };
 
-// The log files of one run: every regular "*.log" file, in name order, and
-// whether they hold text lines or binary records.
+// The log files of one run: every regular "*.log" file and the file of its
+// virtual threads ("*.vlog"), in name order, and whether they hold text lines
+// or binary records.
 struct RunDirectory {
   std::string path;
   RunKind kind = RunKind::Text;

@@ -7,6 +7,7 @@
 
 #include "format/index_line.h"
 #include "reader/input/binary_log_parser.h"
+#include "reader/input/block_log_parser.h"
 #include "reader/input/progress.h"
 #include "reader/input/text_log_parser.h"
 
@@ -66,7 +67,10 @@ void Run::read(EventSink& sink, Diagnostics& diagnostics, std::optional<ThreadKe
                        label);
   for (const LogFileInfo* file : selected) {
     calls.beginFile(*file);
-    if (recordLayout) {
+    if (file->blocks) {
+      BlockLogParser parser(*file, recordLayout, calls, diagnostics);
+      stream(*file, parser, progress, diagnostics);
+    } else if (recordLayout) {
       BinaryLogParser parser(*file, *recordLayout, calls, diagnostics);
       stream(*file, parser, progress, diagnostics);
     } else {

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <jvmti.h>
+
+#include "output/thread_registry.h"
+
+namespace kolvaprof {
+
+// Which thread of the traced program an event or hook belongs to. A platform
+// thread is its JNIEnv; a virtual thread is the identity that
+// VirtualThreadStart left in its JVMTI thread-local storage, since it runs on
+// (and its events arrive with the JNIEnv of) whichever carrier mounts it.
+// Every capture engine asks here, so that all of them key a thread alike.
+ThreadKey currentThreadKey(jvmtiEnv* env, JNIEnv* jni);
+
+// Set once the VM delivers virtual-thread events to this agent; until then
+// (and for good on VMs without virtual threads) the JNIEnv is the whole
+// answer and no thread-local storage is read.
+void traceVirtualThreads();
+
+// Gives the virtual thread `thread` (running now, at its start) an identity
+// of its own and returns it; null when the VM keeps none for it.
+ThreadKey identifyVirtualThread(jvmtiEnv* env, jthread thread);
+// At its end: the identity it was given (null for none), and then its
+// release, once nothing is filed under it any more, since a thread started
+// later may be given the same address.
+ThreadKey virtualThreadIdentity(jvmtiEnv* env, jthread thread);
+void releaseVirtualThreadIdentity(jvmtiEnv* env, jthread thread, ThreadKey identity);
+
+}  // namespace kolvaprof

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kolvaprof {
+
+// The file of a run's virtual threads holds blocks: one header line naming
+// the thread and the length of what follows, then that many bytes of the
+// thread's records (text lines or binary records, whole ones, as its own log
+// would hold them):
+//   @block <bytes> @thread <number> = "<name>"\n<bytes of records>
+inline constexpr const char* kVirtualThreadFileBaseName = "VirtualThreads";
+inline constexpr const char* kVirtualThreadFileExtension = ".vlog";
+
+std::string makeThreadBlockHeader(int32_t threadNumber, std::string_view name, std::size_t recordBytes);
+
+struct ThreadBlockHeader {
+  int32_t threadNumber = 0;
+  std::string name;
+  std::uint64_t recordBytes = 0;
+};
+
+// A header line without its line feed; nullopt when it is none.
+std::optional<ThreadBlockHeader> parseThreadBlockHeader(std::string_view line);
+
+}  // namespace kolvaprof

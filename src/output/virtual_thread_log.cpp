@@ -1,0 +1,57 @@
+#include "output/virtual_thread_log.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "format/thread_block.h"
+#include "output/run_directory.h"
+
+namespace kolvaprof {
+
+VirtualThreadLog::VirtualThreadLog(std::shared_ptr<RunDirectory> directory)
+    : file(std::move(directory), kVirtualThreadFileBaseName, kVirtualThreadFileExtension) {}
+
+void VirtualThreadLog::writeBlock(int32_t threadNumber, const std::string& name, const char* records,
+                                  std::size_t length) {
+  if (length == 0) return;
+  const std::string header = makeThreadBlockHeader(threadNumber, name, length);
+  file.writeWith(header.size() + length, [&](char* out) {
+    std::memcpy(out, header.data(), header.size());
+    std::memcpy(out + header.size(), records, length);
+    return header.size() + length;
+  });
+}
+
+void ThreadBlockBuffer::write(const void* bytes, std::size_t length) {
+  writeWith(length, [&](char* out) {
+    std::memcpy(out, bytes, length);
+    return length;
+  });
+}
+
+char* ThreadBlockBuffer::reserve(std::size_t bound) {
+  if (bound > kBlockBytes) {
+    flush();
+    return nullptr;
+  }
+  if (used + bound > kBlockBytes) flush();
+  if (used + bound > capacity) {
+    std::size_t grown = capacity == 0 ? kFirstBytes : 2 * capacity;
+    while (grown < used + bound) grown *= 2;
+    grown = std::min(grown, kBlockBytes);
+    // Left unfilled: only what is written is touched.
+    std::unique_ptr<char[]> larger(new char[grown]);
+    if (used > 0) std::memcpy(larger.get(), buffer.get(), used);
+    buffer = std::move(larger);
+    capacity = grown;
+  }
+  return buffer.get() + used;
+}
+
+void ThreadBlockBuffer::flush() {
+  if (used == 0) return;
+  log.writeBlock(threadNumber, name, buffer.get(), used);
+  used = 0;
+}
+
+}  // namespace kolvaprof
