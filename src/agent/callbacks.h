@@ -4,7 +4,7 @@
 
 namespace kolvaprof {
 
-// The callback table the agent installs: exactly its eight events.
+// The callback table the agent installs: exactly its nine events.
 jvmtiEventCallbacks makeEventCallbacks();
 
 }  // namespace kolvaprof

@@ -21,8 +21,6 @@ class EventCallSite final : public CallSite {
   int64_t receiverTag() override;
 
  private:
-  std::string callerBytecodeIndex();
-  std::string callerSourceLine();
 
   CJVMTILoggingAgent& agent;
   jvmtiEnv* env;

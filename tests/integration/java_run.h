@@ -12,6 +12,15 @@ namespace kolvaprof::itest {
 
 inline constexpr int kDefaultTimeoutSeconds = 60;
 
+// The options with the verification of every class before them, the JDK's
+// own too, which the bytecode engine rewrites.
+inline std::vector<std::string> verifyingAll(std::vector<std::string> options) {
+  options.insert(options.begin(), {"-XX:+UnlockDiagnosticVMOptions",
+                                   "-XX:+BytecodeVerificationLocal",
+                                   "-XX:+BytecodeVerificationRemote"});
+  return options;
+}
+
 // The JDK homes to test on: KOLVAPROF_TEST_JDKS (colon-separated) if set,
 // otherwise every directory under /usr/lib/jvm with an executable bin/java,
 // each real directory once, sorted.
