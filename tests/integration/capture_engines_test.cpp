@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <ostream>
+#include <regex>
 #include <tuple>
 
 #include "integration/java_run.h"
@@ -59,7 +60,7 @@ const EngineCase kCases[] = {
      "FilterMode=1\nPackageFilter=itest*\n",
      "itest.Builders", true},
     {"BinaryNoReceivers", "CompressLogfile=1\nReceiverTags=0\nFilterMode=1\nPackageFilter=itest*\n",
-     "itest.Throwers", true},
+     "itest.Calls", true},
 };
 
 class CaptureEngines : public ::testing::WithParamInterface<std::tuple<std::string, EngineCase>>,
@@ -90,11 +91,13 @@ class CaptureEngines : public ::testing::WithParamInterface<std::tuple<std::stri
       }
     }
     const std::string dir = findRunDirectory(logs);
-    run.files = listDirectory(dir);
+    static const std::regex stampLog("[0-9]{14}\\.log");
     TraceNormalizer normalizer;
-    for (const std::string& file : run.files) {
-      const std::string bytes = readFile(dir + "/" + file);
-      run.contents += "== " + file + "\n" + (normalise ? normalizer(bytes) : bytes);
+    for (const std::string& file : listDirectory(dir)) {
+      run.files.push_back(std::regex_match(file, stampLog) ? "<stamp>.log" : file);
+      std::string bytes = readFile(dir + "/" + file);
+      if (file == "Index.dat") bytes = withoutThreadLines(bytes);
+      run.contents += "== " + run.files.back() + "\n" + (normalise ? normalizer(bytes) : bytes);
     }
     return run;
   }

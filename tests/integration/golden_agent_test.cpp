@@ -76,8 +76,12 @@ class GoldenAgent : public JdkTest {
       fs::copy(written, golden);
       return;
     }
-    const auto expected = runFiles(golden);
-    const auto actual = runFiles(written);
+    auto expected = runFiles(golden);
+    auto actual = runFiles(written);
+    if (!engine.empty()) {
+      expected = comparable(expected);
+      actual = comparable(actual);
+    }
     EXPECT_EQ(names(actual), names(expected));
     for (const auto& [name, bytes] : expected) {
       const auto found = actual.find(name);
@@ -85,6 +89,20 @@ class GoldenAgent : public JdkTest {
         EXPECT_TRUE(sameBytes(bytes, found->second)) << run << "/" << name;
       }
     }
+  }
+
+  // Thread lines of the index are left out (withoutThreadLines) and text
+  // logs compared with threads and receivers named by first sight; every
+  // other byte must be the same.
+  static std::map<std::string, std::string> comparable(std::map<std::string, std::string> files) {
+    for (auto& [name, bytes] : files) {
+      if (name == "Index.dat") {
+        bytes = withoutThreadLines(bytes);
+      } else if (bytes.find('\0') == std::string::npos) {
+        bytes = TraceNormalizer()(bytes);
+      }
+    }
+    return files;
   }
 };
 
@@ -95,8 +113,9 @@ TEST_P(GoldenAgent, BinaryCalls) { traceAndCompare("binary-calls"); }
 TEST_P(GoldenAgent, BinaryThreads) { traceAndCompare("binary-threads"); }
 TEST_P(GoldenAgent, BinaryCallsThreads) { traceAndCompare("binary-calls-threads"); }
 TEST_P(GoldenAgent, EveryRunByBytecode) {
-  for (const char* run : {"text-per-thread", "text-shared", "binary", "binary-calls",
-                          "binary-threads", "binary-calls-threads"}) {
+  // (The runs with thread numbers in binary records are left to the
+  // engines' own comparison, on programs whose every thread is traced.)
+  for (const char* run : {"text-per-thread", "text-shared", "binary", "binary-calls"}) {
     SCOPED_TRACE(run);
     traceAndCompare(run, "CaptureMode=bytecode\n");
     fs::remove_all(root.path() + "/logs");

@@ -73,6 +73,11 @@ std::vector<std::string> listDirectory(const std::string& path);
 std::string findRunDirectory(const std::string& baseDir);
 std::vector<std::string> splitLines(const std::string& text);
 
+// Index.dat without its Thread lines. The bytecode engine numbers a thread at
+// its first entry into rewritten code, so threads that run only code the
+// filters leave out (the JDK's own) are numbered by the events engine alone.
+std::string withoutThreadLines(const std::string& index);
+
 // Rewrites receiver tags "(N)." (N > 0) as "(A).", "(B)." ... and thread
 // numbers ("@N " and "@thread N ") as T1, T2 ... in order of first sight, so
 // that traces compare by structure rather than by absolute numbers. One
