@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <ostream>
 #include <regex>
 #include <tuple>
@@ -120,6 +121,44 @@ INSTANTIATE_TEST_SUITE_P(
       return jdkDisplayName(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
     });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CaptureEngines);
+
+}  // namespace
+}  // namespace kolvaprof::itest
+
+namespace kolvaprof::itest {
+namespace {
+
+// javac compiling a small source set, traced whole (the JDK's start-up
+// classes rewritten after the fact, every receiver numbered, binary records):
+// the compiler's work is done and the reader finds the run clean.
+class WholeJavac : public JdkTest {};
+
+TEST_P(WholeJavac, CompilesAndLeavesACleanRun) {
+  const std::string logs = root.path() + "/logs";
+  const std::string classes = root.path() + "/classes";
+  makeDirectory(logs);
+  writeFile(settingsPath, "LogfileDirectory=" + logs + "\nCompressLogfile=1\nCaptureMode=bytecode\n");
+  std::vector<std::string> options = {agentOption(settingsPath), "-m",
+                                      "jdk.compiler/com.sun.tools.javac.Main", "-d", classes};
+  const std::string sources = std::string(KOLVAPROF_SOURCE_DIR) + "/bench/javac-input/";
+  for (const char* name : {"CalcException", "Token", "Node", "Parser", "Calculator"}) {
+    options.push_back(sources + name + ".java");
+  }
+  const JavaResult result = runJava(jdkHome, workDir, options, "", {}, 900);
+  ASSERT_FALSE(result.timedOut);
+  ASSERT_EQ(result.exitStatus, 0) << result.stderrText;
+  EXPECT_FALSE(listDirectory(classes).empty());
+
+  const std::string runDir = findRunDirectory(logs);
+  const std::string out = root.path() + "/check.txt";
+  const int status = std::system(("'" KOLVAPROF_READER "' check '" + runDir + "' >'" + out +
+                                  "' 2>&1").c_str());
+  const std::string report = readFile(out);
+  EXPECT_EQ(status, 0) << report;
+  EXPECT_NE(report.find("problems: none\nresult: clean\n"), std::string::npos) << report;
+}
+
+KOLVAPROF_RUN_ON_EVERY_JDK(WholeJavac);
 
 }  // namespace
 }  // namespace kolvaprof::itest
