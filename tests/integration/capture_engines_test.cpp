@@ -160,5 +160,28 @@ TEST_P(WholeJavac, CompilesAndLeavesACleanRun) {
 
 KOLVAPROF_RUN_ON_EVERY_JDK(WholeJavac);
 
+// Hooks called with numbers never handed out, foreign or missing receivers,
+// exits without entries, on the main thread and on another: the program runs
+// on and the traced calls around them are logged whole.
+class BadHookCalls : public JdkTest {};
+
+TEST_P(BadHookCalls, LeaveTheProgramAndTheTraceWhole) {
+  writeFile(settingsPath, "FilterMode=1\nPackageFilter=itest*\nCaptureMode=bytecode\n");
+  const JavaResult run =
+      runJava(jdkHome, workDir, verifyingAll({agentOption(settingsPath)}), "itest.BadHooks");
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitStatus, 0) << run.stderrText;
+  EXPECT_THAT(run.stdoutLines(), ::testing::Contains("bad hooks done 3"));
+  const std::string runDir = findRunDirectory(workDir);
+  ASSERT_FALSE(runDir.empty());
+  for (const std::string& file : listDirectory(runDir)) {
+    EXPECT_TRUE(isBalancedTrace(readFile(runDir + "/" + file), true)) << file;
+  }
+  EXPECT_THAT(readFile(runDir + "/main.log"),
+              ::testing::HasSubstr("int itest.BadHooks(0).traced(int){\n}\n"));
+}
+
+KOLVAPROF_RUN_ON_EVERY_JDK(BadHookCalls);
+
 }  // namespace
 }  // namespace kolvaprof::itest
