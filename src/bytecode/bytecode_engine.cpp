@@ -38,6 +38,12 @@ std::string dotted(std::string name) {
   return name;
 }
 
+// A constructor run by another constructor's super(...) or this(...) call.
+bool isChained(const HookFrames& frames, std::size_t index) {
+  const int32_t root = frames[index].chainRoot;
+  return root >= 0 && static_cast<std::size_t>(root) != index;
+}
+
 }  // namespace
 
 BytecodeEngine::BytecodeEngine(CLoggingAgent& core, jvmtiEnv* env)
@@ -338,10 +344,13 @@ void BytecodeEngine::exitThrow(JNIEnv* jni, jthrowable exception, jint number) {
       jni->DeleteLocalRef(klass);
     }
   }
-  leaveDownTo(key, frames, index, true);
   // No handler can cover a constructor's own super(...) or this(...) call:
-  // the constructors waiting on the one that threw leave with it.
-  while (!frames.empty() && frames.back().chainRoot >= 0 && frames.back().awaitingSuper) {
+  // when a constructor called that way throws, the constructors of its chain
+  // that wait on it leave with it.
+  bool chained = isChained(frames, index);
+  leaveDownTo(key, frames, index, true);
+  while (chained && !frames.empty() && frames.back().awaitingSuper) {
+    chained = isChained(frames, frames.size() - 1);
     leaveTop(key, frames, true);
   }
 }
