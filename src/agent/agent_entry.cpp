@@ -17,6 +17,7 @@ extern "C" JNIEXPORT jint JNICALL Agent_OnLoad(JavaVM* vm, char* options, void* 
     }
     agent->startCapture();
   } catch (...) {
+    // Nothing is traced; the VM goes on.
   }
   return JNI_OK;
 }
