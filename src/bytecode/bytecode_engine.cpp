@@ -1,5 +1,6 @@
 #include "bytecode/bytecode_engine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <optional>
