@@ -54,13 +54,20 @@ WORKLOADS = [
 
 
 class Config:
+    """filtered: False, True (the workload's package), "class" (its main class
+    alone) or "nothing" (a filter that keeps none of its code)."""
+
     def __init__(self, name, agent, settings=(), receiver_tags=None, filtered=False):
         self.name, self.agent, self.settings = name, agent, list(settings)
         self.receiver_tags, self.filtered = receiver_tags, filtered
         self.binary = "CompressLogfile=1" in self.settings
+        # Hooks in the bytecode number receivers without a safepoint.
+        self.bytecode = "CaptureMode=bytecode" in self.settings
 
     def fetches_receivers(self, workload):
         """Pays for a receiver on the workload's instance calls in bulk."""
+        if self.bytecode or self.agent == "jdk-trace":
+            return False
         if self.agent == "receiver" or (self.agent == "kolvaprof" and self.receiver_tags is None):
             return True
         return self.receiver_tags == "2" and (not self.filtered or workload.own_instance_calls)
@@ -87,12 +94,23 @@ def make_configs():
                 name = mode + ("+filter" if filtered else "") + ("" if tags is None else "@rt" + tags)
                 extra = ["ReceiverTags=" + tags] if tags is not None else []
                 configs.append(Config(name, "kolvaprof", settings + extra, tags, filtered))
+    # The bytecode engine, beside the JDK's own method tracing of the same
+    # class: each call traced with its receiver numbered.
+    bytecode = ["CompressLogfile=1", "CaptureMode=bytecode"]
+    configs += [Config("jdk-trace", "jdk-trace", filtered="class"),
+                Config("bytecode+class", "kolvaprof", bytecode, filtered="class"),
+                Config("bytecode+nothing", "kolvaprof", bytecode, filtered="nothing"),
+                Config("bytecode", "kolvaprof", bytecode)]
     return configs
 
 
 def settings_text(config, workload, log_root):
     lines = ["LogfileDirectory=" + str(log_root)] + config.settings
-    if config.filtered:
+    if config.filtered == "class":
+        lines += ["FilterMode=1", "ClassFilter=" + workload.main]
+    elif config.filtered == "nothing":
+        lines += ["FilterMode=1", "PackageFilter=no.such.package"]
+    elif config.filtered:
         lines += ["FilterMode=1", "PackageFilter=" + workload.package]
     return "\n".join(lines) + "\n"
 
@@ -128,6 +146,10 @@ def run_once(args, paths, workload, config, size):
             ini = tmp / "bench.ini"
             ini.write_text(settings_text(config, workload, log_root))
             command.append("-agentpath:%s=%s" % (paths["kolvaprof"], ini))
+        elif config.agent == "jdk-trace":
+            command.append("-XX:StartFlightRecording:jdk.MethodTrace#filter=%s,"
+                           "jdk.MethodTrace#stackTrace=false,filename=%s"
+                           % (workload.main, tmp / "trace.jfr"))
         elif config.agent:
             command.append("-agentpath:" + paths[config.agent])
         command += ["-cp", paths["classes"], workload.main] + workload.args(size, tmp)
@@ -238,9 +260,30 @@ TARGETS = [
 ]
 
 
+# The bytecode engine against a peer run of the same table, per unit of work:
+# (configuration, workloads or None for all, peer, limit).
+PEER_TARGETS = [
+    ("bytecode+class", ["instance", "static"], "jdk-trace", 1.0),
+    ("bytecode+nothing", None, "none", 1.05),
+    ("bytecode", ["javac"], "events-floor", 1.0),
+]
+
+
+def peer_lines(rows):
+    unit = {(r["workload"], r["config"]): r["work"] / r["size"] for r in rows if "work" in r}
+    lines = []
+    for config, only, peer, limit in PEER_TARGETS:
+        found = [(w, x / unit[(w, peer)]) for (w, c), x in sorted(unit.items())
+                 if c == config and (w, peer) in unit and (only is None or w in only)]
+        if found:
+            verdict = ", ".join("%s %.2f %s" % (w, x, "ok" if x <= limit else "OVER") for w, x in found)
+            lines.append("- %s <= %.2fx %s: %s" % (config, limit, peer, verdict))
+    return lines
+
+
 def target_lines(rows):
     by_key = {(r["workload"], r["config"]): r for r in rows}
-    lines = []
+    lines = peer_lines(rows)
     for config, only, floor, limit in TARGETS:
         found = [(w, r["x_floor"]) for (w, c), r in by_key.items()
                  if c == config and r.get("x_floor") is not None and (only is None or w in only)]

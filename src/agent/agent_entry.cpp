@@ -10,9 +10,14 @@ extern "C" JNIEXPORT jint JNICALL Agent_OnLoad(JavaVM* vm, char* options, void* 
   try {
     kolvaprof::CJVMTILoggingAgent* agent = kolvaprof::getAgent(vm);
     if (agent == nullptr) return JNI_OK;
-    agent->loadSettings(options != nullptr ? std::string(options) : std::string());
+    try {
+      agent->loadSettings(options != nullptr ? std::string(options) : std::string());
+    } catch (...) {
+      // Settings that could not be applied leave the defaults; the VM goes on.
+    }
+    agent->startCapture();
   } catch (...) {
-    // Settings that could not be applied leave the defaults; the VM goes on.
+    // Nothing is traced; the VM goes on.
   }
   return JNI_OK;
 }

@@ -1,10 +1,12 @@
-// The event callbacks: eight, and two more on VMs with virtual threads. Each one lets the event through only while the
+// The event callbacks. Each one lets the event through only while the
 // VM is live, counts itself in so that teardown can wait for it, and hands the
 // event to the agent; no exception may leave a callback into the VM.
 #include "agent/callbacks.h"
 
+#include "agent/hook_natives.h"
 #include "agent/jvmti_logging_agent.h"
 #include "agent/vm_phase.h"
+#include "bytecode/bytecode_engine.h"
 #include "output/thread_registry.h"
 
 namespace kolvaprof {
@@ -28,7 +30,10 @@ void JNICALL vmInitCallback(jvmtiEnv* env, JNIEnv* jni, jthread thread) {
   // The VM announces the thread that runs main only after that thread has
   // already entered Java code, too late to name its log; VMInit arrives on
   // that very thread, so its name is taken here.
-  forward([&](CJVMTILoggingAgent& agent) { agent.onThreadStart(env, jni, thread); });
+  forward([&](CJVMTILoggingAgent& agent) {
+    agent.onThreadStart(env, jni, thread);
+    if (BytecodeEngine* engine = agent.bytecodeEngine()) engine->onVmInit(jni, hookNatives());
+  });
 }
 
 void JNICALL vmDeathCallback(jvmtiEnv*, JNIEnv*) {
@@ -45,7 +50,10 @@ void JNICALL threadStartCallback(jvmtiEnv* env, JNIEnv* jni, jthread thread) {
 }
 
 void JNICALL threadEndCallback(jvmtiEnv*, JNIEnv* jni, jthread) {
-  forward([&](CJVMTILoggingAgent&) { ThreadRegistry::instance().onThreadEnd(jni); });
+  forward([&](CJVMTILoggingAgent& agent) {
+    if (BytecodeEngine* engine = agent.bytecodeEngine()) engine->onThreadEnd(jni);
+    ThreadRegistry::instance().onThreadEnd(jni);
+  });
 }
 
 void JNICALL virtualThreadStartCallback(jvmtiEnv* env, JNIEnv*, jthread thread) {
@@ -76,6 +84,30 @@ void JNICALL methodExitCallback(jvmtiEnv* env, JNIEnv* jni, jthread, jmethodID m
   });
 }
 
+void JNICALL classFileLoadHookCallback(jvmtiEnv*, JNIEnv*, jclass beingRedefined, jobject,
+                                       const char* name, jobject, jint length,
+                                       const unsigned char* data, jint* newLength,
+                                       unsigned char** newData) {
+  // While the program starts no teardown can run, and the engine only notes
+  // the class: the gate, which opens at VMInit, is not needed yet.
+  if (currentVmPhase() == VmPhase::NotStarted) {
+    try {
+      CJVMTILoggingAgent* agent = getAgent(nullptr);
+      BytecodeEngine* engine = agent != nullptr ? agent->bytecodeEngine() : nullptr;
+      if (engine != nullptr) {
+        engine->onClassFileLoad(beingRedefined, name, length, data, newLength, newData);
+      }
+    } catch (...) {
+    }
+    return;
+  }
+  forward([&](CJVMTILoggingAgent& agent) {
+    if (BytecodeEngine* engine = agent.bytecodeEngine()) {
+      engine->onClassFileLoad(beingRedefined, name, length, data, newLength, newData);
+    }
+  });
+}
+
 }  // namespace
 
 jvmtiEventCallbacks makeEventCallbacks() {
@@ -88,6 +120,7 @@ jvmtiEventCallbacks makeEventCallbacks() {
   callbacks.ThreadStart = &threadStartCallback;
   callbacks.ThreadEnd = &threadEndCallback;
   callbacks.ClassPrepare = &classPrepareCallback;
+  callbacks.ClassFileLoadHook = &classFileLoadHookCallback;
   return callbacks;
 }
 

@@ -6,7 +6,7 @@
 
 namespace kolvaprof {
 
-// The callback table the agent installs: exactly its eight events.
+// The callback table the agent installs: exactly its nine events.
 jvmtiEventCallbacks makeEventCallbacks();
 // The same with the two virtual-thread events, for VMs that offer them.
 EventCallbacksWithVirtualThreads makeEventCallbacksWithVirtualThreads();

@@ -1,9 +1,9 @@
 // Reading a class's methods from the VM for the method registry.
 #include <iostream>
 
-#include "agent/jvmti_buffer.h"
 #include "agent/jvmti_logging_agent.h"
 #include "agent/mount_frame.h"
+#include "bytecode/jvmti_buffer.h"
 #include "output/console.h"
 #include "registry/method_registry.h"
 

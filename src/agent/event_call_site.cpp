@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "agent/jvmti_buffer.h"
 #include "agent/jvmti_logging_agent.h"
+#include "bytecode/frame_location.h"
 #include "registry/method_registry.h"
 
 namespace kolvaprof {
@@ -18,44 +18,8 @@ const MethodInfo* EventCallSite::callerMethod() {
 }
 
 std::string EventCallSite::callerLocation(CallerLocation what) {
-  return what == CallerLocation::BytecodeIndex ? callerBytecodeIndex() : callerSourceLine();
-}
-
-std::string EventCallSite::callerBytecodeIndex() {
-  if (!agent.bytecodeLocations()) return "-1";
-  jint frames = 0;
-  env->GetFrameCount(nullptr, &frames);
-  if (frames <= 0) return "-1";
-  jmethodID caller = nullptr;
-  jlocation location = 0;
-  if (env->GetFrameLocation(nullptr, 1, &caller, &location) != JVMTI_ERROR_NONE) return "-1";
-  return std::to_string(location);
-}
-
-std::string EventCallSite::callerSourceLine() {
-  if (!agent.bytecodeLocations() || !agent.lineNumbers()) return "-1";
-  jint frames = 0;
-  env->GetFrameCount(nullptr, &frames);
-  if (frames <= 0) return "-1";
-  jmethodID caller = nullptr;
-  jlocation location = 0;
-  env->GetFrameLocation(nullptr, 1, &caller, &location);
-  if (caller == nullptr || location < 0) return "-1";
-
-  jint entries = 0;
-  JvmtiBuffer<jvmtiLineNumberEntry> table(env);
-  env->GetLineNumberTable(caller, &entries, table.out());
-  // The line whose code starts last at or before the call (the later entry
-  // on a tie); the table need not be in the order of the code.
-  jint line = 0;
-  jlocation lineStart = -1;
-  for (jint i = 0; i < entries; ++i) {
-    if (table[i].start_location <= location && table[i].start_location >= lineStart) {
-      lineStart = table[i].start_location;
-      line = table[i].line_number;
-    }
-  }
-  return std::to_string(line);
+  // Depth 0 is the method of the event, 1 its caller.
+  return frameLocation(env, 1, what, agent.locationSupport());
 }
 
 int64_t EventCallSite::receiverTag() {

@@ -22,8 +22,6 @@ class EventCallSite final : public CallSite {
   int64_t receiverTag() override;
 
  private:
-  std::string callerBytecodeIndex();
-  std::string callerSourceLine();
 
   CJVMTILoggingAgent& agent;
   jvmtiEnv* env;

@@ -7,10 +7,11 @@
 
 #include "agent/callbacks.h"
 #include "agent/event_call_site.h"
-#include "agent/jvmti_buffer.h"
 #include "agent/mount_frame.h"
 #include "agent/thread_key.h"
 #include "agent/vm_phase.h"
+#include "bytecode/bytecode_engine.h"
+#include "bytecode/jvmti_buffer.h"
 #include "config/settings.h"
 #include "output/console.h"
 #include "output/thread_registry.h"
@@ -21,11 +22,25 @@ namespace {
 
 CJVMTILoggingAgent* singleAgent = nullptr;
 
-// The events in the order they are switched on, and off again at teardown.
+// The events every engine needs, switched on at load.
+constexpr jvmtiEvent kCommonEvents[] = {
+    JVMTI_EVENT_VM_INIT,
+    JVMTI_EVENT_VM_DEATH,
+    JVMTI_EVENT_THREAD_START,
+    JVMTI_EVENT_THREAD_END,
+};
+// Those of the method events engine, once the settings chose it.
+constexpr jvmtiEvent kMethodEvents[] = {
+    JVMTI_EVENT_METHOD_ENTRY,
+    JVMTI_EVENT_METHOD_EXIT,
+    JVMTI_EVENT_EXCEPTION,
+    JVMTI_EVENT_CLASS_PREPARE,
+};
+// Every event, in the order they are switched off at teardown.
 constexpr jvmtiEvent kEvents[] = {
     JVMTI_EVENT_VM_INIT,      JVMTI_EVENT_VM_DEATH,     JVMTI_EVENT_METHOD_ENTRY,
     JVMTI_EVENT_METHOD_EXIT,  JVMTI_EVENT_EXCEPTION,    JVMTI_EVENT_THREAD_START,
-    JVMTI_EVENT_THREAD_END,   JVMTI_EVENT_CLASS_PREPARE,
+    JVMTI_EVENT_THREAD_END,   JVMTI_EVENT_CLASS_PREPARE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK,
 };
 
 [[noreturn]] void fatal(const char* message) {
@@ -35,10 +50,17 @@ constexpr jvmtiEvent kEvents[] = {
   std::exit(2);
 }
 
-jvmtiCapabilities requiredCapabilities() {
+jvmtiCapabilities commonCapabilities() {
   jvmtiCapabilities capabilities{};
   capabilities.can_tag_objects = 1;
   capabilities.can_get_line_numbers = 1;
+  return capabilities;
+}
+
+// Method events keep every thread that has them in the interpreter; these
+// are asked for only when the settings choose them.
+jvmtiCapabilities methodEventCapabilities() {
+  jvmtiCapabilities capabilities{};
   capabilities.can_access_local_variables = 1;
   capabilities.can_generate_exception_events = 1;
   capabilities.can_generate_method_entry_events = 1;
@@ -68,14 +90,14 @@ CJVMTILoggingAgent::CJVMTILoggingAgent(JavaVM* vm, const Clock& clock)
   }
   jvmti = static_cast<jvmtiEnv*>(env);
 
-  const jvmtiCapabilities capabilities = requiredCapabilities();
+  const jvmtiCapabilities capabilities = commonCapabilities();
   if (jvmti->AddCapabilities(&capabilities) != JVMTI_ERROR_NONE) {
     fatal("Unable to get necessary JVMTI capabilities");
   }
   // Only where offered: without it a virtual thread's calls would be told
   // apart from its carrier's by nothing.
   virtualThreads = addVirtualThreadsCapability(jvmti);
-  for (const jvmtiEvent event : kEvents) {
+  for (const jvmtiEvent event : kCommonEvents) {
     jvmti->SetEventNotificationMode(JVMTI_ENABLE, event, nullptr);
   }
   if (virtualThreads) {
@@ -91,14 +113,7 @@ CJVMTILoggingAgent::CJVMTILoggingAgent(JavaVM* vm, const Clock& clock)
   }
   if (virtualThreads) traceVirtualThreads();
 
-  jvmtiCapabilities potential{};
-  if (jvmti->GetPotentialCapabilities(&potential) == JVMTI_ERROR_NONE) {
-    lineNumbersAvailable = potential.can_get_line_numbers != 0;
-  }
-  jvmtiJlocationFormat format = JVMTI_JLOCATION_OTHER;
-  if (jvmti->GetJLocationFormat(&format) == JVMTI_ERROR_NONE) {
-    locationIsBytecodeIndex = format == JVMTI_JLOCATION_JVMBCI;
-  }
+  locations = kolvaprof::locationSupport(jvmti);
   printMessage(&std::cout, ".... ok ");
 }
 
@@ -116,6 +131,25 @@ CJVMTILoggingAgent::~CJVMTILoggingAgent() {
 
 void CJVMTILoggingAgent::loadSettings(const std::string& optionString) {
   configure(readSettingsFile(optionString, startTimeStamp()));
+}
+
+void CJVMTILoggingAgent::startCapture() {
+  if (options().captureMode == CaptureMode::Bytecode) {
+    const jvmtiCapabilities capabilities = BytecodeEngine::capabilities();
+    if (jvmti->AddCapabilities(&capabilities) == JVMTI_ERROR_NONE) {
+      bytecode = std::make_unique<BytecodeEngine>(*this, jvmti);
+      jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+      return;
+    }
+    printMessage(&std::cout, "cannot rewrite classes in this VM: capture calls by events.");
+  }
+  const jvmtiCapabilities capabilities = methodEventCapabilities();
+  if (jvmti->AddCapabilities(&capabilities) != JVMTI_ERROR_NONE) {
+    fatal("Unable to get necessary JVMTI capabilities");
+  }
+  for (const jvmtiEvent event : kMethodEvents) {
+    jvmti->SetEventNotificationMode(JVMTI_ENABLE, event, nullptr);
+  }
 }
 
 void CJVMTILoggingAgent::onThreadStart(jvmtiEnv* env, JNIEnv* jni, jthread thread) {

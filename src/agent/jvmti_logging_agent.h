@@ -2,11 +2,15 @@
 
 #include <jvmti.h>
 
+#include <memory>
 #include <string>
 
+#include "bytecode/frame_location.h"
 #include "core/logging_agent.h"
 
 namespace kolvaprof {
+
+class BytecodeEngine;
 
 // The logging core bound to one JVMTI environment: sets up capabilities,
 // events and callbacks, registers classes, and hands method events to the
@@ -19,6 +23,11 @@ class CJVMTILoggingAgent : public CLoggingAgent {
 
   // Settings file: read once, at load time.
   void loadSettings(const std::string& optionString);
+  // Switches on the way of catching calls the settings chose, once they are
+  // read (or failed to be): method events, or hooks in the bytecode.
+  void startCapture();
+  // The bytecode engine, when it is the one catching calls.
+  BytecodeEngine* bytecodeEngine() const { return bytecode.get(); }
 
   void registerClass(jvmtiEnv* env, jclass klass);
   // "La/b/C;" becomes "a.b.C"; empty when the VM gives no signature.
@@ -33,13 +42,14 @@ class CJVMTILoggingAgent : public CLoggingAgent {
   void onVirtualThreadStart(jvmtiEnv* env, jthread thread);
   void onVirtualThreadEnd(jvmtiEnv* env, jthread thread);
 
-  bool lineNumbers() const { return lineNumbersAvailable; }
-  bool bytecodeLocations() const { return locationIsBytecodeIndex; }
+  bool lineNumbers() const { return locations.lineNumbers; }
+  bool bytecodeLocations() const { return locations.bytecodeIndex; }
+  const LocationSupport& locationSupport() const { return locations; }
 
  private:
   jvmtiEnv* jvmti = nullptr;
-  bool locationIsBytecodeIndex = false;
-  bool lineNumbersAvailable = false;
+  LocationSupport locations;
+  std::unique_ptr<BytecodeEngine> bytecode;
   bool virtualThreads = false;  // the VM sends their start and end
 };
 

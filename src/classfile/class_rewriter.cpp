@@ -14,7 +14,7 @@ constexpr uint16_t kOldestMajor = 45;
 constexpr uint16_t kNewestMajor = 69;
 
 RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelector& select,
-                      const HookNames& hooks) {
+                      const HookNames& hooks, bool withOffsets) {
   RewriteResult result;
   ClassFile cls;
   try {
@@ -71,11 +71,14 @@ RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelecto
     if (!code) continue;
     std::optional<int32_t> number = select(MethodDescription{className, name, descriptor, method.access});
     if (!number) continue;
-    if (std::optional<std::string> reason = rewriteMethod(context, method, *code, *number)) {
+    MovedCode moved;
+    if (std::optional<std::string> reason =
+            rewriteMethod(context, method, *code, *number, withOffsets ? &moved : nullptr)) {
       ++result.methodsLeft;
       result.left.push_back({std::string(name), std::string(descriptor), std::move(*reason)});
     } else {
       ++result.methodsRewritten;
+      if (withOffsets) result.moved.push_back(std::move(moved));
     }
   }
   if (result.methodsRewritten == 0) {
@@ -90,9 +93,9 @@ RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelecto
 }  // namespace
 
 RewriteResult rewriteClass(const uint8_t* data, std::size_t size, const MethodSelector& select,
-                           const HookNames& hooks) {
+                           const HookNames& hooks, bool withOffsets) {
   try {
-    return rewrite(data, size, select, hooks);
+    return rewrite(data, size, select, hooks, withOffsets);
   } catch (const std::bad_alloc&) {
     RewriteResult result;
     result.outcome = RewriteResult::Outcome::Refused;

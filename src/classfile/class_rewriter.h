@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kolvaprof::classfile {
@@ -44,6 +45,13 @@ struct LeftMethod {
   std::string reason;
 };
 
+// Where the instructions of one rewritten method moved: pairs of (new
+// offset, original offset), in the order of the code.
+struct MovedCode {
+  int32_t number = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> offsets;
+};
+
 struct RewriteResult {
   enum class Outcome {
     Rewritten,  // `bytes` holds the new class file
@@ -57,10 +65,13 @@ struct RewriteResult {
   // Selected methods that were left as they are, each with its reason.
   int methodsLeft = 0;
   std::vector<LeftMethod> left;
+  // For each rewritten method, when the selector's caller asked for them.
+  std::vector<MovedCode> moved;
 };
 
 // Never throws.
+// With withOffsets, `moved` tells where each method's instructions went.
 RewriteResult rewriteClass(const uint8_t* data, std::size_t size, const MethodSelector& select,
-                           const HookNames& hooks = {});
+                           const HookNames& hooks = {}, bool withOffsets = false);
 
 }  // namespace kolvaprof::classfile

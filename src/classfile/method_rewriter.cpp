@@ -76,6 +76,10 @@ class MethodRewriter {
       : ctx_(context), pool_(context.cls.pool), method_(method), number_(number) {}
 
   std::vector<uint8_t> run(const Attribute& codeAttribute);
+  void describeMoves(MovedCode& moved) const {
+    for (std::size_t i = 0; i < insns_.size(); ++i)
+      moved.offsets.emplace_back(layout_.instrStart[i], insns_[i].offset);
+  }
 
  private:
   void readAttributes();
@@ -646,10 +650,14 @@ std::vector<uint8_t> MethodRewriter::typeAnnotations(const Attribute& a) const {
 }  // namespace
 
 std::optional<std::string> rewriteMethod(ClassContext& context, const Method& method,
-                                         Attribute& code, int32_t number) {
+                                         Attribute& code, int32_t number, MovedCode* moved) {
   try {
     MethodRewriter rewriter(context, method, number);
     std::vector<uint8_t> body = rewriter.run(code);
+    if (moved != nullptr) {
+      moved->number = number;
+      rewriter.describeMoves(*moved);
+    }
     code.replaced = true;
     code.replacement = std::move(body);
     return std::nullopt;

@@ -34,8 +34,10 @@ class ClassContext {
 };
 
 // Rewrites `code` (a Code attribute of `method`) in place. Returns the reason
-// when the method is left as it is; `code` is then untouched.
+// when the method is left as it is; `code` is then untouched. When `moved` is
+// given, it receives where each original instruction went.
 std::optional<std::string> rewriteMethod(ClassContext& context, const Method& method,
-                                         Attribute& code, int32_t number);
+                                         Attribute& code, int32_t number,
+                                         MovedCode* moved = nullptr);
 
 }  // namespace kolvaprof::classfile

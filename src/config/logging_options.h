@@ -14,6 +14,11 @@ enum class ReceiverTagMode : int32_t {
   LoggedOnly = 2,   // only entries that pass the start-method and filter gates
 };
 
+// How calls are caught: JVMTI method events (which keep every traced thread
+// in the interpreter) or hook calls put into the classes' bytecode as they
+// load (which leaves the JIT on).
+enum class CaptureMode : int32_t { Events, Bytecode };
+
 // The settings of the core, each with its default; the settings file is the
 // only thing that changes them, and only before the first event.
 struct LoggingOptions {
@@ -31,6 +36,7 @@ struct LoggingOptions {
   bool recordTime = false;
   // When receivers are fetched and tagged (ReceiverTags).
   ReceiverTagMode receiverTags = ReceiverTagMode::BeforeGates;
+  CaptureMode captureMode = CaptureMode::Events;
   std::string logDirectory;  // as asked for (the run may take another); ends in '/'
   // Patterns as written; the registry compiles them.
   std::vector<std::string> startMethods;

@@ -127,6 +127,16 @@ void applySetting(Settings& settings, const std::string& startTimeStamp, const s
       options.receiverTags = ReceiverTagMode::LoggedOnly;
       echo("record receiver tags of logged calls only.");
     }
+  } else if (key == "CaptureMode") {
+    if (value == "bytecode") {
+      options.captureMode = CaptureMode::Bytecode;
+      echo("capture calls by bytecode rewriting.");
+    } else if (value == "events") {
+      options.captureMode = CaptureMode::Events;
+    } else {
+      options.captureMode = CaptureMode::Events;
+      echo("unknown CaptureMode " + value + " (events or bytecode): capture calls by events.");
+    }
   } else if (key == "RecordCallerLocation") {
     if (value == "1") {
       options.recordCallerLocation = 1;

@@ -29,15 +29,17 @@ std::string ClassRegistration::dottedName() const {
 }
 
 void ClassRegistration::add(const MethodDeclaration& declaration) {
+  registry->store(declaration.method, describe(declaration));
+}
+
+std::unique_ptr<MethodInfo> ClassRegistration::describe(
+    const MethodDeclaration& declaration) const {
   const MethodFilters& filters = registry->filters;
   DecodedSignature decoded = decodeMethodSignature(declaration.signature);
-  registry->store(declaration.method,
-                  std::make_unique<MethodInfo>(
-                      packageName, className, declaration.name, std::move(decoded.parameterTypes),
-                      std::move(decoded.returnType),
-                      filters.isExcluded(packageName, className, declaration.name),
-                      filters.isStartMethod(packageName, className, declaration.name),
-                      declaration.isStatic));
+  return std::make_unique<MethodInfo>(
+      packageName, className, declaration.name, std::move(decoded.parameterTypes),
+      std::move(decoded.returnType), filters.isExcluded(packageName, className, declaration.name),
+      filters.isStartMethod(packageName, className, declaration.name), declaration.isStatic);
 }
 
 void MethodRegistry::setFilters(MethodFilters replacement) {

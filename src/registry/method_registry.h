@@ -51,6 +51,9 @@ class ClassRegistration {
   // Decides filters and start methods from the class's names and stores the
   // method's record.
   void add(const MethodDeclaration& declaration);
+  // The record add() would store, for an engine that keeps records itself
+  // (the method has no jmethodID yet); declaration.method is not read.
+  std::unique_ptr<MethodInfo> describe(const MethodDeclaration& declaration) const;
 
  private:
   friend class MethodRegistry;

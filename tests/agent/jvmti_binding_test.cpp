@@ -22,15 +22,21 @@ using fake::FakeJvmti;
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
 
-// The events the agent handles, in the order it switches them on and off.
+// The events the agent switches on at load, those of the method events
+// engine, and every event in the order teardown switches them off.
+const std::vector<jvmtiEvent> kCommonEvents = {JVMTI_EVENT_VM_INIT, JVMTI_EVENT_VM_DEATH,
+                                               JVMTI_EVENT_THREAD_START, JVMTI_EVENT_THREAD_END};
+const std::vector<jvmtiEvent> kMethodEvents = {JVMTI_EVENT_METHOD_ENTRY, JVMTI_EVENT_METHOD_EXIT,
+                                               JVMTI_EVENT_EXCEPTION, JVMTI_EVENT_CLASS_PREPARE};
 const std::vector<jvmtiEvent> kEventOrder = {
     JVMTI_EVENT_VM_INIT,      JVMTI_EVENT_VM_DEATH,     JVMTI_EVENT_METHOD_ENTRY,
     JVMTI_EVENT_METHOD_EXIT,  JVMTI_EVENT_EXCEPTION,    JVMTI_EVENT_THREAD_START,
-    JVMTI_EVENT_THREAD_END,   JVMTI_EVENT_CLASS_PREPARE};
+    JVMTI_EVENT_THREAD_END,   JVMTI_EVENT_CLASS_PREPARE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK};
 
-std::vector<std::string> eventLines(const std::string& mode) {
+std::vector<std::string> eventLines(const std::string& mode,
+                                    const std::vector<jvmtiEvent>& events = kEventOrder) {
   std::vector<std::string> lines;
-  for (jvmtiEvent event : kEventOrder) {
+  for (jvmtiEvent event : events) {
     lines.push_back("SetEventNotificationMode " + mode + " " + std::to_string(event) + " all");
   }
   return lines;
@@ -45,7 +51,7 @@ bool sameBytes(const void* a, const void* b, std::size_t size) {
   return std::memcmp(a, b, size) == 0;
 }
 
-TEST(JvmtiBindingTest, CallbackTableSetsExactlyTheEightHandlers) {
+TEST(JvmtiBindingTest, CallbackTableSetsExactlyTheNineHandlers) {
   jvmtiEventCallbacks table = makeEventCallbacks();
   EXPECT_NE(table.VMInit, nullptr);
   EXPECT_NE(table.VMDeath, nullptr);
@@ -55,6 +61,8 @@ TEST(JvmtiBindingTest, CallbackTableSetsExactlyTheEightHandlers) {
   EXPECT_NE(table.ThreadStart, nullptr);
   EXPECT_NE(table.ThreadEnd, nullptr);
   EXPECT_NE(table.ClassPrepare, nullptr);
+  EXPECT_NE(table.ClassFileLoadHook, nullptr);
+  table.ClassFileLoadHook = nullptr;
   table.VMInit = nullptr;
   table.VMDeath = nullptr;
   table.MethodEntry = nullptr;
@@ -113,22 +121,28 @@ TEST(JvmtiBindingTest, BindsToTheVmAndUnbindsInTheSameOrder) {
 
   std::vector<std::string> expected = {"GetEnv " + std::to_string(JVMTI_VERSION_1_0),
                                        "AddCapabilities", "GetPotentialCapabilities"};
-  for (const auto& line : eventLines("enable")) expected.push_back(line);
+  for (const auto& line : eventLines("enable", kCommonEvents)) expected.push_back(line);
   expected.push_back("SetEventCallbacks table " + std::to_string(sizeof(jvmtiEventCallbacks)));
   expected.push_back("GetPotentialCapabilities");
   expected.push_back("GetJLocationFormat");
+  // The default settings choose the method events.
+  agent->startCapture();
+  expected.push_back("AddCapabilities");
+  for (const auto& line : eventLines("enable", kMethodEvents)) expected.push_back(line);
   EXPECT_EQ(fake.journal, expected);
 
-  jvmtiCapabilities wanted{};
-  wanted.can_tag_objects = 1;
-  wanted.can_get_line_numbers = 1;
-  wanted.can_access_local_variables = 1;
-  wanted.can_generate_exception_events = 1;
-  wanted.can_generate_method_entry_events = 1;
-  wanted.can_generate_method_exit_events = 1;
+  jvmtiCapabilities common{};
+  common.can_tag_objects = 1;
+  common.can_get_line_numbers = 1;
+  jvmtiCapabilities events{};
+  events.can_access_local_variables = 1;
+  events.can_generate_exception_events = 1;
+  events.can_generate_method_entry_events = 1;
+  events.can_generate_method_exit_events = 1;
   const auto capabilities = fake.addedCapabilities;
-  ASSERT_EQ(capabilities.size(), 1u);
-  EXPECT_TRUE(sameBytes(&capabilities[0], &wanted, sizeof wanted));
+  ASSERT_EQ(capabilities.size(), 2u);
+  EXPECT_TRUE(sameBytes(&capabilities[0], &common, sizeof common));
+  EXPECT_TRUE(sameBytes(&capabilities[1], &events, sizeof events));
 
   const auto callbacks = fake.callbacksCalls;
   ASSERT_EQ(callbacks.size(), 1u);

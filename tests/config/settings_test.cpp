@@ -72,7 +72,8 @@ TEST_F(Settings, EveryKeyAndItsEcho) {
                                  "IgnoreBuiltInClass=1\n"
                                  "Verbose=1\n"
                                  "RecordCallerLocation=2\n"
-                                 "RecordCallerLocation=3\n");
+                                 "RecordCallerLocation=3\n"
+                                 "CaptureMode=bytecode\n");
   const std::string logDirectory = dir + "/" + kStamp + "/";
   const kolvaprof::Settings read = load(file);
   EXPECT_EQ(echo,
@@ -89,7 +90,8 @@ TEST_F(Settings, EveryKeyAndItsEcho) {
             "profiler> record thread ID.\n"
             "profiler> record method call count.\n"
             "profiler> recorde only filtered methods.\n"
-            "profiler> record caller instruction soucecode line number.\n");
+            "profiler> record caller instruction soucecode line number.\n"
+            "profiler> capture calls by bytecode rewriting.\n");
 
   const kolvaprof::LoggingOptions& o = read.options;
   EXPECT_EQ(o.logDirectory, logDirectory);
@@ -112,6 +114,7 @@ TEST_F(Settings, EveryKeyAndItsEcho) {
   EXPECT_TRUE(o.ignoreBuiltInClass);
   EXPECT_TRUE(o.verbose);
   EXPECT_EQ(o.recordCallerLocation, 2);
+  EXPECT_EQ(o.captureMode, kolvaprof::CaptureMode::Bytecode);
 }
 
 TEST_F(Settings, OtherValues) {
@@ -135,7 +138,9 @@ TEST_F(Settings, OtherValues) {
                                  "Verbose=1\n"
                                  "Verbose=on\n"
                                  "IgnoreBuiltInClass=1\n"
-                                 "IgnoreBuiltInClass=2\n");
+                                 "IgnoreBuiltInClass=2\n"
+                                 "CaptureMode=bytecode\n"
+                                 "CaptureMode=jit\n");
   const kolvaprof::Settings read = load(file);
   EXPECT_EQ(echo,
             "profiler> output logfile in " + dir + "/" + stamp + "/\n"
@@ -143,7 +148,9 @@ TEST_F(Settings, OtherValues) {
             "profiler> record method call count.\n"
             "profiler> recorde only filtered methods.\n"
             "profiler> ignore filtered methods.\n"
-            "profiler> record caller instruction bytecode number.\n");
+            "profiler> record caller instruction bytecode number.\n"
+            "profiler> capture calls by bytecode rewriting.\n"
+            "profiler> unknown CaptureMode jit (events or bytecode): capture calls by events.\n");
 
   const kolvaprof::LoggingOptions& o = read.options;
   EXPECT_FALSE(o.separateLogfilePerThread);
@@ -160,6 +167,7 @@ TEST_F(Settings, OtherValues) {
   EXPECT_FALSE(o.getFilteredMethod);
   EXPECT_FALSE(o.verbose);
   EXPECT_FALSE(o.ignoreBuiltInClass);
+  EXPECT_EQ(o.captureMode, kolvaprof::CaptureMode::Events);
 }
 
 TEST_F(Settings, MalformedLinesAreSkipped) {

@@ -194,6 +194,14 @@ std::vector<std::string> splitLines(const std::string& text) {
   return lines;
 }
 
+std::string withoutThreadLines(const std::string& index) {
+  std::string kept;
+  for (const std::string& line : splitLines(index)) {
+    if (line.rfind("Thread ", 0) != 0) kept += line + "\n";
+  }
+  return kept;
+}
+
 std::string TraceNormalizer::operator()(const std::string& text) {
   static const std::regex header("^@thread ([0-9]+) (.*)$");
   static const std::regex threadPrefix("^@([0-9]+) (.*)$");

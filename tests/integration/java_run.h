@@ -12,6 +12,15 @@ namespace kolvaprof::itest {
 
 inline constexpr int kDefaultTimeoutSeconds = 60;
 
+// The options with the verification of every class before them, the JDK's
+// own too, which the bytecode engine rewrites.
+inline std::vector<std::string> verifyingAll(std::vector<std::string> options) {
+  options.insert(options.begin(), {"-XX:+UnlockDiagnosticVMOptions",
+                                   "-XX:+BytecodeVerificationLocal",
+                                   "-XX:+BytecodeVerificationRemote"});
+  return options;
+}
+
 // The JDK homes to test on: KOLVAPROF_TEST_JDKS (colon-separated) if set,
 // otherwise every directory under /usr/lib/jvm with an executable bin/java,
 // each real directory once, sorted.
@@ -73,6 +82,11 @@ std::vector<std::string> listDirectory(const std::string& path);
 // empty (and a test failure) when there is none or more than one.
 std::string findRunDirectory(const std::string& baseDir);
 std::vector<std::string> splitLines(const std::string& text);
+
+// Index.dat without its Thread lines. The bytecode engine numbers a thread at
+// its first entry into rewritten code, so threads that run only code the
+// filters leave out (the JDK's own) are numbered by the events engine alone.
+std::string withoutThreadLines(const std::string& index);
 
 // Rewrites receiver tags "(N)." (N > 0) as "(A).", "(B)." ... and thread
 // numbers ("@N " and "@thread N ") as T1, T2 ... in order of first sight, so

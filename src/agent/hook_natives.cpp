@@ -1,0 +1,69 @@
+#include "agent/hook_natives.h"
+
+#include "agent/jvmti_logging_agent.h"
+#include "agent/vm_phase.h"
+#include "bytecode/bytecode_engine.h"
+#include "bytecode/hooks_class.h"
+
+namespace kolvaprof {
+namespace {
+
+template <typename Work>
+void forward(Work work) {
+  CallbackScope scope;
+  if (!scope) return;
+  CJVMTILoggingAgent* agent = getAgent(nullptr);
+  BytecodeEngine* engine = agent != nullptr ? agent->bytecodeEngine() : nullptr;
+  if (engine == nullptr) return;
+  try {
+    work(*engine);
+  } catch (...) {
+    // The call is lost; the traced program must not notice.
+  }
+}
+
+void JNICALL enterHook(JNIEnv* jni, jclass, jint number, jobject receiver) {
+  forward([&](BytecodeEngine& engine) { engine.enter(jni, number, receiver); });
+}
+
+void JNICALL enterInitHook(JNIEnv* jni, jclass, jint number) {
+  forward([&](BytecodeEngine& engine) { engine.enterInit(jni, number); });
+}
+
+void JNICALL chainInitHook(JNIEnv* jni, jclass) {
+  forward([&](BytecodeEngine& engine) { engine.chainInit(jni); });
+}
+
+void JNICALL bindInitHook(JNIEnv* jni, jclass, jobject self) {
+  forward([&](BytecodeEngine& engine) { engine.bindInit(jni, self); });
+}
+
+void JNICALL exitHook(JNIEnv* jni, jclass, jint number) {
+  forward([&](BytecodeEngine& engine) { engine.exit(jni, number); });
+}
+
+void JNICALL exitThrowHook(JNIEnv* jni, jclass, jthrowable exception, jint number) {
+  forward([&](BytecodeEngine& engine) { engine.exitThrow(jni, exception, number); });
+}
+
+JNINativeMethod native(HookMethod hook, void* function) {
+  const HookSignature signature = hookSignature(hook);
+  return JNINativeMethod{const_cast<char*>(signature.name),
+                         const_cast<char*>(signature.descriptor), function};
+}
+
+}  // namespace
+
+const JNINativeMethod* hookNatives() {
+  static const JNINativeMethod natives[] = {
+      native(HookMethod::Enter, reinterpret_cast<void*>(&enterHook)),
+      native(HookMethod::EnterInit, reinterpret_cast<void*>(&enterInitHook)),
+      native(HookMethod::ChainInit, reinterpret_cast<void*>(&chainInitHook)),
+      native(HookMethod::BindInit, reinterpret_cast<void*>(&bindInitHook)),
+      native(HookMethod::Exit, reinterpret_cast<void*>(&exitHook)),
+      native(HookMethod::ExitThrow, reinterpret_cast<void*>(&exitThrowHook)),
+  };
+  return natives;
+}
+
+}  // namespace kolvaprof

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <jni.h>
+
+namespace kolvaprof {
+
+// The native methods of the hooks class, one per HookMethod in its order:
+// thin functions that hand each hook call to the bytecode engine while the
+// VM is live, and never let an exception out.
+const JNINativeMethod* hookNatives();
+
+}  // namespace kolvaprof

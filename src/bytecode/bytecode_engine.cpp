@@ -1,0 +1,359 @@
+#include "bytecode/bytecode_engine.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <vector>
+
+#include <boost/thread/lock_guard.hpp>
+
+#include "bytecode/hook_call_site.h"
+#include "bytecode/hooks_class.h"
+#include "bytecode/jvmti_buffer.h"
+#include "classfile/class_rewriter.h"
+#include "core/logging_agent.h"
+#include "output/console.h"
+#include "registry/method_registry.h"
+
+namespace kolvaprof {
+namespace {
+
+constexpr uint16_t kStaticAccess = 0x0008;
+// Classes retransformed in one request; a request the VM refuses is tried
+// class by class, so that one class does not keep the others as they are.
+constexpr std::size_t kRetransformBatch = 200;
+
+// "Ljava/lang/String;" -> "java/lang/String"; empty for arrays and primitives.
+std::string internalNameFromSignature(const char* signature) {
+  if (signature == nullptr || signature[0] != 'L') return std::string();
+  std::string name(signature + 1);
+  if (!name.empty() && name.back() == ';') name.pop_back();
+  return name;
+}
+
+std::string dotted(std::string name) {
+  for (char& c : name) {
+    if (c == '/') c = '.';
+  }
+  return name;
+}
+
+// A constructor run by another constructor's super(...) or this(...) call.
+bool isChained(const HookFrames& frames, std::size_t index) {
+  const int32_t root = frames[index].chainRoot;
+  return root >= 0 && static_cast<std::size_t>(root) != index;
+}
+
+}  // namespace
+
+BytecodeEngine::BytecodeEngine(CLoggingAgent& core, jvmtiEnv* env)
+    : core(core), jvmti(env), locations(locationSupport(env)) {}
+
+jvmtiCapabilities BytecodeEngine::capabilities() {
+  jvmtiCapabilities capabilities{};
+  capabilities.can_retransform_classes = 1;
+  capabilities.can_tag_objects = 1;
+  capabilities.can_get_line_numbers = 1;
+  return capabilities;
+}
+
+bool BytecodeEngine::selects(const std::string& internalName) const {
+  return internalName != kHooksClassName;
+}
+
+void BytecodeEngine::onClassFileLoad(jclass beingRedefined, const char* name, jint length,
+                                     const unsigned char* data, jint* newLength,
+                                     unsigned char** newData) {
+  if (data == nullptr || length <= 0) return;
+  if (!hooksReady.load(std::memory_order_acquire)) {
+    if (name != nullptr) {
+      boost::lock_guard<boost::mutex> guard(classesLock);
+      startPhaseClasses.insert(name);
+    }
+    return;
+  }
+  if (name != nullptr && !selects(name)) return;
+  readModules();
+
+  const bool filteredNeeded = core.options().getFilteredMethod;
+  std::optional<ClassRegistration> registration;
+  const classfile::MethodSelector select =
+      [&](const classfile::MethodDescription& method) -> std::optional<int32_t> {
+    if (!registration) {
+      registration.emplace(MethodRegistry::instance().beginClass(
+          ClassDeclaration{dotted(std::string(method.className)), false, {}}));
+    }
+    if (!*registration) return std::nullopt;
+    std::unique_ptr<MethodInfo> info = registration->describe(MethodDeclaration{
+        nullptr, std::string(method.name), std::string(method.descriptor),
+        (method.access & kStaticAccess) != 0});
+    // Calls into excluded methods are seen only when a setting shows them.
+    if (info->isExcluded() && !filteredNeeded) return std::nullopt;
+    const int32_t number = catalogue.add(std::move(info));
+    if (number == 0) return std::nullopt;
+    return number;
+  };
+  const bool withOffsets = core.options().recordCallerLocation == 1;
+  classfile::RewriteResult result =
+      classfile::rewriteClass(data, static_cast<std::size_t>(length), select,
+                              classfile::HookNames{kHooksClassName}, withOffsets);
+  if (withOffsets) {
+    boost::lock_guard<boost::mutex> guard(offsetsLock);
+    for (classfile::MovedCode& moved : result.moved) {
+      movedCode[moved.number] = std::move(moved.offsets);
+    }
+  }
+  if (result.outcome == classfile::RewriteResult::Outcome::Refused) {
+    if (core.verbose()) {
+      printMessage(&std::cout, "class " + std::string(name != nullptr ? name : "?") +
+                                   " left as it is: " + result.reason);
+    }
+    return;
+  }
+  if (core.verbose() && registration && *registration) {
+    printMessage(&std::cout, "register class " + (*registration).dottedName());
+    for (const classfile::LeftMethod& left : result.left) {
+      printMessage(&std::cout, "method " + left.name + left.descriptor + " left as it is: " +
+                                   left.reason);
+    }
+  }
+  if (result.outcome != classfile::RewriteResult::Outcome::Rewritten) return;
+  unsigned char* bytes = nullptr;
+  if (jvmti->Allocate(static_cast<jlong>(result.bytes.size()), &bytes) != JVMTI_ERROR_NONE) {
+    return;
+  }
+  std::memcpy(bytes, result.bytes.data(), result.bytes.size());
+  *newData = bytes;
+  *newLength = static_cast<jint>(result.bytes.size());
+  if (beingRedefined == nullptr && name != nullptr) {
+    boost::lock_guard<boost::mutex> guard(classesLock);
+    rewrittenAtLoad.insert(name);
+  }
+}
+
+bool BytecodeEngine::onVmInit(JNIEnv* jni, const JNINativeMethod* natives) {
+  const std::vector<uint8_t> bytes = hooksClassBytes();
+  jclass hooks = jni->DefineClass(kHooksClassName, nullptr,
+                                  reinterpret_cast<const jbyte*>(bytes.data()),
+                                  static_cast<jsize>(bytes.size()));
+  if (hooks == nullptr ||
+      jni->RegisterNatives(hooks, natives, static_cast<jint>(HookMethod::Count)) != JNI_OK) {
+    if (jni->ExceptionCheck()) jni->ExceptionClear();
+    printMessage(&std::cerr, "cannot define the hooks class: no call is traced");
+    return false;
+  }
+  jclass classClass = jni->FindClass("java/lang/Class");
+  jmethodID getModule =
+      classClass != nullptr ? jni->GetMethodID(classClass, "getModule", "()Ljava/lang/Module;")
+                            : nullptr;
+  jobject module = getModule != nullptr ? jni->CallObjectMethod(hooks, getModule) : nullptr;
+  if (jni->ExceptionCheck()) jni->ExceptionClear();
+  if (module != nullptr) hooksModule = jni->NewGlobalRef(module);
+  readModules();
+  hooksReady.store(true, std::memory_order_release);
+  retransformLoadedClasses();
+  return true;
+}
+
+// Code in a named module may call the hooks only once its module reads the
+// hooks class's module (the boot loader's unnamed one). The boot layer's
+// modules are all there at start-up; a module made later gets the same as
+// soon as a class loads after it.
+void BytecodeEngine::readModules() {
+  // Adding a read runs Java code, which may load classes and so come back
+  // here on the same thread: no lock is held, and the inner call returns.
+  thread_local bool reading = false;
+  if (hooksModule == nullptr || reading) return;
+  jint count = 0;
+  JvmtiBuffer<jobject> modules(jvmti);
+  if (jvmti->GetAllModules(&count, modules.out()) != JVMTI_ERROR_NONE) return;
+  if (count == modulesRead.load(std::memory_order_acquire)) return;
+  reading = true;
+  for (jint i = 0; i < count; ++i) jvmti->AddModuleReads(modules[i], hooksModule);
+  reading = false;
+  modulesRead.store(count, std::memory_order_release);
+}
+
+void BytecodeEngine::retransformLoadedClasses() {
+  jint count = 0;
+  JvmtiBuffer<jclass> loaded(jvmti);
+  if (jvmti->GetLoadedClasses(&count, loaded.out()) != JVMTI_ERROR_NONE) return;
+  std::vector<jclass> wanted;
+  for (jint i = 0; i < count; ++i) {
+    jboolean modifiable = JNI_FALSE;
+    if (jvmti->IsModifiableClass(loaded[i], &modifiable) != JVMTI_ERROR_NONE || !modifiable) {
+      continue;
+    }
+    JvmtiBuffer<char> signature(jvmti);
+    if (jvmti->GetClassSignature(loaded[i], signature.out(), nullptr) != JVMTI_ERROR_NONE) {
+      continue;
+    }
+    const std::string name = internalNameFromSignature(signature.get());
+    if (name.empty() || !selects(name)) continue;
+    boost::lock_guard<boost::mutex> guard(classesLock);
+    if (rewrittenAtLoad.count(name) != 0) continue;
+    // Without built-in classes, only those the program loaded once it was
+    // starting are traced, as the events engine registers them.
+    if (core.ignoreBuiltInClass() && startPhaseClasses.count(name) == 0) continue;
+    wanted.push_back(loaded[i]);
+  }
+  for (std::size_t start = 0; start < wanted.size(); start += kRetransformBatch) {
+    const jint batch = static_cast<jint>(std::min(kRetransformBatch, wanted.size() - start));
+    if (jvmti->RetransformClasses(batch, &wanted[start]) == JVMTI_ERROR_NONE) continue;
+    for (jint i = 0; i < batch; ++i) jvmti->RetransformClasses(1, &wanted[start + i]);
+  }
+}
+
+void BytecodeEngine::onThreadEnd(JNIEnv* jni) { threads.forget(hookThreadKey(jni)); }
+
+void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool constructor) {
+  const MethodInfo* info = catalogue.find(number);
+  if (info == nullptr) return;  // not a number this engine handed out
+  const ThreadKey key = hookThreadKey(jni);
+  HookFrames& frames = threads.framesOf(key);
+  const int32_t index = static_cast<int32_t>(frames.size());
+  int32_t chainRoot = -1;
+  if (constructor) {
+    // A constructor called by a constructor waiting on its own super(...)
+    // or this(...) builds the same object.
+    const bool chained = !frames.empty() && frames.back().chainRoot >= 0 &&
+                         frames.back().awaitingSuper;
+    chainRoot = chained ? frames.back().chainRoot : index;
+  }
+  jmethodID method = nullptr;
+  if (core.options().recordCallerLocation == 1) {
+    // Depth 0 is the hook, 1 the method entered.
+    jlocation location = 0;
+    jvmti->GetFrameLocation(nullptr, 1, &method, &location);
+  }
+  frames.push_back(HookFrame{info, number, chainRoot, 0, false, method});
+  HookCallSite site(*this, key, frames, frames.size() - 1, receiver);
+  core.logMethodEntry(site, MethodCatalogue::identity(info), *info);
+}
+
+void BytecodeEngine::enter(JNIEnv* jni, jint number, jobject receiver) {
+  push(jni, number, receiver, false);
+}
+
+void BytecodeEngine::enterInit(JNIEnv* jni, jint number) { push(jni, number, nullptr, true); }
+
+void BytecodeEngine::chainInit(JNIEnv* jni) {
+  HookFrames& frames = threads.framesOf(hookThreadKey(jni));
+  if (!frames.empty() && frames.back().chainRoot >= 0) frames.back().awaitingSuper = true;
+}
+
+void BytecodeEngine::bindInit(JNIEnv* jni, jobject self) {
+  HookFrames& frames = threads.framesOf(hookThreadKey(jni));
+  if (frames.empty() || frames.back().chainRoot < 0) return;
+  HookFrame& frame = frames.back();
+  frame.awaitingSuper = false;
+  const int64_t tag = frames[static_cast<std::size_t>(frame.chainRoot)].tag;
+  if (tag == 0 || self == nullptr) return;
+  jlong current = 0;
+  if (jvmti->GetTag(self, &current) == JVMTI_ERROR_NONE && current == 0) {
+    jvmti->SetTag(self, tag);
+  }
+}
+
+int64_t BytecodeEngine::receiverTag(HookFrames& frames, std::size_t index, jobject receiver) {
+  const HookFrame& frame = frames[index];
+  if (frame.chainRoot >= 0) {
+    // The object is not usable before its super(...) call: its number is
+    // kept with the chain and given to it by bindInit.
+    HookFrame& root = frames[static_cast<std::size_t>(frame.chainRoot)];
+    if (root.tag == 0) root.tag = core.allocateObjectTag();
+    return root.tag;
+  }
+  if (receiver == nullptr) return 0;
+  jlong tag = 0;
+  if (jvmti->GetTag(receiver, &tag) != JVMTI_ERROR_NONE) return 0;
+  if (tag == 0) {
+    tag = core.allocateObjectTag();
+    jvmti->SetTag(receiver, tag);
+  }
+  return tag;
+}
+
+std::string BytecodeEngine::callerLocation(HookFrames& frames, std::size_t index,
+                                           CallerLocation what) {
+  // Depth 0 is the hook, 1 the traced method, 2 its caller.
+  if (what == CallerLocation::SourceLine || !locations.bytecodeIndex || index == 0) {
+    return frameLocation(jvmti, 2, what, locations);
+  }
+  jmethodID caller = nullptr;
+  jlocation location = 0;
+  if (jvmti->GetFrameLocation(nullptr, 2, &caller, &location) != JVMTI_ERROR_NONE) return "-1";
+  const HookFrame& below = frames[index - 1];
+  // A caller without hooks runs the code as it was loaded; one with hooks
+  // is shown at the index its call had before rewriting.
+  if (caller == nullptr || caller != below.method) return std::to_string(location);
+  boost::lock_guard<boost::mutex> guard(offsetsLock);
+  const auto moved = movedCode.find(below.number);
+  if (moved == movedCode.end()) return std::to_string(location);
+  for (const auto& [now, before] : moved->second) {
+    if (now == static_cast<uint32_t>(location)) return std::to_string(before);
+  }
+  return std::to_string(location);
+}
+
+void BytecodeEngine::leaveTop(ThreadKey key, HookFrames& frames, bool poppedByException) {
+  const HookFrame& frame = frames.back();
+  HookCallSite site(*this, key, frames, frames.size() - 1, nullptr);
+  core.logMethodExit(site, MethodCatalogue::identity(frame.info), *frame.info, poppedByException);
+  frames.pop_back();
+}
+
+void BytecodeEngine::leaveDownTo(ThreadKey key, HookFrames& frames, std::size_t index,
+                                 bool poppedByException) {
+  // Frames above the one leaving were left by an exception that no hook saw
+  // (one thrown by a super(...) call into code without hooks, say).
+  while (frames.size() > index + 1) leaveTop(key, frames, true);
+  leaveTop(key, frames, poppedByException);
+}
+
+void BytecodeEngine::exit(JNIEnv* jni, jint number) {
+  const ThreadKey key = hookThreadKey(jni);
+  HookFrames& frames = threads.framesOf(key);
+  for (std::size_t i = frames.size(); i-- > 0;) {
+    if (frames[i].number == number) {
+      leaveDownTo(key, frames, i, false);
+      return;
+    }
+  }
+  // An exit without its entry is dropped.
+}
+
+void BytecodeEngine::exitThrow(JNIEnv* jni, jthrowable exception, jint number) {
+  const ThreadKey key = hookThreadKey(jni);
+  HookFrames& frames = threads.framesOf(key);
+  std::size_t index = frames.size();
+  for (std::size_t i = frames.size(); i-- > 0;) {
+    if (frames[i].number == number) {
+      index = i;
+      break;
+    }
+  }
+  if (index == frames.size()) return;
+  if (exception != nullptr) {
+    jclass klass = jni->GetObjectClass(exception);
+    if (klass != nullptr) {
+      JvmtiBuffer<char> signature(jvmti);
+      if (jvmti->GetClassSignature(klass, signature.out(), nullptr) == JVMTI_ERROR_NONE) {
+        core.setLastExceptionClass(key, dotted(internalNameFromSignature(signature.get())));
+      }
+      jni->DeleteLocalRef(klass);
+    }
+  }
+  // No handler can cover a constructor's own super(...) or this(...) call:
+  // when a constructor called that way throws, the constructors of its chain
+  // that wait on it leave with it.
+  bool chained = isChained(frames, index);
+  leaveDownTo(key, frames, index, true);
+  while (chained && !frames.empty() && frames.back().awaitingSuper) {
+    chained = isChained(frames, frames.size() - 1);
+    leaveTop(key, frames, true);
+  }
+}
+
+}  // namespace kolvaprof

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <jvmti.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include <boost/thread/mutex.hpp>
+
+#include "bytecode/frame_location.h"
+#include "bytecode/hook_threads.h"
+#include "bytecode/method_catalogue.h"
+
+namespace kolvaprof {
+
+class CLoggingAgent;
+
+// Catches calls through hook calls put into the bytecode of the classes as
+// they load, so that traced code keeps running compiled. Classes the VM
+// loaded before the hooks class existed are rewritten once it does, by
+// retransformation. Each hook call becomes the same entry or exit the core
+// would get from the method events.
+class BytecodeEngine {
+ public:
+  BytecodeEngine(CLoggingAgent& core, jvmtiEnv* env);
+  BytecodeEngine(const BytecodeEngine&) = delete;
+  BytecodeEngine& operator=(const BytecodeEngine&) = delete;
+
+  // What the engine needs of the VM, to be added while the agent loads.
+  static jvmtiCapabilities capabilities();
+
+  // ClassFileLoadHook: the class's bytes with hook calls, or nothing when no
+  // method of it is traced or the hooks class is not there yet.
+  void onClassFileLoad(jclass beingRedefined, const char* name, jint length,
+                       const unsigned char* data, jint* newLength, unsigned char** newData);
+  // Defines the hooks class in the boot loader and binds `natives` (one per
+  // HookMethod, in that order) to it, lets every named module read it, and
+  // rewrites the classes loaded so far. False when the hooks class could not
+  // be made: nothing is traced then.
+  bool onVmInit(JNIEnv* jni, const JNINativeMethod* natives);
+  void onThreadEnd(JNIEnv* jni);
+
+  // The hooks.
+  void enter(JNIEnv* jni, jint number, jobject receiver);
+  void enterInit(JNIEnv* jni, jint number);
+  void chainInit(JNIEnv* jni);
+  void bindInit(JNIEnv* jni, jobject self);
+  void exit(JNIEnv* jni, jint number);
+  void exitThrow(JNIEnv* jni, jthrowable exception, jint number);
+
+  // For the call site: the receiver number of the frame's object.
+  int64_t receiverTag(HookFrames& frames, std::size_t index, jobject receiver);
+  std::string callerLocation(HookFrames& frames, std::size_t index, CallerLocation what);
+
+ private:
+  void push(JNIEnv* jni, jint number, jobject receiver, bool constructor);
+  // Leaves frames[index] and every frame above it that was left without an
+  // exit hook; the innermost are closed by exception.
+  void leaveDownTo(ThreadKey key, HookFrames& frames, std::size_t index, bool poppedByException);
+  void leaveTop(ThreadKey key, HookFrames& frames, bool poppedByException);
+  void readModules();
+  void retransformLoadedClasses();
+  bool selects(const std::string& internalName) const;
+
+  CLoggingAgent& core;
+  jvmtiEnv* jvmti;
+  LocationSupport locations;
+  MethodCatalogue catalogue;
+  HookThreads threads;
+  std::atomic<bool> hooksReady{false};
+  jobject hooksModule = nullptr;  // global reference
+  std::atomic<jint> modulesRead{0};
+  // Where the instructions of rewritten methods went, by method number: a
+  // caller's bytecode index is shown as in the class file as it was loaded.
+  // Kept only when caller bytecode indexes are recorded.
+  boost::mutex offsetsLock;
+  std::unordered_map<int32_t, std::vector<std::pair<uint32_t, uint32_t>>> movedCode;
+  boost::mutex classesLock;
+  // Classes the VM handed over before the hooks class existed, while the
+  // program was starting (the VM gives none from before that).
+  std::unordered_set<std::string> startPhaseClasses;
+  // Classes rewritten as they loaded, which need no retransformation.
+  std::unordered_set<std::string> rewrittenAtLoad;
+};
+
+}  // namespace kolvaprof

@@ -1,0 +1,17 @@
+#include "bytecode/hook_call_site.h"
+
+#include "bytecode/bytecode_engine.h"
+
+namespace kolvaprof {
+
+const MethodInfo* HookCallSite::callerMethod() {
+  return index > 0 ? frames[index - 1].info : nullptr;
+}
+
+std::string HookCallSite::callerLocation(CallerLocation what) {
+  return engine.callerLocation(frames, index, what);
+}
+
+int64_t HookCallSite::receiverTag() { return engine.receiverTag(frames, index, receiver); }
+
+}  // namespace kolvaprof

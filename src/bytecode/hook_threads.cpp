@@ -1,0 +1,33 @@
+#include "bytecode/hook_threads.h"
+
+#include <boost/thread/lock_guard.hpp>
+
+namespace kolvaprof {
+namespace {
+
+struct CachedFrames {
+  const HookThreads* owner = nullptr;
+  ThreadKey key = nullptr;
+  HookFrames* frames = nullptr;
+};
+
+thread_local CachedFrames cached;
+
+}  // namespace
+
+HookFrames& HookThreads::framesOf(ThreadKey key) {
+  if (cached.owner == this && cached.key == key) return *cached.frames;
+  boost::lock_guard<boost::mutex> guard(lock);
+  std::unique_ptr<HookFrames>& frames = threads[key];
+  if (!frames) frames = std::make_unique<HookFrames>();
+  cached = CachedFrames{this, key, frames.get()};
+  return *frames;
+}
+
+void HookThreads::forget(ThreadKey key) {
+  if (cached.owner == this && cached.key == key) cached = CachedFrames{};
+  boost::lock_guard<boost::mutex> guard(lock);
+  threads.erase(key);
+}
+
+}  // namespace kolvaprof

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <jni.h>
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include <boost/thread/mutex.hpp>
+
+#include "output/thread_registry.h"
+
+namespace kolvaprof {
+
+class MethodInfo;
+
+// The key a hook call's thread is known by, to the logging core as well. The
+// one place to change when threads are keyed otherwise.
+inline ThreadKey hookThreadKey(JNIEnv* jni) { return jni; }
+
+// One rewritten method running on a thread, entered through a hook and not
+// yet left.
+struct HookFrame {
+  const MethodInfo* info;
+  int32_t number;
+  // For a constructor, the frame of the first constructor of its object's
+  // chain (itself, or the constructor whose super(...) or this(...) call it
+  // runs for), which holds the object's number; -1 for other methods.
+  int32_t chainRoot;
+  int64_t tag;  // the chain root's receiver number, once asked for
+  bool awaitingSuper;  // between chainInit and bindInit
+  // The VM's id of the method, taken only when caller locations need it.
+  jmethodID method;
+};
+
+using HookFrames = std::vector<HookFrame>;
+
+// The hook frames of every thread by key. Each thread reaches its own through
+// a per-thread cache; only the thread itself touches its frames.
+class HookThreads {
+ public:
+  HookFrames& framesOf(ThreadKey key);
+  // Drops a thread's frames when it ends (its key may be used again).
+  void forget(ThreadKey key);
+
+ private:
+  boost::mutex lock;
+  std::unordered_map<ThreadKey, std::unique_ptr<HookFrames>> threads;
+};
+
+}  // namespace kolvaprof

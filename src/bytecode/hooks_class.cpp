@@ -1,0 +1,84 @@
+#include "bytecode/hooks_class.h"
+
+#include <cstring>
+#include <string>
+
+namespace kolvaprof {
+namespace {
+
+constexpr HookSignature kSignatures[] = {
+    {"enter", "(ILjava/lang/Object;)V"},
+    {"enterInit", "(I)V"},
+    {"chainInit", "()V"},
+    {"bindInit", "(Ljava/lang/Object;)V"},
+    {"exit", "(I)V"},
+    {"exitThrow", "(Ljava/lang/Throwable;I)V"},
+};
+static_assert(sizeof kSignatures / sizeof kSignatures[0] ==
+              static_cast<std::size_t>(HookMethod::Count));
+
+constexpr uint16_t kPublicFinalSuper = 0x0031;
+constexpr uint16_t kPublicStaticNative = 0x0109;
+// No method has code, so the oldest version without stack maps will do.
+constexpr uint16_t kMajorVersion = 52;
+
+class Writer {
+ public:
+  void u1(unsigned value) { bytes.push_back(static_cast<uint8_t>(value)); }
+  void u2(unsigned value) {
+    u1(value >> 8);
+    u1(value);
+  }
+  void u4(uint32_t value) {
+    u2(value >> 16);
+    u2(value & 0xFFFF);
+  }
+  void utf8(const char* text) {
+    const std::size_t length = std::strlen(text);
+    u1(1);
+    u2(static_cast<unsigned>(length));
+    bytes.insert(bytes.end(), text, text + length);
+  }
+  std::vector<uint8_t> bytes;
+};
+
+}  // namespace
+
+HookSignature hookSignature(HookMethod hook) { return kSignatures[static_cast<int>(hook)]; }
+
+std::vector<uint8_t> hooksClassBytes() {
+  constexpr unsigned kHooks = static_cast<unsigned>(HookMethod::Count);
+  Writer out;
+  out.u4(0xCAFEBABE);
+  out.u2(0);
+  out.u2(kMajorVersion);
+  // #1 this name, #2 this class, #3 super name, #4 super class, then a name
+  // and a descriptor for each hook.
+  out.u2(5 + 2 * kHooks);
+  out.utf8(kHooksClassName);
+  out.u1(7);
+  out.u2(1);
+  out.utf8("java/lang/Object");
+  out.u1(7);
+  out.u2(3);
+  for (const HookSignature& hook : kSignatures) {
+    out.utf8(hook.name);
+    out.utf8(hook.descriptor);
+  }
+  out.u2(kPublicFinalSuper);
+  out.u2(2);
+  out.u2(4);
+  out.u2(0);  // interfaces
+  out.u2(0);  // fields
+  out.u2(kHooks);
+  for (unsigned i = 0; i < kHooks; ++i) {
+    out.u2(kPublicStaticNative);
+    out.u2(5 + 2 * i);
+    out.u2(6 + 2 * i);
+    out.u2(0);  // attributes
+  }
+  out.u2(0);  // class attributes
+  return out.bytes;
+}
+
+}  // namespace kolvaprof

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <jni.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <boost/thread/mutex.hpp>
+
+#include "registry/method_info.h"
+
+namespace kolvaprof {
+
+// The records of rewritten methods by the number their hook calls pass,
+// handed out at rewrite time, before the VM has a jmethodID for the method.
+// Hooks look numbers up on every call without a lock; records are only added
+// and live as long as the process, since daemon threads may still call hooks
+// while the VM exits.
+class MethodCatalogue {
+ public:
+  MethodCatalogue();
+  ~MethodCatalogue();
+  MethodCatalogue(const MethodCatalogue&) = delete;
+  MethodCatalogue& operator=(const MethodCatalogue&) = delete;
+
+  // The record's number, from 1 up; 0 when the table is full.
+  int32_t add(std::unique_ptr<MethodInfo> info);
+  // Null for a number never handed out.
+  const MethodInfo* find(int32_t number) const;
+
+  // The identity the logging core knows the method by. It stands where the
+  // other engine passes a jmethodID: the record's address, unique and stable
+  // for the life of the process, and never a real jmethodID, since the two
+  // engines never run together.
+  static jmethodID identity(const MethodInfo* info) {
+    return reinterpret_cast<jmethodID>(const_cast<MethodInfo*>(info));
+  }
+
+ private:
+  static constexpr int kChunkBits = 12;
+  static constexpr int32_t kChunkSize = 1 << kChunkBits;
+  static constexpr int32_t kChunks = 1 << 15;
+  using Slot = std::atomic<const MethodInfo*>;
+
+  std::unique_ptr<std::atomic<Slot*>[]> chunks;
+  boost::mutex writerLock;
+  std::vector<std::unique_ptr<MethodInfo>> owned;
+  int32_t assigned = 0;
+};
+
+}  // namespace kolvaprof

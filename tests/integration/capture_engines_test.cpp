@@ -1,0 +1,187 @@
+// The two ways of catching calls give the same run: each program is traced
+// once by method events and once by hooks in its bytecode (with every class
+// verified), and the console and every file must agree, receiver numbers
+// compared by structure (one object, one number). Runs with ReceiverTags 0 or
+// 2 number the same entries in the same order and are compared byte for byte.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ostream>
+#include <regex>
+#include <tuple>
+
+#include "integration/java_run.h"
+
+namespace kolvaprof::itest {
+namespace {
+
+struct EngineCase {
+  const char* name;
+  const char* settings;
+  const char* mainClass;
+  bool sameBytes;  // no normalising needed
+};
+
+void PrintTo(const EngineCase& engineCase, std::ostream* out) { *out << engineCase.name; }
+
+constexpr const char* kOwnCode = "FilterMode=1\nPackageFilter=itest*\n";
+
+const EngineCase kCases[] = {
+    {"OwnCode", kOwnCode, "itest.Calls", false},
+    {"Excluded",
+     "PackageFilter=java*\nPackageFilter=jdk*\nPackageFilter=sun*\n"
+     "ClassFilter=itest.Calls$Nested\nMethodFilter=factorial\n",
+     "itest.Calls", false},
+    {"Constructors", kOwnCode, "itest.Builders", false},
+    {"StartMethod", "StartMethod=itest.Starter.run\nFilterMode=1\nPackageFilter=itest\n",
+     "itest.Starter", false},
+    {"GetFilteredMethod",
+     "StartMethod=itest.Filtered.work\nGetFilteredMethod=1\nFilterMode=1\nPackageFilter=itest\n",
+     "itest.Filtered", false},
+    {"GetFilteredMethodWithoutBuiltIn",
+     "StartMethod=itest.Filtered.work\nGetFilteredMethod=1\nFilterMode=1\nPackageFilter=itest\n"
+     "IgnoreBuiltInClass=1\n",
+     "itest.Filtered", false},
+    {"ExcludedRecursion",
+     "FilterMode=1\nMethodFilter=Gates.main\nMethodFilter=Gates.leaf\nGetFilteredMethod=1\n",
+     "itest.Gates", false},
+    {"ThreadsShared",
+     "SeparateLogfilePerThread=0\nRecordThreadID=1\nRecordMethodCallCount=1\nFilterMode=1\n"
+     "PackageFilter=itest*\n",
+     "itest.TwoThreads", false},
+    {"BytecodeIndexes", "RecordCallerLocation=1\nFilterMode=1\nPackageFilter=itest*\n",
+     "itest.caller.Lines", false},
+    {"SourceLines", "RecordCallerLocation=2\nReceiverTags=2\nFilterMode=1\nPackageFilter=itest*\n",
+     "itest.caller.Lines", true},
+    {"Binary",
+     "CompressLogfile=1\nRecordThreadID=1\nRecordMethodCallCount=1\nReceiverTags=2\n"
+     "FilterMode=1\nPackageFilter=itest*\n",
+     "itest.Builders", true},
+    {"BinaryNoReceivers", "CompressLogfile=1\nReceiverTags=0\nFilterMode=1\nPackageFilter=itest*\n",
+     "itest.Calls", true},
+};
+
+class CaptureEngines : public ::testing::WithParamInterface<std::tuple<std::string, EngineCase>>,
+                       public JavaRunFixture {
+ protected:
+  CaptureEngines() : JavaRunFixture(std::get<0>(GetParam())) {}
+
+  struct Run {
+    std::vector<std::string> console;
+    std::vector<std::string> files;
+    std::string contents;
+  };
+
+  Run trace(const std::string& label, const std::string& settings, bool normalise) {
+    const std::string logs = root.path() + "/" + label;
+    makeDirectory(logs);
+    writeFile(settingsPath, "LogfileDirectory=" + logs + "\n" + settings);
+    const EngineCase& engineCase = std::get<1>(GetParam());
+    const JavaResult result =
+        runJava(jdkHome, workDir, verifyingAll({agentOption(settingsPath)}), engineCase.mainClass);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitStatus, 0) << result.stderrText;
+    Run run;
+    for (const std::string& line : result.stdoutLines()) {
+      if (line.find(logs) == std::string::npos &&
+          line != "profiler> capture calls by bytecode rewriting.") {
+        run.console.push_back(line);
+      }
+    }
+    const std::string dir = findRunDirectory(logs);
+    static const std::regex stampLog("[0-9]{14}\\.log");
+    TraceNormalizer normalizer;
+    for (const std::string& file : listDirectory(dir)) {
+      run.files.push_back(std::regex_match(file, stampLog) ? "<stamp>.log" : file);
+      std::string bytes = readFile(dir + "/" + file);
+      if (file == "Index.dat") bytes = withoutThreadLines(bytes);
+      run.contents += "== " + run.files.back() + "\n" + (normalise ? normalizer(bytes) : bytes);
+    }
+    return run;
+  }
+};
+
+TEST_P(CaptureEngines, BytecodeRunEqualsEventsRun) {
+  const EngineCase& engineCase = std::get<1>(GetParam());
+  const Run events = trace("events", engineCase.settings, !engineCase.sameBytes);
+  const Run bytecode = trace("bytecode", std::string(engineCase.settings) + "CaptureMode=bytecode\n",
+                             !engineCase.sameBytes);
+  EXPECT_EQ(bytecode.console, events.console);
+  EXPECT_EQ(bytecode.files, events.files);
+  EXPECT_EQ(bytecode.contents, events.contents);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jdk, CaptureEngines,
+    ::testing::Combine(::testing::ValuesIn(testJdks()), ::testing::ValuesIn(kCases)),
+    [](const ::testing::TestParamInfo<std::tuple<std::string, EngineCase>>& info) {
+      return jdkDisplayName(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
+    });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CaptureEngines);
+
+}  // namespace
+}  // namespace kolvaprof::itest
+
+namespace kolvaprof::itest {
+namespace {
+
+// javac compiling a small source set, traced whole (the JDK's start-up
+// classes rewritten after the fact, every receiver numbered, binary records):
+// the compiler's work is done and the reader finds the run clean.
+class WholeJavac : public JdkTest {};
+
+TEST_P(WholeJavac, CompilesAndLeavesACleanRun) {
+  const std::string logs = root.path() + "/logs";
+  const std::string classes = root.path() + "/classes";
+  makeDirectory(logs);
+  writeFile(settingsPath, "LogfileDirectory=" + logs + "\nCompressLogfile=1\nCaptureMode=bytecode\n");
+  std::vector<std::string> options = {agentOption(settingsPath), "-m",
+                                      "jdk.compiler/com.sun.tools.javac.Main", "-d", classes};
+  const std::string sources = std::string(KOLVAPROF_SOURCE_DIR) + "/bench/javac-input/";
+  for (const char* name : {"CalcException", "Token", "Node", "Parser", "Calculator"}) {
+    options.push_back(sources + name + ".java");
+  }
+  const JavaResult result = runJava(jdkHome, workDir, options, "", {}, 900);
+  ASSERT_FALSE(result.timedOut);
+  ASSERT_EQ(result.exitStatus, 0) << result.stderrText;
+  EXPECT_FALSE(listDirectory(classes).empty());
+
+  const std::string runDir = findRunDirectory(logs);
+  const std::string out = root.path() + "/check.txt";
+  const int status = std::system(("'" KOLVAPROF_READER "' check '" + runDir + "' >'" + out +
+                                  "' 2>&1").c_str());
+  const std::string report = readFile(out);
+  EXPECT_EQ(status, 0) << report;
+  EXPECT_NE(report.find("problems: none\nresult: clean\n"), std::string::npos) << report;
+}
+
+KOLVAPROF_RUN_ON_EVERY_JDK(WholeJavac);
+
+// Hooks called with numbers never handed out, foreign or missing receivers,
+// exits without entries, on the main thread and on another: the program runs
+// on and the traced calls around them are logged whole.
+class BadHookCalls : public JdkTest {};
+
+TEST_P(BadHookCalls, LeaveTheProgramAndTheTraceWhole) {
+  writeFile(settingsPath, "FilterMode=1\nPackageFilter=itest*\nCaptureMode=bytecode\n");
+  const JavaResult run =
+      runJava(jdkHome, workDir, verifyingAll({agentOption(settingsPath)}), "itest.BadHooks");
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitStatus, 0) << run.stderrText;
+  EXPECT_THAT(run.stdoutLines(), ::testing::Contains("bad hooks done 3"));
+  const std::string runDir = findRunDirectory(workDir);
+  ASSERT_FALSE(runDir.empty());
+  for (const std::string& file : listDirectory(runDir)) {
+    EXPECT_TRUE(isBalancedTrace(readFile(runDir + "/" + file), true)) << file;
+  }
+  EXPECT_THAT(readFile(runDir + "/main.log"),
+              ::testing::HasSubstr("int itest.BadHooks(0).traced(int){\n}\n"));
+}
+
+KOLVAPROF_RUN_ON_EVERY_JDK(BadHookCalls);
+
+}  // namespace
+}  // namespace kolvaprof::itest
