@@ -1,4 +1,5 @@
-// The event callbacks: eight, and two more on VMs with virtual threads. Each one lets the event through only while the
+// The event callbacks: eight, and two more on VMs with virtual threads.
+// Each one lets the event through only while the
 // VM is live, counts itself in so that teardown can wait for it, and hands the
 // event to the agent; no exception may leave a callback into the VM.
 #include "agent/callbacks.h"
@@ -52,8 +53,8 @@ void JNICALL virtualThreadStartCallback(jvmtiEnv* env, JNIEnv*, jthread thread) 
   forward([&](CJVMTILoggingAgent& agent) { agent.onVirtualThreadStart(env, thread); });
 }
 
-void JNICALL virtualThreadEndCallback(jvmtiEnv* env, JNIEnv*, jthread thread) {
-  forward([&](CJVMTILoggingAgent& agent) { agent.onVirtualThreadEnd(env, thread); });
+void JNICALL virtualThreadEndCallback(jvmtiEnv* env, JNIEnv*, jthread) {
+  forward([&](CJVMTILoggingAgent& agent) { agent.onVirtualThreadEnd(env); });
 }
 
 void JNICALL classPrepareCallback(jvmtiEnv* env, JNIEnv*, jthread, jclass klass) {
