@@ -60,8 +60,8 @@ void JNICALL virtualThreadStartCallback(jvmtiEnv* env, JNIEnv*, jthread thread) 
   forward([&](CJVMTILoggingAgent& agent) { agent.onVirtualThreadStart(env, thread); });
 }
 
-void JNICALL virtualThreadEndCallback(jvmtiEnv* env, JNIEnv*, jthread thread) {
-  forward([&](CJVMTILoggingAgent& agent) { agent.onVirtualThreadEnd(env, thread); });
+void JNICALL virtualThreadEndCallback(jvmtiEnv* env, JNIEnv*, jthread) {
+  forward([&](CJVMTILoggingAgent& agent) { agent.onVirtualThreadEnd(env); });
 }
 
 void JNICALL classPrepareCallback(jvmtiEnv* env, JNIEnv*, jthread, jclass klass) {

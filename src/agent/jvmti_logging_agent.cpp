@@ -162,7 +162,7 @@ void CJVMTILoggingAgent::onThreadStart(jvmtiEnv* env, JNIEnv* jni, jthread threa
 }
 
 void CJVMTILoggingAgent::onVirtualThreadStart(jvmtiEnv* env, jthread thread) {
-  const ThreadKey key = identifyVirtualThread(env, thread);
+  const ThreadKey key = identifyVirtualThread(env);
   if (key == nullptr) return;  // its calls stay with its carrier's
   std::string name;
   jvmtiThreadInfo info{};
@@ -174,11 +174,11 @@ void CJVMTILoggingAgent::onVirtualThreadStart(jvmtiEnv* env, jthread thread) {
   ThreadRegistry::instance().onVirtualThreadStart(key, name);
 }
 
-void CJVMTILoggingAgent::onVirtualThreadEnd(jvmtiEnv* env, jthread thread) {
-  const ThreadKey key = virtualThreadIdentity(env, thread);
+void CJVMTILoggingAgent::onVirtualThreadEnd(jvmtiEnv* env) {
+  const ThreadKey key = virtualThreadIdentity(env);
   if (key == nullptr) return;
   ThreadRegistry::instance().onThreadEnd(key);
-  releaseVirtualThreadIdentity(env, thread, key);
+  releaseVirtualThreadIdentity(env, key);
 }
 
 void CJVMTILoggingAgent::onException(jvmtiEnv* env, JNIEnv* jni, jobject exception) {

@@ -40,7 +40,7 @@ class CJVMTILoggingAgent : public CLoggingAgent {
   void onMethodExit(jvmtiEnv* env, JNIEnv* jni, jmethodID method, bool poppedByException);
   // Both run on the virtual thread itself.
   void onVirtualThreadStart(jvmtiEnv* env, jthread thread);
-  void onVirtualThreadEnd(jvmtiEnv* env, jthread thread);
+  void onVirtualThreadEnd(jvmtiEnv* env);
 
   bool lineNumbers() const { return locations.lineNumbers; }
   bool bytecodeLocations() const { return locations.bytecodeIndex; }

@@ -29,9 +29,9 @@ ThreadKey currentThreadKey(jvmtiEnv* env, JNIEnv* jni) {
 void traceVirtualThreads() { virtualThreadsTraced.store(true, std::memory_order_relaxed); }
 
 // The events of a virtual thread's start and end run on the thread itself,
-// so its storage is that of the current thread: asking by the jthread
+// so its storage is that of the current thread: asking by its jthread
 // instead would hold up every other virtual thread's mounting meanwhile.
-ThreadKey identifyVirtualThread(jvmtiEnv* env, jthread) {
+ThreadKey identifyVirtualThread(jvmtiEnv* env) {
   auto* identity = new VirtualThreadIdentity;
   if (env->SetThreadLocalStorage(nullptr, identity) != JVMTI_ERROR_NONE) {
     delete identity;
@@ -40,13 +40,13 @@ ThreadKey identifyVirtualThread(jvmtiEnv* env, jthread) {
   return identity;
 }
 
-ThreadKey virtualThreadIdentity(jvmtiEnv* env, jthread) {
+ThreadKey virtualThreadIdentity(jvmtiEnv* env) {
   void* stored = nullptr;
   if (env->GetThreadLocalStorage(nullptr, &stored) != JVMTI_ERROR_NONE) return nullptr;
   return stored;
 }
 
-void releaseVirtualThreadIdentity(jvmtiEnv* env, jthread, ThreadKey identity) {
+void releaseVirtualThreadIdentity(jvmtiEnv* env, ThreadKey identity) {
   if (identity == nullptr) return;
   env->SetThreadLocalStorage(nullptr, nullptr);
   delete static_cast<const VirtualThreadIdentity*>(identity);

@@ -18,13 +18,13 @@ ThreadKey currentThreadKey(jvmtiEnv* env, JNIEnv* jni);
 // answer and no thread-local storage is read.
 void traceVirtualThreads();
 
-// Gives the virtual thread `thread` (running now, at its start) an identity
-// of its own and returns it; null when the VM keeps none for it.
-ThreadKey identifyVirtualThread(jvmtiEnv* env, jthread thread);
+// For the virtual thread running now, at its start: gives it an identity of
+// its own and returns it; null when the VM keeps none for it.
+ThreadKey identifyVirtualThread(jvmtiEnv* env);
 // At its end: the identity it was given (null for none), and then its
 // release, once nothing is filed under it any more, since a thread started
 // later may be given the same address.
-ThreadKey virtualThreadIdentity(jvmtiEnv* env, jthread thread);
-void releaseVirtualThreadIdentity(jvmtiEnv* env, jthread thread, ThreadKey identity);
+ThreadKey virtualThreadIdentity(jvmtiEnv* env);
+void releaseVirtualThreadIdentity(jvmtiEnv* env, ThreadKey identity);
 
 }  // namespace kolvaprof

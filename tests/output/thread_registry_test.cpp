@@ -56,6 +56,29 @@ class TempDir {
   std::string path;
 };
 
+// Named virtual threads keep their names, shared or not; generated names are
+// never a platform thread's, before or after; a thread's name goes with it.
+TEST(ThreadRegistryTest, VirtualThreadNames) {
+  ThreadRegistry registry;
+  registry.onThreadStart(key(1), "VirtualThread-2");
+  EXPECT_EQ(registry.resolveName(key(1)), "VirtualThread-2");
+  registry.onVirtualThreadStart(key(10), "");
+  registry.onVirtualThreadStart(key(11), "");
+  registry.onVirtualThreadStart(key(12), "main");
+  registry.onVirtualThreadStart(key(13), "main");
+  EXPECT_EQ(registry.virtualThreadName(key(10)), "VirtualThread-1");
+  EXPECT_EQ(registry.virtualThreadName(key(11)), "VirtualThread-3");
+  EXPECT_EQ(registry.virtualThreadName(key(12)), "main");
+  EXPECT_EQ(registry.virtualThreadName(key(13)), "main");
+  EXPECT_EQ(registry.virtualThreadName(key(1)), std::nullopt);
+  registry.onThreadStart(key(2), "VirtualThread-3");
+  registry.onThreadStart(key(3), "VirtualThread-4");
+  EXPECT_EQ(registry.resolveName(key(2)), "VirtualThread-3(2)");
+  EXPECT_EQ(registry.resolveName(key(3)), "VirtualThread-4");
+  registry.onThreadEnd(key(10));
+  EXPECT_EQ(registry.virtualThreadName(key(10)), std::nullopt);
+}
+
 TEST(ThreadRegistryTest, NamesComeFromThreadStartAndAreMadeUnique) {
   ThreadRegistry registry;
   registry.onThreadStart(key(1), "main");

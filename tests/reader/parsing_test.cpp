@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "format/text_line.h"
+#include "format/thread_block.h"
+#include "reader/input/block_log_parser.h"
 #include "reader/input/diagnostics.h"
 #include "reader/input/index_file_parser.h"
 #include "reader/input/layout_detection.h"
+#include "reader/input/record_sink.h"
 #include "reader/input/run_directory.h"
 #include "reader/reader_fixture.h"
 
@@ -55,6 +58,42 @@ TEST(TextLine, EveryOptionalPieceIsFoundOnItsOwn) {
       {"", "stray"},
   };
   for (const auto& [line, expected] : cases) EXPECT_EQ(pieces(line), expected) << line;
+}
+
+// What a block file hands over: "h<thread>=<name>", "e<thread>", "x<thread>".
+struct BlockRecords : RecordSink {
+  std::string seen;
+  void header(std::int32_t number, std::string_view name) override {
+    seen += "h" + std::to_string(number) + "=" + std::string(name) + " ";
+  }
+  void entry(const LogFileInfo&, const LoggedEntry& entry, const Position&) override {
+    seen += "e" + std::to_string(entry.thread) + " ";
+  }
+  void exit(const LogFileInfo&, const LoggedExit& exit, const Position&) override {
+    seen += "x" + std::to_string(exit.thread) + " ";
+  }
+};
+
+// Records go to the thread the block names, whatever they carry and however
+// the file is cut into pieces; a line that is no header and a block cut
+// short are reported, and the blocks around them still read.
+TEST(BlockFile, ReadsEachBlockAsItsThreadsAndReportsDamage) {
+  const std::string records = "@3 void p.C(0).m(){\n}\n";
+  const std::string file = makeThreadBlockHeader(7, "vt \"a\"", records.size()) + records + "garbage\n" +
+                           makeThreadBlockHeader(9, "b", 2) + "}\n" + makeThreadBlockHeader(8, "c", 50) + "{";
+  for (const std::size_t piece : {file.size(), std::size_t{1}, std::size_t{7}}) {
+    SCOPED_TRACE(piece);
+    const LogFileInfo info{0, "VirtualThreads.vlog", "", file.size(), true};
+    BlockRecords sink;
+    Diagnostics diagnostics(true);
+    BlockLogParser parser(info, std::nullopt, sink, diagnostics);
+    for (std::size_t at = 0; at < file.size(); at += piece) parser.feed(std::string_view(file).substr(at, piece));
+    parser.finish();
+    EXPECT_EQ(sink.seen, "h7=vt \"a\" e7 x7 h9=b x9 h8=c ");
+    EXPECT_EQ(diagnostics.count(Problem::StrayLine), 1u);        // "garbage"
+    EXPECT_EQ(diagnostics.count(Problem::TruncatedRecord), 1u);  // the last block, cut short
+    EXPECT_EQ(diagnostics.count(Problem::IncompleteLine), 1u);   // and its "{" without a line feed
+  }
 }
 
 TEST(IndexFile, KeepsWhatItCanOfAPartialFile) {
