@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Holds the direction of includes between the folders of src/ and of the
 # reader, so that every layer builds on the ones below it only:
-#   format < config, registry < output < core < bytecode < agent (the
-#   bytecode engine is a capture layer of its own, which agent chooses)
+#   format < config, registry < output < core < capture < bytecode < agent
+#   (capture holds what both engines ask of the VM; the bytecode engine is a
+#   capture layer of its own, which agent chooses)
 # Only the capture layer may see jvmti.h; the reader sees src/format alone,
 # and its own folders go input < model < output.
 # Prints every include that points the wrong way and exits 1 if there is one.
@@ -18,10 +19,11 @@ declare -A below=(
   [registry]="format"
   [output]="format config registry"
   [core]="format config registry output"
-  [bytecode]="format config registry output core classfile"
-  [agent]="format config registry output core bytecode"
+  [capture]="format config registry output core"
+  [bytecode]="format config registry output core capture classfile"
+  [agent]="format config registry output core capture bytecode"
 )
-capture_layers="agent bytecode"
+capture_layers="agent bytecode capture"
 
 status=0
 complain() {

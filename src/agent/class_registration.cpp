@@ -3,7 +3,7 @@
 
 #include "agent/jvmti_logging_agent.h"
 #include "agent/mount_frame.h"
-#include "bytecode/jvmti_buffer.h"
+#include "capture/jvmti_buffer.h"
 #include "output/console.h"
 #include "registry/method_registry.h"
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "agent/jvmti_logging_agent.h"
-#include "bytecode/frame_location.h"
+#include "capture/frame_location.h"
 #include "registry/method_registry.h"
 
 namespace kolvaprof {

@@ -2,7 +2,7 @@
 
 #include <jvmti.h>
 
-#include "agent/thread_key.h"
+#include "capture/thread_key.h"
 #include "core/call_site.h"
 
 namespace kolvaprof {

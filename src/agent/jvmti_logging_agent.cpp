@@ -8,10 +8,10 @@
 #include "agent/callbacks.h"
 #include "agent/event_call_site.h"
 #include "agent/mount_frame.h"
-#include "agent/thread_key.h"
+#include "capture/thread_key.h"
 #include "agent/vm_phase.h"
 #include "bytecode/bytecode_engine.h"
-#include "bytecode/jvmti_buffer.h"
+#include "capture/jvmti_buffer.h"
 #include "config/settings.h"
 #include "output/console.h"
 #include "output/thread_registry.h"
@@ -177,6 +177,7 @@ void CJVMTILoggingAgent::onVirtualThreadStart(jvmtiEnv* env, jthread thread) {
 void CJVMTILoggingAgent::onVirtualThreadEnd(jvmtiEnv* env) {
   const ThreadKey key = virtualThreadIdentity(env);
   if (key == nullptr) return;
+  if (bytecode) bytecode->onThreadEnd(key);
   ThreadRegistry::instance().onThreadEnd(key);
   releaseVirtualThreadIdentity(env, key);
 }

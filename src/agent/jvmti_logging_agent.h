@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "bytecode/frame_location.h"
+#include "capture/frame_location.h"
 #include "core/logging_agent.h"
 
 namespace kolvaprof {

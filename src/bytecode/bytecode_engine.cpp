@@ -10,7 +10,8 @@
 
 #include "bytecode/hook_call_site.h"
 #include "bytecode/hooks_class.h"
-#include "bytecode/jvmti_buffer.h"
+#include "capture/jvmti_buffer.h"
+#include "capture/thread_key.h"
 #include "classfile/class_rewriter.h"
 #include "core/logging_agent.h"
 #include "output/console.h"
@@ -205,12 +206,12 @@ void BytecodeEngine::retransformLoadedClasses() {
   }
 }
 
-void BytecodeEngine::onThreadEnd(JNIEnv* jni) { threads.forget(hookThreadKey(jni)); }
+void BytecodeEngine::onThreadEnd(ThreadKey thread) { threads.forget(thread); }
 
 void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool constructor) {
   const MethodInfo* info = catalogue.find(number);
   if (info == nullptr) return;  // not a number this engine handed out
-  const ThreadKey key = hookThreadKey(jni);
+  const ThreadKey key = currentThreadKey(jvmti, jni);
   HookFrames& frames = threads.framesOf(key);
   const int32_t index = static_cast<int32_t>(frames.size());
   int32_t chainRoot = -1;
@@ -239,12 +240,12 @@ void BytecodeEngine::enter(JNIEnv* jni, jint number, jobject receiver) {
 void BytecodeEngine::enterInit(JNIEnv* jni, jint number) { push(jni, number, nullptr, true); }
 
 void BytecodeEngine::chainInit(JNIEnv* jni) {
-  HookFrames& frames = threads.framesOf(hookThreadKey(jni));
+  HookFrames& frames = threads.framesOf(currentThreadKey(jvmti, jni));
   if (!frames.empty() && frames.back().chainRoot >= 0) frames.back().awaitingSuper = true;
 }
 
 void BytecodeEngine::bindInit(JNIEnv* jni, jobject self) {
-  HookFrames& frames = threads.framesOf(hookThreadKey(jni));
+  HookFrames& frames = threads.framesOf(currentThreadKey(jvmti, jni));
   if (frames.empty() || frames.back().chainRoot < 0) return;
   HookFrame& frame = frames.back();
   frame.awaitingSuper = false;
@@ -313,7 +314,7 @@ void BytecodeEngine::leaveDownTo(ThreadKey key, HookFrames& frames, std::size_t 
 }
 
 void BytecodeEngine::exit(JNIEnv* jni, jint number) {
-  const ThreadKey key = hookThreadKey(jni);
+  const ThreadKey key = currentThreadKey(jvmti, jni);
   HookFrames& frames = threads.framesOf(key);
   for (std::size_t i = frames.size(); i-- > 0;) {
     if (frames[i].number == number) {
@@ -325,7 +326,7 @@ void BytecodeEngine::exit(JNIEnv* jni, jint number) {
 }
 
 void BytecodeEngine::exitThrow(JNIEnv* jni, jthrowable exception, jint number) {
-  const ThreadKey key = hookThreadKey(jni);
+  const ThreadKey key = currentThreadKey(jvmti, jni);
   HookFrames& frames = threads.framesOf(key);
   std::size_t index = frames.size();
   for (std::size_t i = frames.size(); i-- > 0;) {

@@ -12,7 +12,7 @@
 
 #include <boost/thread/mutex.hpp>
 
-#include "bytecode/frame_location.h"
+#include "capture/frame_location.h"
 #include "bytecode/hook_threads.h"
 #include "bytecode/method_catalogue.h"
 
@@ -43,7 +43,7 @@ class BytecodeEngine {
   // rewrites the classes loaded so far. False when the hooks class could not
   // be made: nothing is traced then.
   bool onVmInit(JNIEnv* jni, const JNINativeMethod* natives);
-  void onThreadEnd(JNIEnv* jni);
+  void onThreadEnd(ThreadKey thread);
 
   // The hooks.
   void enter(JNIEnv* jni, jint number, jobject receiver);

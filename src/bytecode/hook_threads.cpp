@@ -8,6 +8,7 @@ namespace {
 struct CachedFrames {
   const HookThreads* owner = nullptr;
   ThreadKey key = nullptr;
+  std::uint64_t removals = 0;
   HookFrames* frames = nullptr;
 };
 
@@ -16,18 +17,21 @@ thread_local CachedFrames cached;
 }  // namespace
 
 HookFrames& HookThreads::framesOf(ThreadKey key) {
-  if (cached.owner == this && cached.key == key) return *cached.frames;
+  if (cached.owner == this && cached.key == key &&
+      cached.removals == removals.load(std::memory_order_acquire)) {
+    return *cached.frames;
+  }
   boost::lock_guard<boost::mutex> guard(lock);
   std::unique_ptr<HookFrames>& frames = threads[key];
   if (!frames) frames = std::make_unique<HookFrames>();
-  cached = CachedFrames{this, key, frames.get()};
+  cached = CachedFrames{this, key, removals.load(std::memory_order_relaxed), frames.get()};
   return *frames;
 }
 
 void HookThreads::forget(ThreadKey key) {
   if (cached.owner == this && cached.key == key) cached = CachedFrames{};
   boost::lock_guard<boost::mutex> guard(lock);
-  threads.erase(key);
+  if (threads.erase(key) != 0) removals.fetch_add(1, std::memory_order_release);
 }
 
 }  // namespace kolvaprof

@@ -2,6 +2,7 @@
 
 #include <jni.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
@@ -14,10 +15,6 @@
 namespace kolvaprof {
 
 class MethodInfo;
-
-// The key a hook call's thread is known by, to the logging core as well. The
-// one place to change when threads are keyed otherwise.
-inline ThreadKey hookThreadKey(JNIEnv* jni) { return jni; }
 
 // One rewritten method running on a thread, entered through a hook and not
 // yet left.
@@ -37,7 +34,7 @@ struct HookFrame {
 using HookFrames = std::vector<HookFrame>;
 
 // The hook frames of every thread by key. Each thread reaches its own through
-// a per-thread cache; only the thread itself touches its frames.
+// a per-OS-thread cache; only the thread itself touches its frames.
 class HookThreads {
  public:
   HookFrames& framesOf(ThreadKey key);
@@ -47,6 +44,10 @@ class HookThreads {
  private:
   boost::mutex lock;
   std::unordered_map<ThreadKey, std::unique_ptr<HookFrames>> threads;
+  // Bumped whenever a thread's frames are dropped: a carrier caches the
+  // frames of the virtual thread it last ran, and a virtual thread ending
+  // elsewhere (whose key a new one may take) cannot clear that cache.
+  std::atomic<std::uint64_t> removals{0};
 };
 
 }  // namespace kolvaprof

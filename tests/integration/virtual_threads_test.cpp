@@ -44,6 +44,9 @@ const Mode kModes[] = {
     {"binary_per_thread_thread_ids", "CompressLogfile=1\nRecordThreadID=1\nRecordMethodCallCount=1\n", false},
     {"binary_shared", "CompressLogfile=1\nSeparateLogfilePerThread=0\n", false},
     {"start_method", "StartMethod=itest.VirtualThreads.middle\n", true},
+    // The hooks of rewritten code key a virtual thread alike; times ride along.
+    {"bytecode_text_per_thread", "CaptureMode=bytecode\nRecordTime=1\n", false},
+    {"bytecode_binary_shared", "CaptureMode=bytecode\nCompressLogfile=1\nSeparateLogfilePerThread=0\n", false},
 };
 
 class VirtualThreadsTest : public JdkTest {

@@ -1,4 +1,4 @@
-#include "agent/thread_key.h"
+#include "capture/thread_key.h"
 
 #include <atomic>
 

@@ -1,6 +1,6 @@
-#include "bytecode/frame_location.h"
+#include "capture/frame_location.h"
 
-#include "bytecode/jvmti_buffer.h"
+#include "capture/jvmti_buffer.h"
 
 namespace kolvaprof {
 namespace {
