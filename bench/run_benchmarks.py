@@ -31,21 +31,28 @@ class Workload:
     receiver_size: the smaller size for runs that fetch a receiver on every
     instance call that reaches them, which costs tens of microseconds per call
     (None: too slow to run at all); own_instance_calls: whether the workload's
-    own package, the one its filters keep, makes instance calls in bulk."""
+    own package, the one its filters keep, makes instance calls in bulk;
+    idle_size: the larger size for runs that record none of its calls, whose
+    work at `size` would be over in hundredths of a second, too short to
+    compare (None: `size`)."""
 
-    def __init__(self, name, main, size, receiver_size, args, package, own_instance_calls=True):
+    def __init__(self, name, main, size, receiver_size, args, package, own_instance_calls=True,
+                 idle_size=None):
         self.name, self.main, self.size, self.receiver_size = name, main, size, receiver_size
         self.args, self.package, self.own_instance_calls = args, package, own_instance_calls
+        self.idle_size = idle_size
 
 
 WORKLOADS = [
-    Workload("static", "bench.StaticRecursion", 400, 400, lambda n, _: [str(n)], "bench*", False),
-    Workload("instance", "bench.InstanceCalls", 150, 3, lambda n, _: [str(n)], "bench*"),
+    Workload("static", "bench.StaticRecursion", 400, 400, lambda n, _: [str(n)], "bench*", False,
+             idle_size=24_000),
+    Workload("instance", "bench.InstanceCalls", 150, 3, lambda n, _: [str(n)], "bench*",
+             idle_size=20_000),
     Workload("exceptions", "bench.Exceptions", 250_000, 3_000, lambda n, _: [str(n)], "bench*"),
     Workload("threads2", "bench.Threads", 3_000_000, 60_000, lambda n, _: ["2", str(n)], "bench*"),
     Workload("threads8", "bench.Threads", 3_000_000, 60_000, lambda n, _: ["8", str(n)], "bench*"),
     Workload("jdk-heavy", "bench.WorkloadJdkHeavy", 20_000, 150, lambda n, _: [str(n)], "bench*",
-             False),
+             False, idle_size=150_000),
     # Size: how many of the bundled source files javac compiles, once.
     Workload("javac", "bench.JavacRun", len(JAVAC_INPUT), None,
              lambda n, tmp: ["1", str(Path(tmp) / "classes")] + JAVAC_INPUT[:n],
@@ -71,6 +78,11 @@ class Config:
         if self.agent == "receiver" or (self.agent == "kolvaprof" and self.receiver_tags is None):
             return True
         return self.receiver_tags == "2" and (not self.filtered or workload.own_instance_calls)
+
+    @property
+    def idle(self):
+        """Records none of the workload's calls."""
+        return self.agent is None or self.filtered == "nothing"
 
     @property
     def floor(self):
@@ -175,6 +187,8 @@ def run_once(args, paths, workload, config, size):
 
 def size_for(args, workload, config):
     size = workload.receiver_size if config.fetches_receivers(workload) else workload.size
+    if config.idle and workload.idle_size is not None:
+        size = workload.idle_size
     if size is None or not args.quick:
         return size
     return max(1, size // 5) if workload.name != "javac" else 2

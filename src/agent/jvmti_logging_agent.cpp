@@ -111,7 +111,6 @@ CJVMTILoggingAgent::CJVMTILoggingAgent(JavaVM* vm, const Clock& clock)
   if (jvmti->SetEventCallbacks(&callbacks.base, tableSize) != JVMTI_ERROR_NONE) {
     fatal("Cannot set jvmti callbacks");
   }
-  if (virtualThreads) traceVirtualThreads();
 
   locations = kolvaprof::locationSupport(jvmti);
   printMessage(&std::cout, ".... ok ");

@@ -228,7 +228,15 @@ void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool const
     jlocation location = 0;
     jvmti->GetFrameLocation(nullptr, 1, &method, &location);
   }
-  frames.push_back(HookFrame{info, number, chainRoot, 0, false, method});
+  // Filled in place: a whole frame built aside and then copied costs a
+  // stall on every call.
+  HookFrame& frame = frames.emplace_back();
+  frame.info = info;
+  frame.number = number;
+  frame.chainRoot = chainRoot;
+  frame.tag = 0;
+  frame.awaitingSuper = false;
+  frame.method = method;
   HookCallSite site(*this, key, frames, frames.size() - 1, receiver);
   core.logMethodEntry(site, MethodCatalogue::identity(info), *info);
 }

@@ -1,11 +1,18 @@
 #include "capture/thread_key.h"
 
 #include <atomic>
+#include <cstddef>
 
 namespace kolvaprof {
 namespace {
 
-std::atomic<bool> virtualThreadsTraced{false};
+// Virtual threads holding an identity now. While there are none, no
+// thread's storage can hold one, so hooks and events skip asking the VM for
+// it: a call into the VM on every hook, and most programs never start a
+// virtual thread. A virtual thread sees its own count raised at its start,
+// on whichever carrier it later runs, since its moves between carriers are
+// themselves ordered.
+std::atomic<std::size_t> liveIdentities{0};
 
 // What a virtual thread's storage points at: only its address matters, as
 // the key of the thread, unique while the thread lives.
@@ -16,7 +23,7 @@ struct VirtualThreadIdentity {
 }  // namespace
 
 ThreadKey currentThreadKey(jvmtiEnv* env, JNIEnv* jni) {
-  if (!virtualThreadsTraced.load(std::memory_order_relaxed)) return jni;
+  if (liveIdentities.load(std::memory_order_acquire) == 0) return jni;
   // Answered in native code from the thread's own state, without entering
   // the VM: the state of the mounted virtual thread when there is one, so a
   // carrier running its own frames finds nothing here, like any platform
@@ -25,8 +32,6 @@ ThreadKey currentThreadKey(jvmtiEnv* env, JNIEnv* jni) {
   if (env->GetThreadLocalStorage(nullptr, &stored) != JVMTI_ERROR_NONE || stored == nullptr) return jni;
   return stored;
 }
-
-void traceVirtualThreads() { virtualThreadsTraced.store(true, std::memory_order_relaxed); }
 
 // The events of a virtual thread's start and end run on the thread itself,
 // so its storage is that of the current thread: asking by its jthread
@@ -37,6 +42,7 @@ ThreadKey identifyVirtualThread(jvmtiEnv* env) {
     delete identity;
     return nullptr;
   }
+  liveIdentities.fetch_add(1, std::memory_order_release);
   return identity;
 }
 
@@ -49,6 +55,7 @@ ThreadKey virtualThreadIdentity(jvmtiEnv* env) {
 void releaseVirtualThreadIdentity(jvmtiEnv* env, ThreadKey identity) {
   if (identity == nullptr) return;
   env->SetThreadLocalStorage(nullptr, nullptr);
+  liveIdentities.fetch_sub(1, std::memory_order_release);
   delete static_cast<const VirtualThreadIdentity*>(identity);
 }
 

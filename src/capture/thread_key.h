@@ -11,12 +11,9 @@ namespace kolvaprof {
 // VirtualThreadStart left in its JVMTI thread-local storage, since it runs on
 // (and its events arrive with the JNIEnv of) whichever carrier mounts it.
 // Every capture engine asks here, so that all of them key a thread alike.
+// While no virtual thread has an identity (always, on VMs without them), the
+// JNIEnv is the whole answer and no thread-local storage is read.
 ThreadKey currentThreadKey(jvmtiEnv* env, JNIEnv* jni);
-
-// Set once the VM delivers virtual-thread events to this agent; until then
-// (and for good on VMs without virtual threads) the JNIEnv is the whole
-// answer and no thread-local storage is read.
-void traceVirtualThreads();
 
 // For the virtual thread running now, at its start: gives it an identity of
 // its own and returns it; null when the VM keeps none for it.

@@ -19,10 +19,6 @@ void printStartMethodLine(const MethodInfo& info, const char* what) {
                                "." + info.getMethodName() + " " + what);
 }
 
-RecordLayout layoutOf(const LoggingOptions& settings) {
-  return RecordLayout{settings.recordMethodCallCount, settings.recordThreadId, settings.recordTime};
-}
-
 }  // namespace
 
 bool CLoggingAgent::passesFilterGate(const MethodInfo& info, CallSite& site) {
@@ -61,14 +57,17 @@ void CLoggingAgent::logMethodEntry(CallSite& site, jmethodID method, const Metho
   if (!passesFilterGate(info, site)) return;
 
   context->pushCall(method);
-  const int64_t callNumber = nextCallNumber.fetch_add(1, std::memory_order_relaxed);
+  // Numbered only when records show the number: the shared increment is the
+  // one write every thread's calls would otherwise contend on.
+  const int64_t callNumber =
+      settings.recordMethodCallCount ? nextCallNumber.fetch_add(1, std::memory_order_relaxed) : 0;
   // At most one of the two fetches happens, as the mode says.
   tag += receiverTag(site, info, ReceiverTagMode::LoggedOnly);
   // After the receiver fetch, which can wait for a safepoint: the call's time
   // should not include the agent's own wait.
   const std::optional<int64_t> time = recordTime();
   if (settings.compressLogfile) {
-    writeBinaryEntry(method, info, tag, callNumber, time, context);
+    writeBinaryEntry(method, info, tag, callNumber, time.value_or(0), context);
   } else {
     writeTextEntry(site, info, tag, callNumber, time, context);
   }
@@ -93,16 +92,16 @@ void CLoggingAgent::writeTextEntry(CallSite& site, const MethodInfo& info, int64
 }
 
 void CLoggingAgent::writeBinaryEntry(jmethodID method, const MethodInfo& info,
-                                     int64_t receiverTag, int64_t callNumber,
-                                     std::optional<int64_t> time, ThreadContext* context) {
+                                     int64_t receiverTag, int64_t callNumber, int64_t time,
+                                     ThreadContext* context) {
   // Binary mode always has its index file: the same setting makes both.
   const MethodNumber numbered = index->methodNumberFor(method);
   // The name goes to the index before any record can use its number.
   if (numbered.isNew) index->writeMethodLine(numbered.number, info);
   unsigned char record[kMaxRecordBytes];
   const std::size_t length =
-      encodeEntryRecord(record, layoutOf(settings), numbered.number, receiverTag, callNumber,
-                        context->callDepth(), context->threadNumber(), time.value_or(0));
+      encodeEntryRecord(record, recordLayout, numbered.number, receiverTag, callNumber,
+                        context->callDepth(), context->threadNumber(), time);
   context->write(record, length);
 }
 
@@ -128,11 +127,13 @@ void CLoggingAgent::closeInnermostCall(ThreadKey thread, jmethodID method) {
   context->popCall();
 }
 
+// The time goes by reference: an optional passed by value is rebuilt in
+// memory and read back whole, which stalls on every call.
 void CLoggingAgent::writeExit(ThreadContext* context, bool poppedByException,
-                              std::optional<int64_t> time) {
+                              const std::optional<int64_t>& time) {
   if (settings.compressLogfile) {
     unsigned char record[kMaxRecordBytes];
-    const std::size_t length = encodeExitRecord(record, layoutOf(settings), context->callDepth(),
+    const std::size_t length = encodeExitRecord(record, recordLayout, context->callDepth(),
                                                 context->threadNumber(), time.value_or(0));
     context->write(record, length);
     return;

@@ -47,6 +47,8 @@ void CLoggingAgent::configure(const Settings& read) {
     directory->reportFailure();
   }
   settings = read.options;
+  recordLayout =
+      RecordLayout{settings.recordMethodCallCount, settings.recordThreadId, settings.recordTime};
   if (settings.recordTime) runClock = clock.startRunClock();
   threadLogDirectory = runDirectory(settings.logDirectory);
   if (read.sharedLog) {

@@ -13,6 +13,7 @@
 #include "config/settings.h"
 #include "core/call_site.h"
 #include "core/clock.h"
+#include "format/binary_record.h"
 
 namespace kolvaprof {
 
@@ -79,8 +80,9 @@ class CLoggingAgent {
   void writeTextEntry(CallSite& site, const MethodInfo& info, int64_t receiverTag,
                       int64_t callNumber, std::optional<int64_t> time, ThreadContext* context);
   void writeBinaryEntry(jmethodID method, const MethodInfo& info, int64_t receiverTag,
-                        int64_t callNumber, std::optional<int64_t> time, ThreadContext* context);
-  void writeExit(ThreadContext* context, bool poppedByException, std::optional<int64_t> time);
+                        int64_t callNumber, int64_t time, ThreadContext* context);
+  void writeExit(ThreadContext* context, bool poppedByException,
+                 const std::optional<int64_t>& time);
   // One object per name asked for, so that every file of a directory sees
   // the name it was really taken under.
   std::shared_ptr<RunDirectory> runDirectory(const std::string& path);
@@ -89,6 +91,9 @@ class CLoggingAgent {
   // Started by configure when RecordTime is on: the run starts there.
   std::unique_ptr<RunClock> runClock;
   LoggingOptions settings;
+  // Of the binary records, from the settings: kept whole rather than built
+  // field by field on every call.
+  RecordLayout recordLayout;
   std::string startTime;
   // By the name the settings ask for; the same directory for every file
   // that asks for that name.
