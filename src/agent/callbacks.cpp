@@ -4,6 +4,7 @@
 #include "agent/callbacks.h"
 
 #include "agent/hook_natives.h"
+#include "agent/forward_to_agent.h"
 #include "agent/jvmti_logging_agent.h"
 #include "agent/vm_phase.h"
 #include "bytecode/bytecode_engine.h"
@@ -12,25 +13,12 @@
 namespace kolvaprof {
 namespace {
 
-template <typename Work>
-void forward(Work work) {
-  CallbackScope scope;
-  if (!scope) return;
-  CJVMTILoggingAgent* agent = getAgent(nullptr);
-  if (agent == nullptr) return;
-  try {
-    work(*agent);
-  } catch (...) {
-    // The event is lost; the traced program must not notice.
-  }
-}
-
 void JNICALL vmInitCallback(jvmtiEnv* env, JNIEnv* jni, jthread thread) {
   setVmPhase(VmPhase::Live);
   // The VM announces the thread that runs main only after that thread has
   // already entered Java code, too late to name its log; VMInit arrives on
   // that very thread, so its name is taken here.
-  forward([&](CJVMTILoggingAgent& agent) {
+  forwardToAgent([&](CJVMTILoggingAgent& agent) {
     agent.onThreadStart(env, jni, thread);
     if (BytecodeEngine* engine = agent.bytecodeEngine()) engine->onVmInit(jni, hookNatives());
   });
@@ -46,40 +34,40 @@ void JNICALL vmDeathCallback(jvmtiEnv*, JNIEnv*) {
 }
 
 void JNICALL threadStartCallback(jvmtiEnv* env, JNIEnv* jni, jthread thread) {
-  forward([&](CJVMTILoggingAgent& agent) { agent.onThreadStart(env, jni, thread); });
+  forwardToAgent([&](CJVMTILoggingAgent& agent) { agent.onThreadStart(env, jni, thread); });
 }
 
 void JNICALL threadEndCallback(jvmtiEnv*, JNIEnv* jni, jthread) {
-  forward([&](CJVMTILoggingAgent& agent) {
+  forwardToAgent([&](CJVMTILoggingAgent& agent) {
     if (BytecodeEngine* engine = agent.bytecodeEngine()) engine->onThreadEnd(jni);
     ThreadRegistry::instance().onThreadEnd(jni);
   });
 }
 
 void JNICALL virtualThreadStartCallback(jvmtiEnv* env, JNIEnv*, jthread thread) {
-  forward([&](CJVMTILoggingAgent& agent) { agent.onVirtualThreadStart(env, thread); });
+  forwardToAgent([&](CJVMTILoggingAgent& agent) { agent.onVirtualThreadStart(env, thread); });
 }
 
 void JNICALL virtualThreadEndCallback(jvmtiEnv* env, JNIEnv*, jthread) {
-  forward([&](CJVMTILoggingAgent& agent) { agent.onVirtualThreadEnd(env); });
+  forwardToAgent([&](CJVMTILoggingAgent& agent) { agent.onVirtualThreadEnd(env); });
 }
 
 void JNICALL classPrepareCallback(jvmtiEnv* env, JNIEnv*, jthread, jclass klass) {
-  forward([&](CJVMTILoggingAgent& agent) { agent.registerClass(env, klass); });
+  forwardToAgent([&](CJVMTILoggingAgent& agent) { agent.registerClass(env, klass); });
 }
 
 void JNICALL exceptionCallback(jvmtiEnv* env, JNIEnv* jni, jthread, jmethodID, jlocation,
                                jobject exception, jmethodID, jlocation) {
-  forward([&](CJVMTILoggingAgent& agent) { agent.onException(env, jni, exception); });
+  forwardToAgent([&](CJVMTILoggingAgent& agent) { agent.onException(env, jni, exception); });
 }
 
 void JNICALL methodEntryCallback(jvmtiEnv* env, JNIEnv* jni, jthread, jmethodID method) {
-  forward([&](CJVMTILoggingAgent& agent) { agent.onMethodEntry(env, jni, method); });
+  forwardToAgent([&](CJVMTILoggingAgent& agent) { agent.onMethodEntry(env, jni, method); });
 }
 
 void JNICALL methodExitCallback(jvmtiEnv* env, JNIEnv* jni, jthread, jmethodID method,
                                 jboolean wasPoppedByException, jvalue) {
-  forward([&](CJVMTILoggingAgent& agent) {
+  forwardToAgent([&](CJVMTILoggingAgent& agent) {
     agent.onMethodExit(env, jni, method, wasPoppedByException != JNI_FALSE);
   });
 }
@@ -101,7 +89,7 @@ void JNICALL classFileLoadHookCallback(jvmtiEnv*, JNIEnv*, jclass beingRedefined
     }
     return;
   }
-  forward([&](CJVMTILoggingAgent& agent) {
+  forwardToAgent([&](CJVMTILoggingAgent& agent) {
     if (BytecodeEngine* engine = agent.bytecodeEngine()) {
       engine->onClassFileLoad(beingRedefined, name, length, data, newLength, newData);
     }

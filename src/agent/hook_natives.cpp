@@ -1,7 +1,6 @@
 #include "agent/hook_natives.h"
 
-#include "agent/jvmti_logging_agent.h"
-#include "agent/vm_phase.h"
+#include "agent/forward_to_agent.h"
 #include "bytecode/bytecode_engine.h"
 #include "bytecode/hooks_class.h"
 
@@ -10,16 +9,9 @@ namespace {
 
 template <typename Work>
 void forward(Work work) {
-  CallbackScope scope;
-  if (!scope) return;
-  CJVMTILoggingAgent* agent = getAgent(nullptr);
-  BytecodeEngine* engine = agent != nullptr ? agent->bytecodeEngine() : nullptr;
-  if (engine == nullptr) return;
-  try {
-    work(*engine);
-  } catch (...) {
-    // The call is lost; the traced program must not notice.
-  }
+  forwardToAgent([&](CJVMTILoggingAgent& agent) {
+    if (BytecodeEngine* engine = agent.bytecodeEngine()) work(*engine);
+  });
 }
 
 void JNICALL enterHook(JNIEnv* jni, jclass, jint number, jobject receiver) {

@@ -2,6 +2,9 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+
+#include "classfile/byte_io.h"
 
 namespace kolvaprof {
 namespace {
@@ -22,25 +25,13 @@ constexpr uint16_t kPublicStaticNative = 0x0109;
 // No method has code, so the oldest version without stack maps will do.
 constexpr uint16_t kMajorVersion = 52;
 
-class Writer {
- public:
-  void u1(unsigned value) { bytes.push_back(static_cast<uint8_t>(value)); }
-  void u2(unsigned value) {
-    u1(value >> 8);
-    u1(value);
-  }
-  void u4(uint32_t value) {
-    u2(value >> 16);
-    u2(value & 0xFFFF);
-  }
-  void utf8(const char* text) {
-    const std::size_t length = std::strlen(text);
-    u1(1);
-    u2(static_cast<unsigned>(length));
-    bytes.insert(bytes.end(), text, text + length);
-  }
-  std::vector<uint8_t> bytes;
-};
+// A CONSTANT_Utf8 entry; every text here is plain ASCII.
+void utf8(classfile::ByteWriter& out, const char* text) {
+  const std::size_t length = std::strlen(text);
+  out.u1(1);
+  out.u2(static_cast<uint32_t>(length));
+  out.append(reinterpret_cast<const uint8_t*>(text), length);
+}
 
 }  // namespace
 
@@ -48,22 +39,22 @@ HookSignature hookSignature(HookMethod hook) { return kSignatures[static_cast<in
 
 std::vector<uint8_t> hooksClassBytes() {
   constexpr unsigned kHooks = static_cast<unsigned>(HookMethod::Count);
-  Writer out;
+  classfile::ByteWriter out;
   out.u4(0xCAFEBABE);
   out.u2(0);
   out.u2(kMajorVersion);
   // #1 this name, #2 this class, #3 super name, #4 super class, then a name
   // and a descriptor for each hook.
   out.u2(5 + 2 * kHooks);
-  out.utf8(kHooksClassName);
+  utf8(out, kHooksClassName);
   out.u1(7);
   out.u2(1);
-  out.utf8("java/lang/Object");
+  utf8(out, "java/lang/Object");
   out.u1(7);
   out.u2(3);
   for (const HookSignature& hook : kSignatures) {
-    out.utf8(hook.name);
-    out.utf8(hook.descriptor);
+    utf8(out, hook.name);
+    utf8(out, hook.descriptor);
   }
   out.u2(kPublicFinalSuper);
   out.u2(2);
@@ -78,7 +69,7 @@ std::vector<uint8_t> hooksClassBytes() {
     out.u2(0);  // attributes
   }
   out.u2(0);  // class attributes
-  return out.bytes;
+  return std::move(out.bytes());
 }
 
 }  // namespace kolvaprof
