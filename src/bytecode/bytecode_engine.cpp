@@ -63,6 +63,12 @@ bool BytecodeEngine::selects(const std::string& internalName) const {
   return internalName != kHooksClassName;
 }
 
+bool BytecodeEngine::leavesAsItIs(const std::string& internalName) const {
+  // Calls into excluded methods are recorded when that setting is on.
+  return !core.options().getFilteredMethod &&
+         MethodRegistry::instance().excludesWholeClass(dotted(internalName));
+}
+
 void BytecodeEngine::onClassFileLoad(jclass beingRedefined, const char* name, jint length,
                                      const unsigned char* data, jint* newLength,
                                      unsigned char** newData) {
@@ -74,7 +80,7 @@ void BytecodeEngine::onClassFileLoad(jclass beingRedefined, const char* name, ji
     }
     return;
   }
-  if (name != nullptr && !selects(name)) return;
+  if (name != nullptr && (!selects(name) || leavesAsItIs(name))) return;
   readModules();
 
   const bool filteredNeeded = core.options().getFilteredMethod;
@@ -191,7 +197,7 @@ void BytecodeEngine::retransformLoadedClasses() {
       continue;
     }
     const std::string name = internalNameFromSignature(signature.get());
-    if (name.empty() || !selects(name)) continue;
+    if (name.empty() || !selects(name) || leavesAsItIs(name)) continue;
     boost::lock_guard<boost::mutex> guard(classesLock);
     if (rewrittenAtLoad.count(name) != 0) continue;
     // Without built-in classes, only those the program loaded once it was

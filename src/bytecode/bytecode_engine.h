@@ -66,6 +66,10 @@ class BytecodeEngine {
   void readModules();
   void retransformLoadedClasses();
   bool selects(const std::string& internalName) const;
+  // No method of the class can reach a record: its bytes stay as they are,
+  // and a class loaded already is not redefined for nothing, which would
+  // throw away its compiled code.
+  bool leavesAsItIs(const std::string& internalName) const;
 
   CLoggingAgent& core;
   jvmtiEnv* jvmti;

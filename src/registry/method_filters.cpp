@@ -44,4 +44,19 @@ bool MethodFilters::isStartMethod(const std::string& packageName, const std::str
   return anyMatches(starts, packageName, className, methodName);
 }
 
+bool MethodFilters::excludesWholeClass(const std::string& packageName,
+                                       const std::string& className) const {
+  // A method pattern can pick any method of a class its class part matches.
+  const auto classPartMatches = [&](const std::vector<MethodPattern>& patterns) {
+    return std::any_of(patterns.begin(), patterns.end(), [&](const MethodPattern& pattern) {
+      return pattern.classPart().matches(packageName, className);
+    });
+  };
+  if (classPartMatches(starts)) return false;
+  const bool packageMatch = anyMatches(packages, packageName);
+  const bool classMatch = anyMatches(classes, packageName, className);
+  if (leaveOutMatches) return packageMatch || classMatch;
+  return !packageMatch && !classMatch && !classPartMatches(methods);
+}
+
 }  // namespace kolvaprof

@@ -25,6 +25,9 @@ class MethodFilters {
                   const std::string& methodName) const;
   bool isStartMethod(const std::string& packageName, const std::string& className,
                      const std::string& methodName) const;
+  // True when, whatever the method's name, isExcluded holds and isStartMethod
+  // does not: an engine that rewrites code may leave such a class as it is.
+  bool excludesWholeClass(const std::string& packageName, const std::string& className) const;
 
  private:
   std::vector<PackagePattern> packages;

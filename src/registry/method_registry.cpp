@@ -1,5 +1,6 @@
 #include "registry/method_registry.h"
 
+#include <tuple>
 #include <utility>
 
 #include <boost/thread/lock_guard.hpp>
@@ -8,11 +9,20 @@
 
 namespace kolvaprof {
 
+namespace {
+
+// "a.b.Name" -> "a.b", "Name"; a class without a package has "".
+std::pair<std::string, std::string> splitDottedName(const std::string& dottedName) {
+  const std::size_t dot = dottedName.rfind('.');
+  if (dot == std::string::npos) return {std::string(), dottedName};
+  return {dottedName.substr(0, dot), dottedName.substr(dot + 1)};
+}
+
+}  // namespace
+
 ClassRegistration::ClassRegistration(MethodRegistry* registry, std::string dottedName)
     : registry(registry) {
-  const std::size_t dot = dottedName.rfind('.');
-  packageName = dot == std::string::npos ? "" : dottedName.substr(0, dot);
-  className = dot == std::string::npos ? dottedName : dottedName.substr(dot + 1);
+  std::tie(packageName, className) = splitDottedName(dottedName);
 }
 
 ClassRegistration::ClassRegistration(ClassRegistration&& other) noexcept
@@ -45,6 +55,12 @@ std::unique_ptr<MethodInfo> ClassRegistration::describe(
 void MethodRegistry::setFilters(MethodFilters replacement) {
   boost::lock_guard<boost::mutex> guard(registrationLock);
   filters = std::move(replacement);
+}
+
+bool MethodRegistry::excludesWholeClass(const std::string& dottedName) {
+  const auto [packageName, className] = splitDottedName(dottedName);
+  boost::lock_guard<boost::mutex> guard(registrationLock);
+  return filters.excludesWholeClass(packageName, className);
 }
 
 ClassRegistration MethodRegistry::beginClass(const ClassDeclaration& declaration) {

@@ -73,6 +73,9 @@ class MethodRegistry {
 
   // The filters that decide every record stored from now on.
   void setFilters(MethodFilters filters);
+  // Whether the filters leave out every method of the class, whatever its
+  // name; "a.b.Name" as records give it.
+  bool excludesWholeClass(const std::string& dottedName);
 
   // Registration of a class, unless it is registered already. A class is
   // known by its methods, not by its name: a class of the same name from

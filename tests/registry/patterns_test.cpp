@@ -274,4 +274,37 @@ TEST(Filters, ModesAreComplementaryAndStartMethodsIgnoreThem) {
   EXPECT_FALSE(onlyMatches.isStartMethod("a.b", "Hidden", "run"));
 }
 
+TEST(Filters, WholeClassLeftOutOnlyWhenNoMethodNameCouldBeLogged) {
+  const Texts packages{"a.b*"};
+  const Texts classes{"org.demo.Hidden"};
+  const Texts methods{"org.demo.Main.secret"};
+  const Texts starts{"org.start.Gate.open"};
+  struct Case {
+    const char* packageName;
+    const char* className;
+    bool leaveOutWhole;  // FilterMode 0
+    bool onlyMatchesWhole;  // FilterMode 1
+  };
+  const Case cases[] = {
+      {"a.b.c", "C", true, false},         {"org.demo", "Hidden", true, false},
+      {"org.demo", "Main", false, false},  {"org.demo", "Other", false, true},
+      {"org.start", "Gate", false, false}, {"x", "Y", false, true},
+  };
+  const kolvaprof::MethodFilters leaveOut(packages, classes, methods, true, starts);
+  const kolvaprof::MethodFilters onlyMatches(packages, classes, methods, false, starts);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.packageName) + " " + c.className);
+    EXPECT_EQ(leaveOut.excludesWholeClass(c.packageName, c.className), c.leaveOutWhole);
+    EXPECT_EQ(onlyMatches.excludesWholeClass(c.packageName, c.className), c.onlyMatchesWhole);
+    // Never a class with a method that would be logged or gate the run.
+    for (const char* method : {"secret", "open", "run"}) {
+      for (const kolvaprof::MethodFilters* filters : {&leaveOut, &onlyMatches}) {
+        if (!filters->excludesWholeClass(c.packageName, c.className)) continue;
+        EXPECT_TRUE(filters->isExcluded(c.packageName, c.className, method)) << method;
+        EXPECT_FALSE(filters->isStartMethod(c.packageName, c.className, method)) << method;
+      }
+    }
+  }
+}
+
 }  // namespace
