@@ -74,18 +74,26 @@ Slots& slots() {
 }
 
 // Hands the slot back when the thread ends, so thread churn reuses slots.
-struct ThreadSlot {
+// Touched only when a thread takes its slot: a thread-local with a
+// destructor is reached through a call on every use, so the per-event path
+// reads the plain pointer below instead.
+struct SlotRelease {
   InFlightSlot* slot = nullptr;
-  ~ThreadSlot() {
+  ~SlotRelease() {
     if (slot != nullptr) slot->inUse.store(false, std::memory_order_release);
   }
-  InFlightSlot& get() {
-    if (slot == nullptr) slot = slots().acquire();
-    return *slot;
-  }
 };
+thread_local SlotRelease slotRelease;
 // Initial-exec for the same reason as the registry's cached context.
-__attribute__((tls_model("initial-exec"))) thread_local ThreadSlot threadSlot;
+__attribute__((tls_model("initial-exec"))) thread_local InFlightSlot* ownSlot = nullptr;
+
+InFlightSlot& threadSlot() {
+  if (ownSlot == nullptr) {
+    ownSlot = slots().acquire();
+    slotRelease.slot = ownSlot;
+  }
+  return *ownSlot;
+}
 
 std::atomic<bool> gateClosed{false};
 
@@ -112,7 +120,7 @@ bool isVmDead() { return currentVmPhase() == VmPhase::Dead; }
 
 CallbackScope::CallbackScope() : slot(nullptr) {
   if (currentVmPhase() != VmPhase::Live) return;
-  InFlightSlot& own = threadSlot.get();
+  InFlightSlot& own = threadSlot();
   const int depth = own.depth.load(std::memory_order_relaxed);
   bool closed;
   if (asymmetricGate) {

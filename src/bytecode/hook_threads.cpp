@@ -12,7 +12,8 @@ struct CachedFrames {
   HookFrames* frames = nullptr;
 };
 
-thread_local CachedFrames cached;
+// Initial-exec: read on every hook, and the agent is loaded at start-up.
+__attribute__((tls_model("initial-exec"))) thread_local CachedFrames cached;
 
 }  // namespace
 
