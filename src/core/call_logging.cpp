@@ -74,7 +74,7 @@ void CLoggingAgent::logMethodEntry(CallSite& site, jmethodID method, const Metho
 }
 
 void CLoggingAgent::writeTextEntry(CallSite& site, const MethodInfo& info, int64_t receiverTag,
-                                   int64_t callNumber, std::optional<int64_t> time,
+                                   int64_t callNumber, const std::optional<int64_t>& time,
                                    ThreadContext* context) {
   std::string location;
   if (settings.recordCallerLocation == 1) {

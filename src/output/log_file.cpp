@@ -14,6 +14,9 @@
 #include "output/run_directory.h"
 
 namespace kolvaprof {
+
+__thread unsigned logFileStripe __attribute__((tls_model("initial-exec")));
+
 namespace {
 
 // Numbered names for files that cannot be created under their own name,
@@ -147,7 +150,7 @@ void LogFile::writeOverflowing(std::uint64_t claimed, const void* bytes, std::si
         half.pending = bytes;
         half.pendingLength = length;
       }
-      half.settled.fetch_add(length, std::memory_order_release);
+      stripes[ownStripe()].settled[generation & 1].fetch_add(length, std::memory_order_release);
       if (crossedTheEnd) {
         boost::lock_guard<boost::mutex> guard(diskLock);
         // Unless closing sent the half (and the record) already.
@@ -163,11 +166,26 @@ void LogFile::writeOverflowing(std::uint64_t claimed, const void* bytes, std::si
     } else {
       const std::size_t place = generation & 1;
       std::memcpy(halfBytes[place] + offset, bytes, length);
-      halves[place].settled.fetch_add(length, std::memory_order_release);
+      stripes[ownStripe()].settled[place].fetch_add(length, std::memory_order_release);
       return;
     }
     claimed = claim.fetch_add(length, std::memory_order_acquire);
   }
+}
+
+unsigned LogFile::takeStripe() {
+  // Taking turns: two threads never share a stripe until there are more
+  // threads than stripes.
+  static std::atomic<unsigned> taken{0};
+  const unsigned stripe = taken.fetch_add(1, std::memory_order_relaxed) % kStripes;
+  logFileStripe = stripe + 1;
+  return stripe;
+}
+
+std::uint64_t LogFile::settledBytes(std::size_t half) const {
+  std::uint64_t sum = 0;
+  for (const Stripe& stripe : stripes) sum += stripe.settled[half].load(std::memory_order_acquire);
+  return sum;
 }
 
 void LogFile::sendHalf(bool close) {
@@ -175,8 +193,7 @@ void LogFile::sendHalf(bool close) {
   Half& full = halves[generation & 1];
   // The other half was sent before diskLock came to this thread, and every
   // writer of its generation had settled before that.
-  Half& next = halves[(generation + 1) & 1];
-  next.settled.store(0, std::memory_order_relaxed);
+  for (Stripe& stripe : stripes) stripe.settled[(generation + 1) & 1].store(0, std::memory_order_relaxed);
   std::uint64_t finalClaim;
   {
     boost::lock_guard<boost::mutex> guard(swapLock);
@@ -188,7 +205,11 @@ void LogFile::sendHalf(bool close) {
   // The writers still copying their records in take a few instructions more;
   // they hold no lock this could wait on instead.
   const std::uint64_t claimedBytes = finalClaim & kOffsetMask;
-  while (full.settled.load(std::memory_order_acquire) != claimedBytes) std::this_thread::yield();
+  // Each stripe only grows within a generation, so the sum reaches the
+  // claimed bytes only once every stripe has all of its own.
+  while (settledBytes(generation & 1) != claimedBytes) {
+    std::this_thread::yield();
+  }
   const bool overflowed = claimedBytes > kBufferSize;
   writeToFile(halfBytes[generation & 1], overflowed ? full.end : claimedBytes);
   if (overflowed) writeToFile(static_cast<const char*>(full.pending), full.pendingLength);

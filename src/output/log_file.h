@@ -14,6 +14,11 @@ namespace kolvaprof {
 
 class RunDirectory;
 
+// The stripe of a shared file's counters that this thread settles its
+// records in, plus one; 0 until its first record. Plain and initial-exec,
+// for the same reasons as the thread's cached context.
+extern __thread unsigned logFileStripe __attribute__((tls_model("initial-exec")));
+
 // A buffered output file that is created at its first write. Records wait in a
 // 1 MiB buffer and reach the file when the buffer would overflow and when the
 // object is destroyed; each write is all or nothing with respect to other
@@ -90,10 +95,7 @@ class LogFile {
 
   // A shared file's buffer, one of two: while one goes to the disk the
   // writers fill the other.
-  struct alignas(64) Half {
-    // Bytes of this half's claims that are done with: written in place, or
-    // given up because they did not fit.
-    std::atomic<std::uint64_t> settled{0};
+  struct Half {
     // Left by the claim that overflowed the half, for whoever sends it: where
     // its records end, and that claim's own record, which follows them.
     std::uint64_t end = 0;
@@ -111,13 +113,20 @@ class LogFile {
   // claims of all threads together never reach the generation bits.
   static constexpr std::uint64_t kClosedOffset = std::uint64_t{1} << 38;
 
+  static unsigned ownStripe() {
+    const unsigned stripe = logFileStripe;
+    return stripe != 0 ? stripe - 1 : takeStripe();
+  }
+  static unsigned takeStripe();
+  std::uint64_t settledBytes(std::size_t half) const;
+
   void writeShared(const void* bytes, std::size_t length) {
     const std::uint64_t claimed = claim.fetch_add(length, std::memory_order_acquire);
     const std::uint64_t offset = claimed & kOffsetMask;
     if (offset + length <= kBufferSize) {
       const std::size_t half = (claimed >> kGenerationShift) & 1;
       std::memcpy(halfBytes[half] + offset, bytes, length);
-      halves[half].settled.fetch_add(length, std::memory_order_release);
+      stripes[ownStripe()].settled[half].fetch_add(length, std::memory_order_release);
       return;
     }
     writeOverflowing(claimed, bytes, length);
@@ -162,6 +171,15 @@ class LogFile {
   boost::mutex swapLock;
   boost::condition_variable swapped;
   alignas(64) std::atomic<std::uint64_t> claim;
+  // Bytes of each half's claims that are done with, written in place or
+  // given up because they did not fit: summed over stripes, each thread
+  // adding to its own, so that threads on two cores do not both wait for one
+  // cache line twice per record.
+  struct alignas(64) Stripe {
+    std::atomic<std::uint64_t> settled[2] = {};
+  };
+  static constexpr unsigned kStripes = 8;
+  Stripe stripes[kStripes];
   Half halves[2];
   char* halfBytes[2] = {nullptr, nullptr};  // in `buffer`, set under diskLock
   std::atomic<bool> closed{false};
