@@ -74,7 +74,7 @@ void CLoggingAgent::logMethodEntry(CallSite& site, jmethodID method, const Metho
 }
 
 void CLoggingAgent::writeTextEntry(CallSite& site, const MethodInfo& info, int64_t receiverTag,
-                                   int64_t callNumber, std::optional<int64_t> time,
+                                   int64_t callNumber, const std::optional<int64_t>& time,
                                    ThreadContext* context) {
   std::string location;
   if (settings.recordCallerLocation == 1) {
@@ -95,14 +95,15 @@ void CLoggingAgent::writeBinaryEntry(jmethodID method, const MethodInfo& info,
                                      int64_t receiverTag, int64_t callNumber, int64_t time,
                                      ThreadContext* context) {
   // Binary mode always has its index file: the same setting makes both.
-  const MethodNumber numbered = index->methodNumberFor(method);
-  // The name goes to the index before any record can use its number.
-  if (numbered.isNew) index->writeMethodLine(numbered.number, info);
-  unsigned char record[kMaxRecordBytes];
-  const std::size_t length =
-      encodeEntryRecord(record, recordLayout, numbered.number, receiverTag, callNumber,
-                        context->callDepth(), context->threadNumber(), time);
-  context->write(record, length);
+  const int32_t number = index->recordNumberFor(method, info);
+  const RecordLayout layout = recordLayout;
+  const std::size_t depth = context->callDepth();
+  const int32_t threadNumber = context->threadNumber();
+  // The exact size as the bound: a virtual thread's block fills by bounds.
+  context->writeWith(layout.bytes(), [&](char* out) {
+    return encodeEntryRecord(reinterpret_cast<unsigned char*>(out), layout, number, receiverTag,
+                             callNumber, depth, threadNumber, time);
+  });
 }
 
 void CLoggingAgent::logMethodExit(CallSite& site, jmethodID method, const MethodInfo& info,
@@ -132,10 +133,14 @@ void CLoggingAgent::closeInnermostCall(ThreadKey thread, jmethodID method) {
 void CLoggingAgent::writeExit(ThreadContext* context, bool poppedByException,
                               const std::optional<int64_t>& time) {
   if (settings.compressLogfile) {
-    unsigned char record[kMaxRecordBytes];
-    const std::size_t length = encodeExitRecord(record, recordLayout, context->callDepth(),
-                                                context->threadNumber(), time.value_or(0));
-    context->write(record, length);
+    const RecordLayout layout = recordLayout;
+    const std::size_t depth = context->callDepth();
+    const int32_t threadNumber = context->threadNumber();
+    const int64_t at = time.value_or(0);
+    context->writeWith(layout.bytes(), [&](char* out) {
+      return encodeExitRecord(reinterpret_cast<unsigned char*>(out), layout, depth, threadNumber,
+                              at);
+    });
     return;
   }
   const std::string_view exception =

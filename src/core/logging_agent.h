@@ -78,7 +78,8 @@ class CLoggingAgent {
   }
   int64_t receiverTag(CallSite& site, const MethodInfo& info, ReceiverTagMode when);
   void writeTextEntry(CallSite& site, const MethodInfo& info, int64_t receiverTag,
-                      int64_t callNumber, std::optional<int64_t> time, ThreadContext* context);
+                      int64_t callNumber, const std::optional<int64_t>& time,
+                      ThreadContext* context);
   void writeBinaryEntry(jmethodID method, const MethodInfo& info, int64_t receiverTag,
                         int64_t callNumber, int64_t time, ThreadContext* context);
   void writeExit(ThreadContext* context, bool poppedByException,

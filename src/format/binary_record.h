@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace kolvaprof {
 
@@ -26,14 +27,51 @@ struct RecordLayout {
 
 inline constexpr std::size_t kMaxRecordBytes = 28;
 
-// Each encoder fills `out` with little-endian 32-bit words and returns the
-// number of bytes used. Tags and call numbers keep their low 32 bits; the
-// time is written whole, when the layout has it.
-std::size_t encodeEntryRecord(unsigned char (&out)[kMaxRecordBytes], RecordLayout layout,
-                              int32_t methodNumber, int64_t receiverTag, int64_t callNumber,
-                              std::size_t callDepth, int32_t threadNumber, int64_t time = 0);
-std::size_t encodeExitRecord(unsigned char (&out)[kMaxRecordBytes], RecordLayout layout,
-                             std::size_t callDepth, int32_t threadNumber, int64_t time = 0);
+namespace record_words {
+// Little-endian whatever the host; wider values keep their low 32 bits.
+inline unsigned char* put(unsigned char* out, int64_t value) {
+  const auto word = static_cast<uint32_t>(static_cast<uint64_t>(value));
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  std::memcpy(out, &word, 4);
+#else
+  for (int shift = 0; shift < 32; shift += 8) out[shift / 8] = static_cast<unsigned char>(word >> shift);
+#endif
+  return out + 4;
+}
+inline unsigned char* putTime(unsigned char* out, int64_t nanoseconds) {
+  out = put(out, nanoseconds);
+  return put(out, static_cast<int64_t>(static_cast<uint64_t>(nanoseconds) >> 32));
+}
+}  // namespace record_words
+
+// Each encoder fills `out` (room for kMaxRecordBytes) with little-endian
+// 32-bit words and returns the number of bytes used. Tags and call numbers
+// keep their low 32 bits; the time is written whole, when the layout has it.
+// Inline: every logged call encodes, and a call into another unit costs
+// about as much as the encoding.
+inline std::size_t encodeEntryRecord(unsigned char* out, RecordLayout layout,
+                                     int32_t methodNumber, int64_t receiverTag,
+                                     int64_t callNumber, std::size_t callDepth,
+                                     int32_t threadNumber, int64_t time = 0) {
+  unsigned char* at = record_words::put(out, methodNumber);
+  at = record_words::put(at, receiverTag);
+  if (layout.withCallNumber) at = record_words::put(at, callNumber);
+  at = record_words::put(at, static_cast<int64_t>(callDepth));
+  if (layout.withThreadNumber) at = record_words::put(at, threadNumber);
+  if (layout.withTime) at = record_words::putTime(at, time);
+  return static_cast<std::size_t>(at - out);
+}
+inline std::size_t encodeExitRecord(unsigned char* out, RecordLayout layout,
+                                    std::size_t callDepth, int32_t threadNumber,
+                                    int64_t time = 0) {
+  unsigned char* at = record_words::put(out, 0);
+  at = record_words::put(at, 0);
+  if (layout.withCallNumber) at = record_words::put(at, 0);
+  at = record_words::put(at, static_cast<int64_t>(callDepth));
+  if (layout.withThreadNumber) at = record_words::put(at, threadNumber);
+  if (layout.withTime) at = record_words::putTime(at, time);
+  return static_cast<std::size_t>(at - out);
+}
 
 // One record as its words read back: method 0 marks an exit, whose tag and
 // call-number words are zero when the record is sound.

@@ -152,7 +152,7 @@ std::size_t textExitLineBound(std::string_view exceptionClass) {
 
 std::size_t writeTextExitLine(char* out, bool withThreadNumber, int32_t threadNumber,
                               bool poppedByException, std::string_view exceptionClass,
-                              std::optional<int64_t> time) {
+                              const std::optional<int64_t>& time) {
   char* at = writeThreadPiece(out, withThreadNumber, threadNumber);
   *at++ = '}';
   if (time) {

@@ -54,11 +54,13 @@ std::size_t textEntryLineBound(const TextEntryParts& entry);
 std::size_t writeTextEntryLine(char* out, const TextEntryParts& entry);
 
 // The exit line of appendTextExitLine, into a buffer of at least
-// textExitLineBound bytes; returns the bytes written.
+// textExitLineBound bytes; returns the bytes written. The time goes by
+// reference, as an optional passed by value stalls the call on its way
+// through memory.
 std::size_t textExitLineBound(std::string_view exceptionClass);
 std::size_t writeTextExitLine(char* out, bool withThreadNumber, int32_t threadNumber,
                               bool poppedByException, std::string_view exceptionClass,
-                              std::optional<int64_t> time = std::nullopt);
+                              const std::optional<int64_t>& time = std::nullopt);
 
 // Appends `[@T ]}[ +ns][ exceptionClass]` and a line feed; the exception
 // class is written (after one blank) only when `poppedByException` is true.

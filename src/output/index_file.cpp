@@ -33,6 +33,15 @@ void IndexFile::writeThreadLine(const ThreadContext& context) {
   logFile.write(makeIndexThreadLine(context.threadNumber(), context.name()));
 }
 
+int32_t IndexFile::numberFirstRecord(jmethodID method, const MethodInfo& info) {
+  boost::lock_guard<boost::mutex> guard(firstRecordLock);
+  if (const int32_t known = info.binaryNumber()) return known;
+  const MethodNumber numbered = numbers.methodNumberFor(method);
+  if (numbered.isNew) writeMethodLine(numbered.number, info);
+  info.setBinaryNumber(numbered.number);
+  return numbered.number;
+}
+
 void IndexFile::writeMethodLine(int32_t number, const MethodInfo& info) {
   logFile.write(makeIndexMethodLine(number, info.text()));
 }

@@ -9,11 +9,11 @@
 #include <boost/thread/mutex.hpp>
 
 #include "output/log_file.h"
+#include "registry/method_info.h"
 #include "registry/method_table.h"
 
 namespace kolvaprof {
 
-class MethodInfo;
 class RunDirectory;
 class ThreadContext;
 
@@ -47,10 +47,20 @@ class IndexFile {
   void writeThreadLine(const ThreadContext& context);
   void writeMethodLine(int32_t number, const MethodInfo& info);
   MethodNumber methodNumberFor(jmethodID method) { return numbers.methodNumberFor(method); }
+  // The method's number for a record, its line written first if the number
+  // is new: whoever else logs the method meanwhile waits for that line, so
+  // no record ever names a method the index does not hold yet.
+  int32_t recordNumberFor(jmethodID method, const MethodInfo& info) {
+    if (const int32_t known = info.binaryNumber()) return known;
+    return numberFirstRecord(method, info);
+  }
 
  private:
+  int32_t numberFirstRecord(jmethodID method, const MethodInfo& info);
+
   LogFile logFile;
   MethodNumbers& numbers;
+  boost::mutex firstRecordLock;
 };
 
 }  // namespace kolvaprof

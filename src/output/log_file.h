@@ -1,20 +1,32 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
-#include <boost/thread/lock_guard.hpp>
+#include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 
 namespace kolvaprof {
 
 class RunDirectory;
 
+// The stripe of a shared file's counters that this thread settles its
+// records in, plus one; 0 until its first record. Plain and initial-exec,
+// for the same reasons as the thread's cached context.
+extern __thread unsigned logFileStripe __attribute__((tls_model("initial-exec")));
+
 // A buffered output file that is created at its first write. Records wait in a
 // 1 MiB buffer and reach the file when the buffer would overflow and when the
 // object is destroyed; each write is all or nothing with respect to other
-// writes, so threads sharing a file never mix their records. A file is only
+// writes, so threads sharing a file never mix their records. A shared file
+// takes records without a lock (two threads on two cores would otherwise
+// queue on it at every record) and has two buffers, so that writers go on
+// while a full one goes to the disk; the file holds the records in the order
+// in which they took their places. A file is only
 // ever created, never opened over another one: when its own name cannot be
 // created or is taken, numbered names "(K)" + extension in the same directory
 // are tried until one is free. A file that cannot be created even so, or
@@ -39,33 +51,105 @@ class LogFile {
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  void write(const void* bytes, std::size_t length);
+  __attribute__((always_inline)) void write(const void* bytes, std::size_t length) {
+    if (writers == Writers::One) {
+      if (bufferedBytes + length <= room) {
+        std::memcpy(buffer.get() + bufferedBytes, bytes, length);
+        bufferedBytes += length;
+        return;
+      }
+      append(bytes, length);
+      return;
+    }
+    writeShared(bytes, length);
+  }
   void write(const std::string& text) { write(text.data(), text.size()); }
 
-  // Lets `fill(char*)` write one record of at most `bound` bytes straight
-  // into the buffer and return its length, saving the copy of a record built
-  // elsewhere; all or nothing like write().
+  // Lets `fill(char*)` write one record of at most `bound` bytes and return
+  // its length; all or nothing like write(). A file of one writer takes the
+  // record straight into its buffer, saving a copy; a shared file needs the
+  // exact length before it can give a record its place.
   template <typename Fill>
-  void writeWith(std::size_t bound, Fill&& fill) {
+  __attribute__((always_inline)) void writeWith(std::size_t bound, Fill&& fill) {
     if (writers == Writers::One) {
+      if (bufferedBytes + bound <= room) {
+        bufferedBytes += fill(buffer.get() + bufferedBytes);
+        return;
+      }
       appendWith(bound, fill);
       return;
     }
-    boost::lock_guard<boost::mutex> guard(lock);
-    appendWith(bound, fill);
+    if (bound <= kStackRecordBytes) {
+      char record[kStackRecordBytes];
+      writeShared(record, fill(record));
+      return;
+    }
+    writeLongShared(bound, fill);
   }
 
   // directory + base name + extension.
   std::string fileName() const;
 
  private:
+  static constexpr std::size_t kStackRecordBytes = 1024;
+
+  // A shared file's buffer, one of two: while one goes to the disk the
+  // writers fill the other.
+  struct Half {
+    // Left by the claim that overflowed the half, for whoever sends it: where
+    // its records end, and that claim's own record, which follows them.
+    std::uint64_t end = 0;
+    const void* pending = nullptr;
+    std::size_t pendingLength = 0;
+  };
+
+  // A shared file takes a record without a lock: one atomic addition to the
+  // claim word gives it its place in the current half, which is also its
+  // place in the file. The claim word holds the half's generation (odd and
+  // even generations take turns in the two halves) above its claimed offset.
+  static constexpr int kGenerationShift = 40;
+  static constexpr std::uint64_t kOffsetMask = (std::uint64_t{1} << kGenerationShift) - 1;
+  // The offset of a closed file's claims: every claim overflows, and the
+  // claims of all threads together never reach the generation bits.
+  static constexpr std::uint64_t kClosedOffset = std::uint64_t{1} << 38;
+
+  static unsigned ownStripe() {
+    const unsigned stripe = logFileStripe;
+    return stripe != 0 ? stripe - 1 : takeStripe();
+  }
+  static unsigned takeStripe();
+  std::uint64_t settledBytes(std::size_t half) const;
+
+  void writeShared(const void* bytes, std::size_t length) {
+    const std::uint64_t claimed = claim.fetch_add(length, std::memory_order_acquire);
+    const std::uint64_t offset = claimed & kOffsetMask;
+    if (offset + length <= kBufferSize) {
+      const std::size_t half = (claimed >> kGenerationShift) & 1;
+      std::memcpy(halfBytes[half] + offset, bytes, length);
+      stripes[ownStripe()].settled[half].fetch_add(length, std::memory_order_release);
+      return;
+    }
+    writeOverflowing(claimed, bytes, length);
+  }
+  template <typename Fill>
+  __attribute__((noinline)) void writeLongShared(std::size_t bound, Fill& fill) {
+    std::string record(bound, '\0');
+    record.resize(fill(record.data()));
+    writeShared(record.data(), record.size());
+  }
+  void writeOverflowing(std::uint64_t claimed, const void* bytes, std::size_t length);
+  // With diskLock held: ends the claim word's generation, waits for the
+  // writers that claimed in it, and sends its records to the disk; the next
+  // claims go to the other half, or nowhere once `close` closes the file.
+  void sendHalf(bool close);
+
   void append(const void* bytes, std::size_t length);
   // Room for `bound` bytes at the end of the buffer, flushing it first if
   // need be; null when the file is dead or the record could never fit.
   char* reserve(std::size_t bound);
 
   template <typename Fill>
-  void appendWith(std::size_t bound, Fill& fill) {
+  __attribute__((noinline)) void appendWith(std::size_t bound, Fill& fill) {
     if (char* place = reserve(bound)) {
       bufferedBytes += fill(place);
       return;
@@ -80,7 +164,26 @@ class LogFile {
   void writeToFile(const char* bytes, std::size_t length);
   std::string directoryPath() const;
 
-  boost::mutex lock;
+  // Of a shared file, in this order: diskLock, then swapLock.
+  // diskLock: the file itself, and the change of halves.
+  boost::mutex diskLock;
+  // Guards nothing but the wait for the next half (swapped).
+  boost::mutex swapLock;
+  boost::condition_variable swapped;
+  alignas(64) std::atomic<std::uint64_t> claim;
+  // Bytes of each half's claims that are done with, written in place or
+  // given up because they did not fit: summed over stripes, each thread
+  // adding to its own, so that threads on two cores do not both wait for one
+  // cache line twice per record.
+  struct alignas(64) Stripe {
+    std::atomic<std::uint64_t> settled[2] = {};
+  };
+  static constexpr unsigned kStripes = 8;
+  Stripe stripes[kStripes];
+  Half halves[2];
+  char* halfBytes[2] = {nullptr, nullptr};  // in `buffer`, set under diskLock
+  std::atomic<bool> closed{false};
+
   int fd = -1;  // also -1 once a write has failed
   bool opened = false;  // the first open (and the fallback, if needed) has run
   std::string openedName;
@@ -88,8 +191,12 @@ class LogFile {
   std::string directory;
   std::shared_ptr<RunDirectory> runDirectory;  // null: `directory` as it is
   std::string extension;
-  std::unique_ptr<char[]> buffer;  // allocated at the first write
+  // Allocated at the first write (a shared file's two halves, one after the
+  // other). A file of one writer: how much of it is filled, and how much the
+  // fast path may fill (0 before the first write and once the file is dead).
+  std::unique_ptr<char[]> buffer;
   std::size_t bufferedBytes = 0;
+  std::size_t room = 0;
   Writers writers;
 };
 

@@ -8,6 +8,7 @@ ThreadContext::ThreadContext(std::string name, int32_t threadNumber, LogFile* lo
                              bool ownsLogFile)
     : name_(std::move(name)),
       logFile_(logFile),
+      direct(logFile),
       ownsLogFile(ownsLogFile),
       threadNumber_(threadNumber) {}
 
@@ -21,7 +22,7 @@ std::size_t ThreadContext::popCall() {
   return callStack.size();
 }
 
-void ThreadContext::write(const void* bytes, std::size_t length) {
+void ThreadContext::writeOtherwise(const void* bytes, std::size_t length) {
   if (blocks) {
     blocks->write(bytes, length);
     return;
@@ -35,6 +36,7 @@ void ThreadContext::writePendingHeader() {
   if (pendingHeader.empty()) return;
   logFile_->write(pendingHeader);
   pendingHeader.clear();
+  if (!blocks) direct = logFile_;
 }
 
 }  // namespace kolvaprof

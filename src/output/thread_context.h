@@ -39,11 +39,15 @@ class ThreadContext {
   const std::string& name() const { return name_; }
   LogFile* logFile() const { return logFile_; }
 
-  void setPendingHeader(std::string header) { pendingHeader = std::move(header); }
+  void setPendingHeader(std::string header) {
+    pendingHeader = std::move(header);
+    direct = pendingHeader.empty() ? logFile_ : nullptr;
+  }
   // A virtual thread's records go in blocks to the run's file of virtual
   // threads instead of to a log file.
   void writeInBlocks(VirtualThreadLog& log) {
     blocks = std::make_unique<ThreadBlockBuffer>(log, threadNumber_, name_);
+    direct = nullptr;
   }
 
   // The class of the exception this thread threw last: the one that unwinds
@@ -52,11 +56,21 @@ class ThreadContext {
   const std::string& lastException() const { return lastException_; }
 
   // Writes the pending header first (as a write of its own), then the record.
-  void write(const void* bytes, std::size_t length);
+  void write(const void* bytes, std::size_t length) {
+    if (direct != nullptr) {
+      direct->write(bytes, length);
+      return;
+    }
+    writeOtherwise(bytes, length);
+  }
   void write(const std::string& text) { write(text.data(), text.size()); }
   // Like write, with the record written in place (LogFile::writeWith).
   template <typename Fill>
-  void writeWith(std::size_t bound, Fill&& fill) {
+  __attribute__((always_inline)) void writeWith(std::size_t bound, Fill&& fill) {
+    if (direct != nullptr) {
+      direct->writeWith(bound, fill);
+      return;
+    }
     if (blocks) {
       blocks->writeWith(bound, fill);
       return;
@@ -67,12 +81,16 @@ class ThreadContext {
   }
 
  private:
+  void writeOtherwise(const void* bytes, std::size_t length);
   void writePendingHeader();
 
   std::string name_;
   std::string pendingHeader;
   std::string lastException_;
   LogFile* logFile_;
+  // The file a record goes straight to: null while there is a header to
+  // write first, or blocks to write to instead, or no file.
+  LogFile* direct;
   bool ownsLogFile;
   std::unique_ptr<ThreadBlockBuffer> blocks;
   std::vector<jmethodID> callStack;  // innermost last

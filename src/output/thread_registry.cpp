@@ -5,23 +5,10 @@
 #include <boost/thread/lock_guard.hpp>
 
 namespace kolvaprof {
-namespace {
 
-// The context this thread found last. Every callback of a thread passes the
-// same key, so after the first lookup the entry and exit paths find their
-// context without taking registryLock. The cache is trusted only while no
-// context has left the registry since it was filled.
-struct CachedContext {
-  std::uint64_t registry = 0;
-  ThreadKey key = nullptr;
-  ThreadContext* context = nullptr;
-  std::uint64_t removals = 0;
-};
-// Initial-exec: every callback reads it, and in a shared library the default
-// model calls __tls_get_addr for each read. The library is loaded as the VM
-// starts, and these few bytes fit the static TLS that the loader keeps spare
-// for such libraries.
-__attribute__((tls_model("initial-exec"))) thread_local CachedContext cachedContext;
+__thread CachedContext cachedContext __attribute__((tls_model("initial-exec")));
+
+namespace {
 
 std::atomic<std::uint64_t> lastInstanceId{0};
 
@@ -67,17 +54,16 @@ std::optional<std::string> ThreadRegistry::virtualThreadName(ThreadKey key) {
   return found->second;
 }
 
-ThreadContext* ThreadRegistry::findContext(ThreadKey key) {
-  CachedContext& cache = cachedContext;
+ThreadContext* ThreadRegistry::findContextLocked(ThreadKey key) {
+  // Read before the lookup: a removal after it makes the cache stale.
   const std::uint64_t seen = removals.load(std::memory_order_acquire);
-  if (cache.registry == instanceId && cache.key == key && cache.removals == seen) return cache.context;
   ThreadContext* context = nullptr;
   {
     boost::lock_guard<boost::mutex> guard(registryLock);
     const auto found = contexts.find(key);
     if (found != contexts.end()) context = found->second.get();
   }
-  if (context != nullptr) cache = CachedContext{instanceId, key, context, seen};
+  if (context != nullptr) cachedContext = CachedContext{instanceId, key, context, seen};
   return context;
 }
 
@@ -135,12 +121,6 @@ std::string ThreadRegistry::resolveName(ThreadKey key) {
 int32_t ThreadRegistry::takeThreadNumber() {
   boost::lock_guard<boost::mutex> guard(registryLock);
   return nextThreadNumber++;
-}
-
-ThreadRegistry& ThreadRegistry::instance() {
-  // Never destroyed: daemon threads may still deliver events at exit.
-  static ThreadRegistry* registry = new ThreadRegistry;
-  return *registry;
 }
 
 }  // namespace kolvaprof

@@ -19,6 +19,23 @@ namespace kolvaprof {
 // compared here.
 using ThreadKey = const void*;
 
+// The context this thread found last. Every callback of a thread passes the
+// same key, so after the first lookup the entry and exit paths find their
+// context without taking registryLock. The cache is trusted only while no
+// context has left the registry since it was filled. Plain data (__thread):
+// read inline on every call, which a thread_local with a constructor would
+// route through a wrapper function. Initial-exec, since in a shared library
+// the default model calls __tls_get_addr for each read; the library is
+// loaded as the VM starts, and these few bytes fit the static TLS that the
+// loader keeps spare for such libraries.
+struct CachedContext {
+  std::uint64_t registry;
+  ThreadKey key;
+  ThreadContext* context;
+  std::uint64_t removals;
+};
+extern __thread CachedContext cachedContext __attribute__((tls_model("initial-exec")));
+
 // The process-wide directory of thread names, numbers and contexts, keyed by
 // the thread key of each thread. Every table is guarded by registryLock,
 // which is never held while a file is opened or written: contexts are
@@ -38,7 +55,14 @@ class ThreadRegistry {
   std::optional<std::string> virtualThreadName(ThreadKey key);
   // The context filed under the key, or null. A thread finds its own context
   // again without the lock until a context leaves the registry.
-  ThreadContext* findContext(ThreadKey key);
+  ThreadContext* findContext(ThreadKey key) {
+    const CachedContext& cache = cachedContext;
+    if (cache.registry == instanceId && cache.key == key &&
+        cache.removals == removals.load(std::memory_order_acquire)) {
+      return cache.context;
+    }
+    return findContextLocked(key);
+  }
   // Files the context under the key and takes ownership of it; filing the
   // context already there changes nothing.
   void addContext(ThreadKey key, ThreadContext* context);
@@ -51,9 +75,14 @@ class ThreadRegistry {
   std::string resolveName(ThreadKey key);
   int32_t takeThreadNumber();
 
-  static ThreadRegistry& instance();
+  static ThreadRegistry& instance() {
+    // Never destroyed: daemon threads may still deliver events at exit.
+    static ThreadRegistry* registry = new ThreadRegistry;
+    return *registry;
+  }
 
  private:
+  ThreadContext* findContextLocked(ThreadKey key);
   bool isGeneratedVirtualName(const std::string& name) const;
 
   boost::mutex registryLock;

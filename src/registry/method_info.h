@@ -1,14 +1,18 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "format/method_text.h"
-#include <vector>
 
 namespace kolvaprof {
 
 // Everything the per-call paths need to know about one method, settled once
-// at class registration and never changed afterwards, so readers need no lock.
+// at class registration and never changed afterwards, so readers need no lock;
+// only the binary method number arrives later, once, at the first binary
+// record of the method.
 class MethodInfo {
  public:
   MethodInfo(std::string packageName, std::string className, std::string methodName,
@@ -35,6 +39,15 @@ class MethodInfo {
   const std::string& getEntryPrefix() const { return entryPrefix; }
   const std::string& getEntrySuffix() const { return entrySuffix; }
 
+  // The method's number in binary records, 0 until the index file has its
+  // line: cached here so that a logged call needs no table lookup. Set once
+  // (by the index file, after the line is written); release/acquire hands the
+  // line's writing on to every thread that reads the number.
+  int32_t binaryNumber() const { return binaryNumber_.load(std::memory_order_acquire); }
+  void setBinaryNumber(int32_t number) const {
+    binaryNumber_.store(number, std::memory_order_release);
+  }
+
   // The names as the records spell them; views into this record.
   MethodText text() const {
     return MethodText{returnType, packageName, className, methodName, parameterList};
@@ -52,6 +65,7 @@ class MethodInfo {
   std::string parameterList;
   std::string entryPrefix;
   std::string entrySuffix;
+  mutable std::atomic<int32_t> binaryNumber_{0};
 };
 
 }  // namespace kolvaprof

@@ -126,5 +126,59 @@ TEST(IndexFileTest, LinesReachIndexDatInTheOrderWritten) {
   fs::remove_all(root, ignored);
 }
 
+// Threads logging the same methods for the first time: each method's line is
+// written once, and before any thread goes on with its number (here, to write
+// a thread line numbered after it into the same file).
+TEST(IndexFileTest, ConcurrentFirstRecordsFindTheirMethodLineWritten) {
+  constexpr int kThreads = 8;
+  constexpr int kMethods = 300;
+  char pattern[] = "/tmp/kolvaprof-index-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = std::string(pattern) + "/run/";
+  std::vector<std::unique_ptr<MethodInfo>> infos;
+  for (int m = 0; m < kMethods; ++m) {
+    infos.push_back(std::make_unique<MethodInfo>("p", "C", "m" + std::to_string(m),
+                                                 std::vector<std::string>{}, "void", false, false));
+  }
+  MethodNumbers numbers;
+  {
+    IndexFile index(std::make_shared<RunDirectory>(dir), numbers);
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        while (!go.load()) std::this_thread::yield();
+        for (int i = 0; i < kMethods; ++i) {
+          const int m = (i * 7 + t * 37) % kMethods;
+          const int32_t number = index.recordNumberFor(method(m), *infos[m]);
+          index.writeThreadLine(ThreadContext("t", number, nullptr, false));
+        }
+      });
+    }
+    go = true;
+    for (auto& thread : threads) thread.join();
+  }
+  std::istringstream lines(readFile(dir + "Index.dat"));
+  std::vector<int> methodLines(kMethods + 1, 0);
+  std::vector<int> threadLines(kMethods + 1, 0);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const int number = std::atoi(line.c_str() + line.find(' ') + 1);
+    ASSERT_TRUE(number >= 1 && number <= kMethods) << line;
+    if (line.rfind("Method ", 0) == 0) {
+      ++methodLines[number];
+    } else {
+      ASSERT_EQ(methodLines[number], 1) << "a record of method " << number << " before its line";
+      ++threadLines[number];
+    }
+  }
+  for (int n = 1; n <= kMethods; ++n) {
+    EXPECT_EQ(methodLines[n], 1) << n;
+    EXPECT_EQ(threadLines[n], kThreads) << n;
+  }
+  std::error_code ignored;
+  fs::remove_all(pattern, ignored);
+}
+
 }  // namespace
 }  // namespace kolvaprof

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -214,47 +215,62 @@ TEST_F(LogFileTest, FailedWriteEndsTheFileAtWhatReachedIt) {
       "written before\n$");
 }
 
+// Records take their places without a lock: none may be torn, mixed with
+// another, doubled or lost, and each thread's stay in its order, also while
+// the buffer's halves change hands and at destruction.
 TEST_F(LogFileTest, ConcurrentWritersNeverMixRecords) {
   constexpr int kThreads = 8;
-  constexpr int kRecords = 3000;
-  // Sizes differ per thread and per record; a few records overflow the
-  // buffer on their own so that direct writes race with buffered ones.
-  auto recordOf = [](int thread, int index) {
-    std::size_t size = 20 + static_cast<std::size_t>(thread * 37 + index * 11) % 280;
-    if (thread < 2 && index % 1000 == 999) size = kBuffer + 100;
-    std::string text = std::to_string(thread) + ":" + std::to_string(index) + ":";
-    text.resize(size - 1, static_cast<char>('a' + thread));
-    return text + "\n";
+  struct Case {
+    const char* what;
+    int records;
+    std::size_t shortest;
+    std::size_t spread;
+    bool withLarge;  // a few records overflow the buffer on their own
   };
-  const std::string path = root + "shared.log";
-  {
-    LogFile file(root, "shared", ".log");
-    std::atomic<bool> go{false};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-      threads.emplace_back([&, t] {
-        while (!go.load()) std::this_thread::yield();
-        for (int i = 0; i < kRecords; ++i) file.write(recordOf(t, i));
-      });
+  const Case cases[] = {
+      {"mixed sizes, direct writes racing with buffered ones", 3000, 20, 280, true},
+      {"short records, many threads at every change of halves", 40000, 8, 40, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto recordOf = [&c](int thread, int index) {
+      std::size_t size = c.shortest + static_cast<std::size_t>(thread * 37 + index * 11) % c.spread;
+      if (c.withLarge && thread < 2 && index % 1000 == 999) size = kBuffer + 100;
+      std::string text = std::to_string(thread) + ":" + std::to_string(index) + ":";
+      text.resize(std::max(size, text.size() + 1) - 1, static_cast<char>('a' + thread));
+      return text + "\n";
+    };
+    const std::string path = root + "shared.log";
+    fs::remove(path);
+    {
+      LogFile file(root, "shared", ".log");
+      std::atomic<bool> go{false};
+      std::vector<std::thread> threads;
+      for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+          while (!go.load()) std::this_thread::yield();
+          for (int i = 0; i < c.records; ++i) file.write(recordOf(t, i));
+        });
+      }
+      go = true;
+      for (auto& thread : threads) thread.join();
     }
-    go = true;
-    for (auto& thread : threads) thread.join();
+    const std::string contents = readFile(path);
+    std::vector<int> next(kThreads, 0);
+    std::size_t offset = 0;
+    while (offset < contents.size()) {
+      const std::size_t end = contents.find('\n', offset);
+      ASSERT_NE(end, std::string::npos) << "torn record at offset " << offset;
+      const std::string line = contents.substr(offset, end + 1 - offset);
+      const int thread = std::atoi(line.c_str());
+      ASSERT_TRUE(thread >= 0 && thread < kThreads && next[thread] < c.records)
+          << "unexpected record at offset " << offset;
+      ASSERT_EQ(line, recordOf(thread, next[thread])) << "at offset " << offset;
+      ++next[thread];
+      offset = end + 1;
+    }
+    EXPECT_EQ(next, std::vector<int>(kThreads, c.records));
   }
-  const std::string contents = readFile(path);
-  std::vector<int> next(kThreads, 0);
-  std::size_t offset = 0;
-  while (offset < contents.size()) {
-    const std::size_t end = contents.find('\n', offset);
-    ASSERT_NE(end, std::string::npos) << "torn record at offset " << offset;
-    const std::string line = contents.substr(offset, end + 1 - offset);
-    const int thread = std::atoi(line.c_str());
-    ASSERT_TRUE(thread >= 0 && thread < kThreads && next[thread] < kRecords)
-        << "unexpected record at offset " << offset;
-    ASSERT_EQ(line, recordOf(thread, next[thread])) << "at offset " << offset;
-    ++next[thread];
-    offset = end + 1;
-  }
-  EXPECT_EQ(next, std::vector<int>(kThreads, kRecords));
 }
 
 TEST(IsUsableFileBaseNameTest, RejectsNamesThatLeaveTheDirectoryOrBreakFileNames) {
