@@ -36,6 +36,11 @@ const EngineCase kCases[] = {
      "ClassFilter=itest.Calls$Nested\nMethodFilter=factorial\n",
      "itest.Calls", false},
     {"Constructors", kOwnCode, "itest.Builders", false},
+    {"Receivers", "FilterMode=1\nPackageFilter=itest*\nMethodFilter=AbstractCollection.toString\n"
+     "MethodFilter=AbstractCollection.containsAll\n",
+     "itest.Receivers", false},
+    {"ReceiversLoggedOnly", "ReceiverTags=2\nFilterMode=1\nPackageFilter=itest*\n",
+     "itest.Receivers", true},
     {"StartMethod", "StartMethod=itest.Starter.run\nFilterMode=1\nPackageFilter=itest\n",
      "itest.Starter", false},
     {"GetFilteredMethod",
