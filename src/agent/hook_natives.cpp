@@ -38,6 +38,16 @@ void JNICALL exitThrowHook(JNIEnv* jni, jclass, jthrowable exception, jint numbe
   forward([&](BytecodeEngine& engine) { engine.exitThrow(jni, exception, number); });
 }
 
+jlong JNICALL receiverNumberHook(JNIEnv* jni, jclass, jobject receiver) {
+  jlong number = 0;
+  forward([&](BytecodeEngine& engine) { number = engine.receiverNumber(jni, receiver); });
+  return number;
+}
+
+void JNICALL enterNumberedHook(JNIEnv* jni, jclass, jint number, jlong receiver) {
+  forward([&](BytecodeEngine& engine) { engine.enterNumbered(jni, number, receiver); });
+}
+
 JNINativeMethod native(HookMethod hook, void* function) {
   const HookSignature signature = hookSignature(hook);
   return JNINativeMethod{const_cast<char*>(signature.name),
@@ -54,6 +64,8 @@ const JNINativeMethod* hookNatives() {
       native(HookMethod::BindInit, reinterpret_cast<void*>(&bindInitHook)),
       native(HookMethod::Exit, reinterpret_cast<void*>(&exitHook)),
       native(HookMethod::ExitThrow, reinterpret_cast<void*>(&exitThrowHook)),
+      native(HookMethod::ReceiverNumber, reinterpret_cast<void*>(&receiverNumberHook)),
+      native(HookMethod::EnterNumbered, reinterpret_cast<void*>(&enterNumberedHook)),
   };
   return natives;
 }

@@ -102,9 +102,9 @@ void BytecodeEngine::onClassFileLoad(jclass beingRedefined, const char* name, ji
     return number;
   };
   const bool withOffsets = core.options().recordCallerLocation == 1;
-  classfile::RewriteResult result =
-      classfile::rewriteClass(data, static_cast<std::size_t>(length), select,
-                              classfile::HookNames{kHooksClassName}, withOffsets);
+  classfile::RewriteResult result = classfile::rewriteClass(
+      data, static_cast<std::size_t>(length), select, classfile::HookNames{kHooksClassName},
+      withOffsets, receiverPassing(beingRedefined));
   if (withOffsets) {
     boost::lock_guard<boost::mutex> guard(offsetsLock);
     for (classfile::MovedCode& moved : result.moved) {
@@ -137,6 +137,35 @@ void BytecodeEngine::onClassFileLoad(jclass beingRedefined, const char* name, ji
     boost::lock_guard<boost::mutex> guard(classesLock);
     rewrittenAtLoad.insert(name);
   }
+}
+
+classfile::ReceiverPassing BytecodeEngine::receiverPassing(jclass beingRedefined) {
+  switch (core.options().receiverTags) {
+    case ReceiverTagMode::Never:
+      return classfile::ReceiverPassing::Null;
+    case ReceiverTagMode::LoggedOnly:
+      // Numbers are taken only for logged calls, which the code cannot know.
+      return classfile::ReceiverPassing::Object;
+    case ReceiverTagMode::BeforeGates:
+      break;
+  }
+  if (beingRedefined == nullptr) return classfile::ReceiverPassing::NumberFieldsWhereUseful;
+  return hasNumberFields(beingRedefined) ? classfile::ReceiverPassing::NumberFields
+                                         : classfile::ReceiverPassing::Object;
+}
+
+bool BytecodeEngine::hasNumberFields(jclass klass) {
+  jint count = 0;
+  JvmtiBuffer<jfieldID> fields(jvmti);
+  if (jvmti->GetClassFields(klass, &count, fields.out()) != JVMTI_ERROR_NONE) return false;
+  for (jint i = 0; i < count; ++i) {
+    JvmtiBuffer<char> name(jvmti);
+    if (jvmti->GetFieldName(klass, fields[i], name.out(), nullptr, nullptr) != JVMTI_ERROR_NONE) {
+      continue;
+    }
+    if (classfile::kNumberFieldName == name.get()) return true;
+  }
+  return false;
 }
 
 bool BytecodeEngine::onVmInit(JNIEnv* jni, const JNINativeMethod* natives) {
@@ -214,7 +243,8 @@ void BytecodeEngine::retransformLoadedClasses() {
 
 void BytecodeEngine::onThreadEnd(ThreadKey thread) { threads.forget(thread); }
 
-void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool constructor) {
+void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool constructor,
+                          int64_t receiverNumber) {
   const MethodInfo* info = catalogue.find(number);
   if (info == nullptr) return;  // not a number this engine handed out
   const ThreadKey key = currentThreadKey(jvmti, jni);
@@ -243,12 +273,18 @@ void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool const
   frame.tag = 0;
   frame.awaitingSuper = false;
   frame.method = method;
-  HookCallSite site(*this, key, frames, frames.size() - 1, receiver);
+  HookCallSite site(*this, key, frames, frames.size() - 1, receiver, receiverNumber);
   core.logMethodEntry(site, MethodCatalogue::identity(info), *info);
 }
 
 void BytecodeEngine::enter(JNIEnv* jni, jint number, jobject receiver) {
   push(jni, number, receiver, false);
+}
+
+int64_t BytecodeEngine::receiverNumber(JNIEnv*, jobject receiver) { return objectTag(receiver); }
+
+void BytecodeEngine::enterNumbered(JNIEnv* jni, jint number, int64_t receiver) {
+  push(jni, number, nullptr, false, receiver);
 }
 
 void BytecodeEngine::enterInit(JNIEnv* jni, jint number) { push(jni, number, nullptr, true); }
@@ -266,9 +302,7 @@ void BytecodeEngine::bindInit(JNIEnv* jni, jobject self) {
   const int64_t tag = frames[static_cast<std::size_t>(frame.chainRoot)].tag;
   if (tag == 0 || self == nullptr) return;
   jlong current = 0;
-  if (jvmti->GetTag(self, &current) == JVMTI_ERROR_NONE && current == 0) {
-    jvmti->SetTag(self, tag);
-  }
+  if (jvmti->GetTag(self, &current) == JVMTI_ERROR_NONE && current == 0) tagOnce(self, tag);
 }
 
 int64_t BytecodeEngine::receiverTag(HookFrames& frames, std::size_t index, jobject receiver) {
@@ -280,14 +314,26 @@ int64_t BytecodeEngine::receiverTag(HookFrames& frames, std::size_t index, jobje
     if (root.tag == 0) root.tag = core.allocateObjectTag();
     return root.tag;
   }
-  if (receiver == nullptr) return 0;
+  return objectTag(receiver);
+}
+
+int64_t BytecodeEngine::objectTag(jobject object) {
+  if (object == nullptr) return 0;
   jlong tag = 0;
-  if (jvmti->GetTag(receiver, &tag) != JVMTI_ERROR_NONE) return 0;
-  if (tag == 0) {
-    tag = core.allocateObjectTag();
-    jvmti->SetTag(receiver, tag);
-  }
-  return tag;
+  if (jvmti->GetTag(object, &tag) != JVMTI_ERROR_NONE) return 0;
+  if (tag != 0) return tag;
+  return tagOnce(object, 0);
+}
+
+int64_t BytecodeEngine::tagOnce(jobject object, int64_t wanted) {
+  // Two threads meeting a new object at once must not both tag it: a class
+  // that keeps the number in a field would keep the one that lost.
+  boost::lock_guard<boost::mutex> guard(taggingLock);
+  jlong tag = 0;
+  if (jvmti->GetTag(object, &tag) != JVMTI_ERROR_NONE) return 0;
+  if (tag != 0) return tag;
+  tag = wanted != 0 ? wanted : core.allocateObjectTag();
+  return jvmti->SetTag(object, tag) == JVMTI_ERROR_NONE ? tag : 0;
 }
 
 std::string BytecodeEngine::callerLocation(HookFrames& frames, std::size_t index,

@@ -13,6 +13,7 @@
 #include <boost/thread/mutex.hpp>
 
 #include "capture/frame_location.h"
+#include "classfile/class_rewriter.h"
 #include "bytecode/hook_threads.h"
 #include "bytecode/method_catalogue.h"
 
@@ -52,13 +53,26 @@ class BytecodeEngine {
   void bindInit(JNIEnv* jni, jobject self);
   void exit(JNIEnv* jni, jint number);
   void exitThrow(JNIEnv* jni, jthrowable exception, jint number);
+  // The number of an object whose class keeps it in fields of its own; the
+  // number is the object's tag, so that every class of the object and every
+  // method that passes the object itself agree on it.
+  int64_t receiverNumber(JNIEnv* jni, jobject receiver);
+  void enterNumbered(JNIEnv* jni, jint number, int64_t receiver);
 
   // For the call site: the receiver number of the frame's object.
   int64_t receiverTag(HookFrames& frames, std::size_t index, jobject receiver);
   std::string callerLocation(HookFrames& frames, std::size_t index, CallerLocation what);
 
  private:
-  void push(JNIEnv* jni, jint number, jobject receiver, bool constructor);
+  void push(JNIEnv* jni, jint number, jobject receiver, bool constructor,
+            int64_t receiverNumber = 0);
+  int64_t objectTag(jobject object);
+  // The object's tag, set to `wanted` (or a new number) when it has none.
+  int64_t tagOnce(jobject object, int64_t wanted);
+  // How the instance methods of the class being loaded or retransformed
+  // pass their receiver.
+  classfile::ReceiverPassing receiverPassing(jclass beingRedefined);
+  bool hasNumberFields(jclass klass);
   // Leaves frames[index] and every frame above it that was left without an
   // exit hook; the innermost are closed by exception.
   void leaveDownTo(ThreadKey key, HookFrames& frames, std::size_t index, bool poppedByException);
@@ -79,6 +93,8 @@ class BytecodeEngine {
   std::atomic<bool> hooksReady{false};
   jobject hooksModule = nullptr;  // global reference
   std::atomic<jint> modulesRead{0};
+  // Held while an object without a tag gets one.
+  boost::mutex taggingLock;
   // Where the instructions of rewritten methods went, by method number: a
   // caller's bytecode index is shown as in the class file as it was loaded.
   // Kept only when caller bytecode indexes are recorded.

@@ -12,6 +12,9 @@ std::string HookCallSite::callerLocation(CallerLocation what) {
   return engine.callerLocation(frames, index, what);
 }
 
-int64_t HookCallSite::receiverTag() { return engine.receiverTag(frames, index, receiver); }
+int64_t HookCallSite::receiverTag() {
+  if (receiverNumber != 0) return receiverNumber;
+  return engine.receiverTag(frames, index, receiver);
+}
 
 }  // namespace kolvaprof

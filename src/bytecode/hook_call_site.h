@@ -10,13 +10,19 @@ namespace kolvaprof {
 class BytecodeEngine;
 
 // A hook call as the core sees it. The caller is the hook frame below this
-// one; the receiver is the object the hook passed, or for a constructor the
-// number its chain keeps for the object.
+// one; the receiver is the object the hook passed, the number the object's
+// class kept for it, or for a constructor the number its chain keeps for the
+// object.
 class HookCallSite final : public CallSite {
  public:
   HookCallSite(BytecodeEngine& engine, ThreadKey thread, HookFrames& frames, std::size_t index,
-               jobject receiver)
-      : CallSite(thread), engine(engine), frames(frames), index(index), receiver(receiver) {}
+               jobject receiver, int64_t receiverNumber = 0)
+      : CallSite(thread),
+        engine(engine),
+        frames(frames),
+        index(index),
+        receiver(receiver),
+        receiverNumber(receiverNumber) {}
 
   const MethodInfo* callerMethod() override;
   std::string callerLocation(CallerLocation what) override;
@@ -27,6 +33,7 @@ class HookCallSite final : public CallSite {
   HookFrames& frames;
   std::size_t index;
   jobject receiver;
+  int64_t receiverNumber;
 };
 
 }  // namespace kolvaprof

@@ -16,6 +16,8 @@ constexpr HookSignature kSignatures[] = {
     {"bindInit", "(Ljava/lang/Object;)V"},
     {"exit", "(I)V"},
     {"exitThrow", "(Ljava/lang/Throwable;I)V"},
+    {"receiverNumber", "(Ljava/lang/Object;)J"},
+    {"enterNumbered", "(IJ)V"},
 };
 static_assert(sizeof kSignatures / sizeof kSignatures[0] ==
               static_cast<std::size_t>(HookMethod::Count));

@@ -10,7 +10,17 @@ namespace kolvaprof {
 // it, and it is public with public methods, so that every class may call it.
 inline constexpr const char* kHooksClassName = "kolvaprof/Hooks";
 
-enum class HookMethod { Enter, EnterInit, ChainInit, BindInit, Exit, ExitThrow, Count };
+enum class HookMethod {
+  Enter,
+  EnterInit,
+  ChainInit,
+  BindInit,
+  Exit,
+  ExitThrow,
+  ReceiverNumber,
+  EnterNumbered,
+  Count
+};
 
 struct HookSignature {
   const char* name;

@@ -11,10 +11,10 @@ namespace kolvaprof::classfile {
 namespace op {
 inline constexpr uint8_t kNop = 0x00, kAconstNull = 0x01, kIconstM1 = 0x02, kIconst0 = 0x03,
                          kBipush = 0x10, kSipush = 0x11, kLdc = 0x12, kLdcW = 0x13,
-                         kAload0 = 0x2a, kDup = 0x59, kIfeq = 0x99, kIfAcmpne = 0xa6,
+                         kAload0 = 0x2a, kDup = 0x59, kIfeq = 0x99, kIfAcmpeq = 0xa5, kIfAcmpne = 0xa6,
                          kGoto = 0xa7, kJsr = 0xa8, kRet = 0xa9, kTableswitch = 0xaa,
                          kLookupswitch = 0xab, kIreturn = 0xac, kReturn = 0xb1,
-                         kInvokespecial = 0xb7, kInvokestatic = 0xb8, kNew = 0xbb,
+                         kGetfield = 0xb4, kPutfield = 0xb5, kInvokespecial = 0xb7, kInvokestatic = 0xb8, kNew = 0xbb,
                          kAthrow = 0xbf, kWide = 0xc4, kIfnull = 0xc6, kIfnonnull = 0xc7,
                          kGotoW = 0xc8, kJsrW = 0xc9;
 }  // namespace op

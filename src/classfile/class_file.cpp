@@ -27,18 +27,6 @@ void writeAttributes(ByteWriter& out, const std::vector<Attribute>& attributes) 
   }
 }
 
-namespace {
-
-void skipMembers(ByteReader& in) {
-  uint16_t count = in.u2();
-  for (uint16_t i = 0; i < count; ++i) {
-    in.take(6);
-    readAttributes(in);
-  }
-}
-
-}  // namespace
-
 ClassFile parseClassFile(const uint8_t* data, std::size_t size) {
   ByteReader in(data, size);
   if (in.u4() != 0xCAFEBABE) throw FormatError("not a class file");
@@ -52,7 +40,14 @@ ClassFile parseClassFile(const uint8_t* data, std::size_t size) {
   std::size_t middleStart = in.position();
   uint16_t interfaces = in.u2();
   in.take(2u * interfaces);
-  skipMembers(in);
+  cls.fieldCountAt = in.position() - middleStart;
+  uint16_t fields = in.u2();
+  for (uint16_t i = 0; i < fields; ++i) {
+    in.take(2);
+    cls.fieldNames.push_back(in.u2());
+    in.take(2);
+    readAttributes(in);
+  }
   cls.middle = data + middleStart;
   cls.middleSize = in.position() - middleStart;
   uint16_t methodCount = in.u2();
@@ -80,7 +75,15 @@ std::vector<uint8_t> writeClassFile(const ClassFile& cls) {
   out.u2(cls.access);
   out.u2(cls.thisClass);
   out.u2(cls.superClass);
-  out.append(cls.middle, cls.middleSize);
+  if (cls.addedFieldCount == 0) {
+    out.append(cls.middle, cls.middleSize);
+  } else {
+    const std::size_t afterCount = cls.fieldCountAt + 2;
+    out.append(cls.middle, cls.fieldCountAt);
+    out.u2(readU2(cls.middle + cls.fieldCountAt) + cls.addedFieldCount);
+    out.append(cls.middle + afterCount, cls.middleSize - afterCount);
+    out.append(cls.addedFields);
+  }
   out.u2(static_cast<uint32_t>(cls.methods.size()));
   for (const auto& m : cls.methods) {
     out.u2(m.access);

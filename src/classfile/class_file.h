@@ -39,6 +39,13 @@ struct ClassFile {
   // Interfaces and fields, copied unchanged.
   const uint8_t* middle = nullptr;
   std::size_t middleSize = 0;
+  // Where in `middle` the field count is, and the name of each field.
+  std::size_t fieldCountAt = 0;
+  std::vector<uint16_t> fieldNames;
+  // Fields the rewriter adds (whole field_info structures), written after
+  // the class's own.
+  uint16_t addedFieldCount = 0;
+  std::vector<uint8_t> addedFields;
   std::vector<Method> methods;
   // The class attributes, copied unchanged.
   const uint8_t* tail = nullptr;
@@ -54,7 +61,11 @@ std::vector<uint8_t> writeClassFile(const ClassFile& cls);
 std::vector<Attribute> readAttributes(ByteReader& in);
 void writeAttributes(ByteWriter& out, const std::vector<Attribute>& attributes);
 
+inline constexpr uint16_t kAccPrivate = 0x0002;
 inline constexpr uint16_t kAccStatic = 0x0008;
+inline constexpr uint16_t kAccTransient = 0x0080;
+inline constexpr uint16_t kAccInterface = 0x0200;
+inline constexpr uint16_t kAccSynthetic = 0x1000;
 inline constexpr uint16_t kAccNative = 0x0100;
 inline constexpr uint16_t kAccAbstract = 0x0400;
 

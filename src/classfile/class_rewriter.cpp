@@ -1,6 +1,7 @@
 #include "classfile/class_rewriter.h"
 
 #include <new>
+#include <utility>
 
 #include "classfile/class_file.h"
 #include "classfile/method_rewriter.h"
@@ -13,8 +14,41 @@ constexpr uint16_t kAccModule = 0x8000;
 constexpr uint16_t kOldestMajor = 45;
 constexpr uint16_t kNewestMajor = 69;
 
+// Whether the class can take the number fields, and should.
+bool takesNumberFields(const ClassFile& cls, ReceiverPassing receivers) {
+  if (receivers != ReceiverPassing::NumberFieldsWhereUseful &&
+      receivers != ReceiverPassing::NumberFields)
+    return false;
+  for (uint16_t name : cls.fieldNames) {
+    // A class of its own with such a field was not given ours: on a
+    // retransformation, the VM's answer was about the class's own field.
+    std::string_view text = cls.pool.utf8(name);
+    if (text == kNumberFieldName || text == kNumberedObjectFieldName) return false;
+  }
+  if (receivers == ReceiverPassing::NumberFields) return true;
+  // A record's fields are its components, as tools and the JDK read it.
+  if ((cls.access & kAccInterface) || cls.pool.className(cls.superClass) == "java/lang/Record")
+    return false;
+  return cls.fieldNames.size() + 2 <= 65535;
+}
+
+void addNumberFields(ClassFile& cls) {
+  constexpr uint16_t kAccess = kAccPrivate | kAccTransient | kAccSynthetic;
+  ByteWriter out;
+  for (auto [name, descriptor] :
+       {std::pair{kNumberedObjectFieldName, std::string_view("Ljava/lang/Object;")},
+        std::pair{kNumberFieldName, std::string_view("J")}}) {
+    out.u2(kAccess);
+    out.u2(cls.pool.addUtf8(name));
+    out.u2(cls.pool.addUtf8(descriptor));
+    out.u2(0);  // attributes
+  }
+  cls.addedFieldCount = 2;
+  cls.addedFields = std::move(out.bytes());
+}
+
 RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelector& select,
-                      const HookNames& hooks, bool withOffsets) {
+                      const HookNames& hooks, bool withOffsets, ReceiverPassing receivers) {
   RewriteResult result;
   ClassFile cls;
   try {
@@ -54,7 +88,19 @@ RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelecto
     return result;
   }
 
-  ClassContext context(cls, className, hooks);
+  bool fields = false;
+  try {
+    fields = cls.superClass != 0 && takesNumberFields(cls, receivers);
+  } catch (const FormatError& e) {
+    result.outcome = RewriteResult::Outcome::Refused;
+    result.reason = std::string("not a readable class file: ") + e.what();
+    return result;
+  }
+  ReceiverPassing methodsPass = receivers;
+  if (fields) methodsPass = ReceiverPassing::NumberFields;
+  else if (receivers != ReceiverPassing::Null) methodsPass = ReceiverPassing::Object;
+  ClassContext context(cls, className, hooks, methodsPass);
+  bool fieldsUsed = false;
   for (Method& method : cls.methods) {
     Attribute* code = nullptr;
     std::string_view name, descriptor;
@@ -79,9 +125,15 @@ RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelecto
     } else {
       ++result.methodsRewritten;
       if (withOffsets) result.moved.push_back(std::move(moved));
+      fieldsUsed = fieldsUsed || (!(method.access & kAccStatic) && name != "<init>");
     }
   }
-  if (result.methodsRewritten == 0) {
+  // A retransformation must keep the fields the class was loaded with.
+  if (fields && (fieldsUsed || receivers == ReceiverPassing::NumberFields)) {
+    addNumberFields(cls);
+    result.numberFields = true;
+  }
+  if (result.methodsRewritten == 0 && !result.numberFields) {
     result.reason = result.methodsLeft ? "no method could be rewritten" : "no method selected";
     return result;
   }
@@ -93,9 +145,10 @@ RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelecto
 }  // namespace
 
 RewriteResult rewriteClass(const uint8_t* data, std::size_t size, const MethodSelector& select,
-                           const HookNames& hooks, bool withOffsets) {
+                           const HookNames& hooks, bool withOffsets,
+                           ReceiverPassing receivers) {
   try {
-    return rewrite(data, size, select, hooks, withOffsets);
+    return rewrite(data, size, select, hooks, withOffsets, receivers);
   } catch (const std::bad_alloc&) {
     RewriteResult result;
     result.outcome = RewriteResult::Outcome::Refused;

@@ -12,6 +12,11 @@
 //   exit(I)V                         before every return instruction
 //   exitThrow(Ljava/lang/Throwable;I)V  when an exception leaves the method
 //                                    (the exception is then rethrown)
+//   receiverNumber(Ljava/lang/Object;)J  the number of an object whose class
+//                                    keeps it in the number fields below, the
+//                                    first time one of its methods runs
+//   enterNumbered(IJ)V               at the start of an instance method of
+//                                    such a class, with the kept number
 
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +32,27 @@ namespace kolvaprof::classfile {
 struct HookNames {
   std::string owner = "kolvaprof/Hooks";  // internal name
 };
+
+// How the instance methods of a class hand their receiver to the hooks.
+enum class ReceiverPassing {
+  Object,  // enter(number, this)
+  Null,    // enter(number, null): receivers are not recorded
+  // Where the class can take them (a class, not an interface or a record,
+  // with a rewritten instance method other than a constructor), two private
+  // transient synthetic fields are added: the number of the object and the
+  // object that number was taken for, which tells a copy made by clone()
+  // (or any copy of every field) from the object itself. Elsewhere: Object.
+  NumberFieldsWhereUseful,
+  // The class got the fields when it was first loaded (this is a
+  // retransformation, which cannot add or remove fields): they are added
+  // again and used.
+  NumberFields,
+};
+
+// The fields ReceiverPassing adds: `$` is left to generated code, and the
+// names would collide only with a class of this system's own making.
+inline constexpr std::string_view kNumberFieldName = "kolvaprof$number";         // J
+inline constexpr std::string_view kNumberedObjectFieldName = "kolvaprof$numbered";  // Object
 
 struct MethodDescription {
   std::string_view className;  // internal name, a/b/C
@@ -67,11 +93,14 @@ struct RewriteResult {
   std::vector<LeftMethod> left;
   // For each rewritten method, when the selector's caller asked for them.
   std::vector<MovedCode> moved;
+  // The number fields were added (ReceiverPassing).
+  bool numberFields = false;
 };
 
 // Never throws.
 // With withOffsets, `moved` tells where each method's instructions went.
 RewriteResult rewriteClass(const uint8_t* data, std::size_t size, const MethodSelector& select,
-                           const HookNames& hooks = {}, bool withOffsets = false);
+                           const HookNames& hooks = {}, bool withOffsets = false,
+                           ReceiverPassing receivers = ReceiverPassing::Object);
 
 }  // namespace kolvaprof::classfile

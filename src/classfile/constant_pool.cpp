@@ -188,4 +188,12 @@ uint16_t ConstantPool::addMethodref(std::string_view owner, std::string_view nam
   return append(kMethodref, std::move(body));
 }
 
+uint16_t ConstantPool::addFieldref(std::string_view owner, std::string_view name,
+                                   std::string_view descriptor) {
+  std::vector<uint8_t> body;
+  putU2(body, addClass(owner));
+  putU2(body, addNameAndType(name, descriptor));
+  return append(kFieldref, std::move(body));
+}
+
 }  // namespace kolvaprof::classfile

@@ -65,6 +65,7 @@ class ConstantPool {
   uint16_t addClass(std::string_view internalName);
   uint16_t addInteger(int32_t value);
   uint16_t addMethodref(std::string_view owner, std::string_view name, std::string_view descriptor);
+  uint16_t addFieldref(std::string_view owner, std::string_view name, std::string_view descriptor);
 
  private:
   struct Entry {

@@ -12,13 +12,26 @@ namespace kolvaprof::classfile {
 
 uint16_t ClassContext::hookRef(Hook hook) {
   static constexpr std::string_view kNames[] = {"enter", "enterInit", "chainInit",
-                                                "bindInit", "exit", "exitThrow"};
+                                                "bindInit", "exit", "exitThrow",
+                                                "receiverNumber", "enterNumbered"};
   static constexpr std::string_view kDescriptors[] = {
       "(ILjava/lang/Object;)V", "(I)V", "()V", "(Ljava/lang/Object;)V", "(I)V",
-      "(Ljava/lang/Throwable;I)V"};
+      "(Ljava/lang/Throwable;I)V", "(Ljava/lang/Object;)J", "(IJ)V"};
   auto k = static_cast<std::size_t>(hook);
   if (refs_[k] == 0) refs_[k] = cls.pool.addMethodref(hooks_.owner, kNames[k], kDescriptors[k]);
   return refs_[k];
+}
+
+uint16_t ClassContext::numberFieldRef() {
+  if (numberField_ == 0) numberField_ = cls.pool.addFieldref(className, kNumberFieldName, "J");
+  return numberField_;
+}
+
+uint16_t ClassContext::numberedObjectFieldRef() {
+  if (numberedObjectField_ == 0)
+    numberedObjectField_ =
+        cls.pool.addFieldref(className, kNumberedObjectFieldName, "Ljava/lang/Object;");
+  return numberedObjectField_;
 }
 
 namespace {
@@ -30,6 +43,8 @@ class Unsupported : public std::runtime_error {
 };
 
 constexpr uint32_t kMaxCode = 65535;
+// Bytes of the receiver-number lookup at the start of a numbered method.
+constexpr uint32_t kNumberLookupLength = 21;
 
 struct CodeAttribute {
   uint16_t maxStack = 0;
@@ -89,7 +104,11 @@ class MethodRewriter {
   void lay();
   void emitCode();
   void emitNumber();
+  void emitNumberLookup();
   void emitInvoke(Hook hook);
+  bool numbered() const {
+    return ctx_.receivers == ReceiverPassing::NumberFields && !isStatic_ && !isConstructor_;
+  }
   void emitInstruction(std::size_t i);
   std::vector<ExceptionHandler> exceptionTable(uint32_t plainHandler, uint32_t uninitHandler);
   std::vector<uint8_t> stackMapTable(uint32_t plainHandler, uint32_t uninitHandler);
@@ -339,6 +358,7 @@ void MethodRewriter::lay() {
   std::size_t n = insns_.size();
   uint32_t hookLength = numberLength_ + 3;
   uint32_t entryLength = numberLength_ + 3 + (isConstructor_ ? 0 : 1);
+  if (numbered()) entryLength = kNumberLookupLength + numberLength_ + 7;
   layout_.preStart.assign(n + 1, 0);
   layout_.instrStart.assign(n, 0);
   for (;;) {
@@ -389,18 +409,53 @@ void MethodRewriter::emitNumber() {
   }
 }
 
+// The object's number is kept in the fields until a copy of the object (one
+// whose numbered-object field is not itself) comes by, which takes its own:
+//    0 aload_0; getfield numbered; aload_0; if_acmpeq 21
+//    8 aload_0; aload_0; invokestatic receiverNumber; putfield number
+//   16 aload_0; aload_0; putfield numbered
+//   21 (the frame on entry)
+void MethodRewriter::emitNumberLookup() {
+  out_.u1(op::kAload0);
+  out_.u1(op::kGetfield);
+  out_.u2(ctx_.numberedObjectFieldRef());
+  out_.u1(op::kAload0);
+  out_.u1(op::kIfAcmpeq);
+  out_.u2(kNumberLookupLength - 5);
+  out_.u1(op::kAload0);
+  out_.u1(op::kAload0);
+  emitInvoke(Hook::ReceiverNumber);
+  out_.u1(op::kPutfield);
+  out_.u2(ctx_.numberFieldRef());
+  out_.u1(op::kAload0);
+  out_.u1(op::kAload0);
+  out_.u1(op::kPutfield);
+  out_.u2(ctx_.numberedObjectFieldRef());
+  if (out_.size() != kNumberLookupLength) throw FormatError("layout mismatch");
+}
+
 void MethodRewriter::emitInvoke(Hook hook) {
   out_.u1(op::kInvokestatic);
   out_.u2(ctx_.hookRef(hook));
 }
 
 void MethodRewriter::emitCode() {
-  emitNumber();
-  if (isConstructor_) {
-    emitInvoke(Hook::EnterInit);
+  if (numbered()) {
+    emitNumberLookup();
+    emitNumber();
+    out_.u1(op::kAload0);
+    out_.u1(op::kGetfield);
+    out_.u2(ctx_.numberFieldRef());
+    emitInvoke(Hook::EnterNumbered);
   } else {
-    out_.u1(isStatic_ ? op::kAconstNull : op::kAload0);
-    emitInvoke(Hook::Enter);
+    emitNumber();
+    if (isConstructor_) {
+      emitInvoke(Hook::EnterInit);
+    } else {
+      const bool passed = !isStatic_ && ctx_.receivers != ReceiverPassing::Null;
+      out_.u1(passed ? op::kAload0 : op::kAconstNull);
+      emitInvoke(Hook::Enter);
+    }
   }
   for (std::size_t i = 0; i < insns_.size(); ++i) {
     if (before_[i] == Before::ExitHook) {
@@ -532,6 +587,7 @@ std::vector<uint8_t> MethodRewriter::stackMapTable(uint32_t plainHandler, uint32
       frames.push_back(std::move(f));
     });
   }
+  if (numbered()) frames.push_back(Frame{kNumberLookupLength, initial_.locals, {}});
   VType throwable{VTag::Object, 0, "java/lang/Throwable"};
   frames.push_back(Frame{plainHandler, {}, {throwable}});
   if (uninitHandler != 0)

@@ -13,24 +13,32 @@
 
 namespace kolvaprof::classfile {
 
-enum class Hook { Enter, EnterInit, ChainInit, BindInit, Exit, ExitThrow };
+enum class Hook { Enter, EnterInit, ChainInit, BindInit, Exit, ExitThrow, ReceiverNumber, EnterNumbered };
 
 // What the methods of one class share: the pool they add to, the hook
 // references (added on first use) and the names made along the way.
 class ClassContext {
  public:
-  ClassContext(ClassFile& cls, std::string_view className, const HookNames& hooks)
-      : cls(cls), className(className), hooks_(hooks) {}
+  // `receivers` is Object, Null or NumberFields (the class has them).
+  ClassContext(ClassFile& cls, std::string_view className, const HookNames& hooks,
+               ReceiverPassing receivers = ReceiverPassing::Object)
+      : cls(cls), className(className), receivers(receivers), hooks_(hooks) {}
 
   uint16_t hookRef(Hook hook);
+  // The Fieldrefs of the class's own number fields.
+  uint16_t numberFieldRef();
+  uint16_t numberedObjectFieldRef();
 
   ClassFile& cls;
   std::string_view className;
+  const ReceiverPassing receivers;
   NameArena arena;
 
  private:
   const HookNames& hooks_;
-  uint16_t refs_[6] = {};
+  uint16_t refs_[8] = {};
+  uint16_t numberField_ = 0;
+  uint16_t numberedObjectField_ = 0;
 };
 
 // Rewrites `code` (a Code attribute of `method`) in place. Returns the reason

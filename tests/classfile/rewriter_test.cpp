@@ -310,6 +310,88 @@ TEST(Rewriter, RefusesWhatIsNotAClassItCanRead) {
   EXPECT_EQ(none.methodsLeft, 0);
 }
 
+// Which classes take the receiver-number fields, and how the entry of an
+// instance method then hands its receiver to the hooks.
+TEST(Rewriter, KeepsReceiverNumbersInFieldsOfClassesThatCanTakeThem) {
+  TestMethod instance;
+  instance.access = 0;
+  instance.code = {kReturn};
+  TestMethod staticOnly;
+  staticOnly.code = {kReturn};
+  enum class Shape { Class, Interface, Record, OwnNumberField };
+  struct Case {
+    const char* name;
+    ReceiverPassing passing;
+    Shape shape;
+    TestMethod method;
+    bool selected;
+    bool fields;
+    const char* entryHook;  // what the method's entry calls; "" when it is left as it is
+  } cases[] = {
+      {"class", ReceiverPassing::NumberFieldsWhereUseful, Shape::Class, instance, true, true,
+       "kolvaprof/Hooks.receiverNumber"},
+      {"static methods only", ReceiverPassing::NumberFieldsWhereUseful, Shape::Class, staticOnly,
+       true, false, "kolvaprof/Hooks.enter"},
+      {"interface", ReceiverPassing::NumberFieldsWhereUseful, Shape::Interface, instance, true,
+       false, "kolvaprof/Hooks.enter"},
+      {"record", ReceiverPassing::NumberFieldsWhereUseful, Shape::Record, instance, true, false,
+       "kolvaprof/Hooks.enter"},
+      {"own field of that name", ReceiverPassing::NumberFields, Shape::OwnNumberField, instance,
+       true, false, "kolvaprof/Hooks.enter"},
+      {"retransformed, nothing selected", ReceiverPassing::NumberFields, Shape::Class, instance,
+       false, true, ""},
+      {"receivers not recorded", ReceiverPassing::Null, Shape::Class, instance, true, false,
+       "kolvaprof/Hooks.enter"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> built = buildClass(52, {c.method});
+    ClassFile cls = parseClassFile(built.data(), built.size());
+    ByteWriter ownField;  // no interfaces; one private field, no attributes
+    if (c.shape == Shape::Interface) cls.access = 0x0601;
+    if (c.shape == Shape::Record) cls.superClass = cls.pool.addClass("java/lang/Record");
+    if (c.shape == Shape::OwnNumberField) {
+      for (uint32_t v : {0u, 1u, 2u, uint32_t{cls.pool.addUtf8(kNumberFieldName)},
+                         uint32_t{cls.pool.addUtf8("J")}, 0u})
+        ownField.u2(v);
+      cls.middle = ownField.bytes().data();
+      cls.middleSize = ownField.size();
+    }
+    std::vector<uint8_t> input = writeClassFile(cls);
+    RewriteResult r = rewriteClass(
+        input.data(), input.size(),
+        [&](const MethodDescription&) { return c.selected ? std::optional<int32_t>(7) : std::nullopt; },
+        {}, false, c.passing);
+    ASSERT_EQ(r.outcome, RewriteResult::Outcome::Rewritten) << r.reason;
+    EXPECT_EQ(r.numberFields, c.fields);
+    ClassFile out = parseClassFile(r.bytes.data(), r.bytes.size());
+    std::vector<std::string> fields;
+    for (uint16_t name : out.fieldNames) fields.emplace_back(out.pool.utf8(name));
+    if (c.fields) {
+      EXPECT_EQ(fields, (std::vector<std::string>{std::string(kNumberedObjectFieldName),
+                                                  std::string(kNumberFieldName)}));
+    } else {
+      EXPECT_EQ(fields.size(), c.shape == Shape::OwnNumberField ? 1u : 0u);
+    }
+    DecodedMethod d = decodeMethod(r.bytes, "m");
+    std::string firstInvoked;
+    for (const std::string& name : d.invokedNames)
+      if (firstInvoked.empty()) firstInvoked = name;
+    EXPECT_EQ(firstInvoked, c.entryHook);
+    if (std::string(c.entryHook) == "kolvaprof/Hooks.receiverNumber") {
+      // The lookup joins the entry with the method's own starting frame.
+      const Frame* join = frameAtOffset(d, 21);
+      if (join) {
+        EXPECT_EQ(join->locals, std::vector<VType>{object("t/T")});
+      }
+      EXPECT_EQ(d.invoked(d.instructions[d.at(21) + 3].offset), "kolvaprof/Hooks.enterNumbered");
+    } else if (std::string(c.entryHook) == "kolvaprof/Hooks.enter") {
+      const bool receiver = c.method.access == 0 && c.passing != ReceiverPassing::Null;
+      EXPECT_EQ(d.code[2], receiver ? op::kAload0 : op::kAconstNull);  // after bipush 7
+    }
+  }
+}
+
 // Every single-byte corruption of a real class ends in a result, never a
 // crash or an exception (the sanitizer builds check the memory accesses).
 TEST(Rewriter, CorruptedClassesEndInAResult) {

@@ -23,6 +23,7 @@ struct EngineCase {
   const char* settings;
   const char* mainClass;
   bool sameBytes;  // no normalising needed
+  bool asJavaAgent = false;  // the main class is also loaded as a Java agent
 };
 
 void PrintTo(const EngineCase& engineCase, std::ostream* out) { *out << engineCase.name; }
@@ -36,6 +37,12 @@ const EngineCase kCases[] = {
      "ClassFilter=itest.Calls$Nested\nMethodFilter=factorial\n",
      "itest.Calls", false},
     {"Constructors", kOwnCode, "itest.Builders", false},
+    {"Receivers", "FilterMode=1\nPackageFilter=itest*\nMethodFilter=AbstractCollection.toString\n"
+     "MethodFilter=AbstractCollection.containsAll\n",
+     "itest.Receivers", false},
+    {"ReceiversLoggedOnly", "ReceiverTags=2\nFilterMode=1\nPackageFilter=itest*\n",
+     "itest.Receivers", true},
+    {"RetransformedByAnotherAgent", kOwnCode, "itest.Retransformer", false, true},
     {"StartMethod", "StartMethod=itest.Starter.run\nFilterMode=1\nPackageFilter=itest\n",
      "itest.Starter", false},
     {"GetFilteredMethod",
@@ -80,8 +87,9 @@ class CaptureEngines : public ::testing::WithParamInterface<std::tuple<std::stri
     makeDirectory(logs);
     writeFile(settingsPath, "LogfileDirectory=" + logs + "\n" + settings);
     const EngineCase& engineCase = std::get<1>(GetParam());
-    const JavaResult result =
-        runJava(jdkHome, workDir, verifyingAll({agentOption(settingsPath)}), engineCase.mainClass);
+    std::vector<std::string> options = {agentOption(settingsPath)};
+    if (engineCase.asJavaAgent) options.push_back("-javaagent:" + javaAgentJar(engineCase.mainClass));
+    const JavaResult result = runJava(jdkHome, workDir, verifyingAll(options), engineCase.mainClass);
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitStatus, 0) << result.stderrText;
     Run run;
@@ -101,6 +109,18 @@ class CaptureEngines : public ::testing::WithParamInterface<std::tuple<std::stri
       run.contents += "== " + run.files.back() + "\n" + (normalise ? normalizer(bytes) : bytes);
     }
     return run;
+  }
+
+  // A jar that names the main class as its Java agent, with the right to
+  // retransform classes; the class itself stays on the class path.
+  std::string javaAgentJar(const std::string& mainClass) {
+    const std::string jar = root.path() + "/agent.jar";
+    const std::string manifest = root.path() + "/manifest.txt";
+    writeFile(manifest, "Premain-Class: " + mainClass + "\nCan-Retransform-Classes: true\n");
+    const std::string command = "'" + jdkHome + "/bin/jar' cfm '" + jar + "' '" + manifest +
+                                "' -C '" + root.path() + "' manifest.txt";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return jar;
   }
 };
 
