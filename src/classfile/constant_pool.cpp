@@ -180,20 +180,22 @@ uint16_t ConstantPool::addNameAndType(std::string_view name, std::string_view de
   return append(kNameAndType, std::move(body));
 }
 
-uint16_t ConstantPool::addMethodref(std::string_view owner, std::string_view name,
+uint16_t ConstantPool::addMemberRef(uint8_t tag, std::string_view owner, std::string_view name,
                                     std::string_view descriptor) {
   std::vector<uint8_t> body;
   putU2(body, addClass(owner));
   putU2(body, addNameAndType(name, descriptor));
-  return append(kMethodref, std::move(body));
+  return append(tag, std::move(body));
+}
+
+uint16_t ConstantPool::addMethodref(std::string_view owner, std::string_view name,
+                                    std::string_view descriptor) {
+  return addMemberRef(kMethodref, owner, name, descriptor);
 }
 
 uint16_t ConstantPool::addFieldref(std::string_view owner, std::string_view name,
                                    std::string_view descriptor) {
-  std::vector<uint8_t> body;
-  putU2(body, addClass(owner));
-  putU2(body, addNameAndType(name, descriptor));
-  return append(kFieldref, std::move(body));
+  return addMemberRef(kFieldref, owner, name, descriptor);
 }
 
 }  // namespace kolvaprof::classfile

@@ -75,6 +75,8 @@ class ConstantPool {
   };
   const Entry& entry(uint16_t index, uint8_t expected) const;
   uint16_t append(uint8_t tag, std::vector<uint8_t> body);
+  uint16_t addMemberRef(uint8_t tag, std::string_view owner, std::string_view name,
+                        std::string_view descriptor);
   uint16_t find(uint8_t tag, const std::vector<uint8_t>& body) const;
   uint16_t addNameAndType(std::string_view name, std::string_view descriptor);
 
