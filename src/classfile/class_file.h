@@ -63,6 +63,7 @@ void writeAttributes(ByteWriter& out, const std::vector<Attribute>& attributes);
 
 inline constexpr uint16_t kAccPrivate = 0x0002;
 inline constexpr uint16_t kAccStatic = 0x0008;
+inline constexpr uint16_t kAccVolatile = 0x0040;
 inline constexpr uint16_t kAccTransient = 0x0080;
 inline constexpr uint16_t kAccInterface = 0x0200;
 inline constexpr uint16_t kAccSynthetic = 0x1000;

@@ -34,13 +34,20 @@ bool takesNumberFields(const ClassFile& cls, ReceiverPassing receivers) {
 
 void addNumberFields(ClassFile& cls) {
   constexpr uint16_t kAccess = kAccPrivate | kAccTransient | kAccSynthetic;
+  // The object field publishes the number, stored just before it: volatile,
+  // a thread that finds the object there finds its number too. It costs a
+  // fence only at an object's first traced call; the check is a plain load.
+  struct Field {
+    std::string_view name, descriptor;
+    uint16_t access;
+  };
   ByteWriter out;
-  for (auto [name, descriptor] :
-       {std::pair{kNumberedObjectFieldName, std::string_view("Ljava/lang/Object;")},
-        std::pair{kNumberFieldName, std::string_view("J")}}) {
-    out.u2(kAccess);
-    out.u2(cls.pool.addUtf8(name));
-    out.u2(cls.pool.addUtf8(descriptor));
+  for (const Field& field :
+       {Field{kNumberedObjectFieldName, "Ljava/lang/Object;", kAccess | kAccVolatile},
+        Field{kNumberFieldName, "J", kAccess}}) {
+    out.u2(field.access);
+    out.u2(cls.pool.addUtf8(field.name));
+    out.u2(cls.pool.addUtf8(field.descriptor));
     out.u2(0);  // attributes
   }
   cls.addedFieldCount = 2;
