@@ -36,7 +36,7 @@ void ThreadContext::writePendingHeader() {
   if (pendingHeader.empty()) return;
   logFile_->write(pendingHeader);
   pendingHeader.clear();
-  if (!blocks) direct = logFile_;
+  settleDirect();
 }
 
 }  // namespace kolvaprof

@@ -41,13 +41,13 @@ class ThreadContext {
 
   void setPendingHeader(std::string header) {
     pendingHeader = std::move(header);
-    direct = pendingHeader.empty() ? logFile_ : nullptr;
+    settleDirect();
   }
   // A virtual thread's records go in blocks to the run's file of virtual
   // threads instead of to a log file.
   void writeInBlocks(VirtualThreadLog& log) {
     blocks = std::make_unique<ThreadBlockBuffer>(log, threadNumber_, name_);
-    direct = nullptr;
+    settleDirect();
   }
 
   // The class of the exception this thread threw last: the one that unwinds
@@ -82,6 +82,7 @@ class ThreadContext {
 
  private:
   void writeOtherwise(const void* bytes, std::size_t length);
+  void settleDirect() { direct = pendingHeader.empty() && !blocks ? logFile_ : nullptr; }
   void writePendingHeader();
 
   std::string name_;
