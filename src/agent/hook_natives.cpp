@@ -48,8 +48,8 @@ void JNICALL enterNumberedHook(JNIEnv* jni, jclass, jint number, jlong receiver)
   forward([&](BytecodeEngine& engine) { engine.enterNumbered(jni, number, receiver); });
 }
 
-JNINativeMethod native(HookMethod hook, void* function) {
-  const HookSignature signature = hookSignature(hook);
+JNINativeMethod native(classfile::Hook hook, void* function) {
+  const classfile::HookSignature signature = classfile::hookSignature(hook);
   return JNINativeMethod{const_cast<char*>(signature.name),
                          const_cast<char*>(signature.descriptor), function};
 }
@@ -58,14 +58,14 @@ JNINativeMethod native(HookMethod hook, void* function) {
 
 const JNINativeMethod* hookNatives() {
   static const JNINativeMethod natives[] = {
-      native(HookMethod::Enter, reinterpret_cast<void*>(&enterHook)),
-      native(HookMethod::EnterInit, reinterpret_cast<void*>(&enterInitHook)),
-      native(HookMethod::ChainInit, reinterpret_cast<void*>(&chainInitHook)),
-      native(HookMethod::BindInit, reinterpret_cast<void*>(&bindInitHook)),
-      native(HookMethod::Exit, reinterpret_cast<void*>(&exitHook)),
-      native(HookMethod::ExitThrow, reinterpret_cast<void*>(&exitThrowHook)),
-      native(HookMethod::ReceiverNumber, reinterpret_cast<void*>(&receiverNumberHook)),
-      native(HookMethod::EnterNumbered, reinterpret_cast<void*>(&enterNumberedHook)),
+      native(classfile::Hook::Enter, reinterpret_cast<void*>(&enterHook)),
+      native(classfile::Hook::EnterInit, reinterpret_cast<void*>(&enterInitHook)),
+      native(classfile::Hook::ChainInit, reinterpret_cast<void*>(&chainInitHook)),
+      native(classfile::Hook::BindInit, reinterpret_cast<void*>(&bindInitHook)),
+      native(classfile::Hook::Exit, reinterpret_cast<void*>(&exitHook)),
+      native(classfile::Hook::ExitThrow, reinterpret_cast<void*>(&exitThrowHook)),
+      native(classfile::Hook::ReceiverNumber, reinterpret_cast<void*>(&receiverNumberHook)),
+      native(classfile::Hook::EnterNumbered, reinterpret_cast<void*>(&enterNumberedHook)),
   };
   return natives;
 }

@@ -4,7 +4,7 @@
 
 namespace kolvaprof {
 
-// The native methods of the hooks class, one per HookMethod in its order:
+// The native methods of the hooks class, one per classfile::Hook in its order:
 // thin functions that hand each hook call to the bytecode engine while the
 // VM is live, and never let an exception out.
 const JNINativeMethod* hookNatives();

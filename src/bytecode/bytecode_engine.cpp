@@ -13,6 +13,7 @@
 #include "capture/jvmti_buffer.h"
 #include "capture/thread_key.h"
 #include "classfile/class_rewriter.h"
+#include "classfile/hook_signature.h"
 #include "core/logging_agent.h"
 #include "output/console.h"
 #include "registry/method_registry.h"
@@ -174,7 +175,7 @@ bool BytecodeEngine::onVmInit(JNIEnv* jni, const JNINativeMethod* natives) {
                                   reinterpret_cast<const jbyte*>(bytes.data()),
                                   static_cast<jsize>(bytes.size()));
   if (hooks == nullptr ||
-      jni->RegisterNatives(hooks, natives, static_cast<jint>(HookMethod::Count)) != JNI_OK) {
+      jni->RegisterNatives(hooks, natives, static_cast<jint>(classfile::kHookCount)) != JNI_OK) {
     if (jni->ExceptionCheck()) jni->ExceptionClear();
     printMessage(&std::cerr, "cannot define the hooks class: no call is traced");
     return false;

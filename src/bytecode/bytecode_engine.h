@@ -40,7 +40,7 @@ class BytecodeEngine {
   void onClassFileLoad(jclass beingRedefined, const char* name, jint length,
                        const unsigned char* data, jint* newLength, unsigned char** newData);
   // Defines the hooks class in the boot loader and binds `natives` (one per
-  // HookMethod, in that order) to it, lets every named module read it, and
+  // classfile::Hook, in that order) to it, lets every named module read it, and
   // rewrites the classes loaded so far. False when the hooks class could not
   // be made: nothing is traced then.
   bool onVmInit(JNIEnv* jni, const JNINativeMethod* natives);

@@ -5,22 +5,10 @@
 #include <utility>
 
 #include "classfile/byte_io.h"
+#include "classfile/hook_signature.h"
 
 namespace kolvaprof {
 namespace {
-
-constexpr HookSignature kSignatures[] = {
-    {"enter", "(ILjava/lang/Object;)V"},
-    {"enterInit", "(I)V"},
-    {"chainInit", "()V"},
-    {"bindInit", "(Ljava/lang/Object;)V"},
-    {"exit", "(I)V"},
-    {"exitThrow", "(Ljava/lang/Throwable;I)V"},
-    {"receiverNumber", "(Ljava/lang/Object;)J"},
-    {"enterNumbered", "(IJ)V"},
-};
-static_assert(sizeof kSignatures / sizeof kSignatures[0] ==
-              static_cast<std::size_t>(HookMethod::Count));
 
 constexpr uint16_t kPublicFinalSuper = 0x0031;
 constexpr uint16_t kPublicStaticNative = 0x0109;
@@ -37,10 +25,8 @@ void utf8(classfile::ByteWriter& out, const char* text) {
 
 }  // namespace
 
-HookSignature hookSignature(HookMethod hook) { return kSignatures[static_cast<int>(hook)]; }
-
 std::vector<uint8_t> hooksClassBytes() {
-  constexpr unsigned kHooks = static_cast<unsigned>(HookMethod::Count);
+  constexpr unsigned kHooks = classfile::kHookCount;
   classfile::ByteWriter out;
   out.u4(0xCAFEBABE);
   out.u2(0);
@@ -54,7 +40,8 @@ std::vector<uint8_t> hooksClassBytes() {
   utf8(out, "java/lang/Object");
   out.u1(7);
   out.u2(3);
-  for (const HookSignature& hook : kSignatures) {
+  for (unsigned i = 0; i < kHooks; ++i) {
+    const classfile::HookSignature hook = classfile::hookSignature(static_cast<classfile::Hook>(i));
     utf8(out, hook.name);
     utf8(out, hook.descriptor);
   }

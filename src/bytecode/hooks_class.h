@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "classfile/hook_signature.h"
+
 namespace kolvaprof {
 
 // The class whose static native methods rewritten code calls. It is defined
@@ -10,28 +12,9 @@ namespace kolvaprof {
 // it, and it is public with public methods, so that every class may call it.
 inline constexpr const char* kHooksClassName = "kolvaprof/Hooks";
 
-enum class HookMethod {
-  Enter,
-  EnterInit,
-  ChainInit,
-  BindInit,
-  Exit,
-  ExitThrow,
-  ReceiverNumber,
-  EnterNumbered,
-  Count
-};
-
-struct HookSignature {
-  const char* name;
-  const char* descriptor;
-};
-
-// The name and descriptor of each hook, as the class-file rewriter calls it.
-HookSignature hookSignature(HookMethod hook);
-
 // The class file of kolvaprof/Hooks: public final, extending Object, with one
-// public static native method per hook and nothing else.
+// public static native method per hook (classfile::Hook, in that order) and
+// nothing else.
 std::vector<uint8_t> hooksClassBytes();
 
 }  // namespace kolvaprof

@@ -11,14 +11,11 @@
 namespace kolvaprof::classfile {
 
 uint16_t ClassContext::hookRef(Hook hook) {
-  static constexpr std::string_view kNames[] = {"enter", "enterInit", "chainInit",
-                                                "bindInit", "exit", "exitThrow",
-                                                "receiverNumber", "enterNumbered"};
-  static constexpr std::string_view kDescriptors[] = {
-      "(ILjava/lang/Object;)V", "(I)V", "()V", "(Ljava/lang/Object;)V", "(I)V",
-      "(Ljava/lang/Throwable;I)V", "(Ljava/lang/Object;)J", "(IJ)V"};
   auto k = static_cast<std::size_t>(hook);
-  if (refs_[k] == 0) refs_[k] = cls.pool.addMethodref(hooks_.owner, kNames[k], kDescriptors[k]);
+  if (refs_[k] == 0) {
+    const HookSignature signature = hookSignature(hook);
+    refs_[k] = cls.pool.addMethodref(hooks_.owner, signature.name, signature.descriptor);
+  }
   return refs_[k];
 }
 

@@ -9,11 +9,11 @@
 
 #include "classfile/class_file.h"
 #include "classfile/class_rewriter.h"
+#include "classfile/hook_signature.h"
 #include "classfile/stack_map.h"
 
 namespace kolvaprof::classfile {
 
-enum class Hook { Enter, EnterInit, ChainInit, BindInit, Exit, ExitThrow, ReceiverNumber, EnterNumbered };
 
 // What the methods of one class share: the pool they add to, the hook
 // references (added on first use) and the names made along the way.
@@ -36,7 +36,7 @@ class ClassContext {
 
  private:
   const HookNames& hooks_;
-  uint16_t refs_[8] = {};
+  uint16_t refs_[kHookCount] = {};
   uint16_t numberField_ = 0;
   uint16_t numberedObjectField_ = 0;
 };
