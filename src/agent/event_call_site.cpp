@@ -4,6 +4,7 @@
 
 #include "agent/jvmti_logging_agent.h"
 #include "capture/frame_location.h"
+#include "capture/object_numbers.h"
 #include "registry/method_registry.h"
 
 namespace kolvaprof {
@@ -26,13 +27,7 @@ int64_t EventCallSite::receiverTag() {
   jobject receiver = nullptr;
   env->GetLocalObject(nullptr, 0, 0, &receiver);
   if (receiver == nullptr) return 0;  // no receiver given, e.g. a native frame
-  jlong tag = 0;
-  env->GetTag(receiver, &tag);
-  if (tag == 0) {
-    tag = agent.allocateObjectTag();
-    env->SetTag(receiver, tag);
-  }
-  return tag;
+  return objectNumber(env, agent, receiver);
 }
 
 }  // namespace kolvaprof

@@ -11,6 +11,7 @@
 #include "bytecode/hook_call_site.h"
 #include "bytecode/hooks_class.h"
 #include "capture/jvmti_buffer.h"
+#include "capture/object_numbers.h"
 #include "capture/thread_key.h"
 #include "classfile/class_rewriter.h"
 #include "classfile/hook_signature.h"
@@ -318,23 +319,10 @@ int64_t BytecodeEngine::receiverTag(HookFrames& frames, std::size_t index, jobje
   return objectTag(receiver);
 }
 
-int64_t BytecodeEngine::objectTag(jobject object) {
-  if (object == nullptr) return 0;
-  jlong tag = 0;
-  if (jvmti->GetTag(object, &tag) != JVMTI_ERROR_NONE) return 0;
-  if (tag != 0) return tag;
-  return tagOnce(object, 0);
-}
+int64_t BytecodeEngine::objectTag(jobject object) { return objectNumber(jvmti, core, object); }
 
 int64_t BytecodeEngine::tagOnce(jobject object, int64_t wanted) {
-  // Two threads meeting a new object at once must not both tag it: a class
-  // that keeps the number in a field would keep the one that lost.
-  boost::lock_guard<boost::mutex> guard(taggingLock);
-  jlong tag = 0;
-  if (jvmti->GetTag(object, &tag) != JVMTI_ERROR_NONE) return 0;
-  if (tag != 0) return tag;
-  tag = wanted != 0 ? wanted : core.allocateObjectTag();
-  return jvmti->SetTag(object, tag) == JVMTI_ERROR_NONE ? tag : 0;
+  return objectNumber(jvmti, core, object, wanted);
 }
 
 std::string BytecodeEngine::callerLocation(HookFrames& frames, std::size_t index,

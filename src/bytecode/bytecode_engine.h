@@ -93,8 +93,6 @@ class BytecodeEngine {
   std::atomic<bool> hooksReady{false};
   jobject hooksModule = nullptr;  // global reference
   std::atomic<jint> modulesRead{0};
-  // Held while an object without a tag gets one.
-  boost::mutex taggingLock;
   // Where the instructions of rewritten methods went, by method number: a
   // caller's bytecode index is shown as in the class file as it was loaded.
   // Kept only when caller bytecode indexes are recorded.
