@@ -7,11 +7,13 @@ namespace kolvaprof {
 namespace {
 
 constexpr std::string_view kBlockTag = "@block ";
+constexpr std::string_view kLastBlockTag = "@last ";
 
 }  // namespace
 
-std::string makeThreadBlockHeader(int32_t threadNumber, std::string_view name, std::size_t recordBytes) {
-  std::string line(kBlockTag);
+std::string makeThreadBlockHeader(int32_t threadNumber, std::string_view name, std::size_t recordBytes,
+                                  bool last) {
+  std::string line(last ? kLastBlockTag : kBlockTag);
   appendDecimal(line, static_cast<int64_t>(recordBytes));
   line.push_back(' ');
   line.append(makeThreadHeaderLine(threadNumber, name));
@@ -19,9 +21,15 @@ std::string makeThreadBlockHeader(int32_t threadNumber, std::string_view name, s
 }
 
 std::optional<ThreadBlockHeader> parseThreadBlockHeader(std::string_view line) {
-  if (line.substr(0, kBlockTag.size()) != kBlockTag) return std::nullopt;
-  line.remove_prefix(kBlockTag.size());
   ThreadBlockHeader header;
+  if (line.substr(0, kLastBlockTag.size()) == kLastBlockTag) {
+    header.last = true;
+    line.remove_prefix(kLastBlockTag.size());
+  } else if (line.substr(0, kBlockTag.size()) == kBlockTag) {
+    line.remove_prefix(kBlockTag.size());
+  } else {
+    return std::nullopt;
+  }
   std::size_t digits = 0;
   for (; digits < line.size() && line[digits] >= '0' && line[digits] <= '9'; ++digits) {
     if (digits == 18) return std::nullopt;

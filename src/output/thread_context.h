@@ -28,6 +28,8 @@ class ThreadContext {
   // Removes the innermost call and returns the new depth; 0 on an empty stack.
   std::size_t popCall();
   jmethodID topCall() const { return callStack.back(); }
+  // The call `index` levels above the outermost one.
+  jmethodID callAt(std::size_t index) const { return callStack[index]; }
   bool isCallStackEmpty() const { return callStack.empty(); }
   std::size_t callDepth() const { return callStack.size(); }
 
@@ -48,6 +50,12 @@ class ThreadContext {
   void writeInBlocks(VirtualThreadLog& log) {
     blocks = std::make_unique<ThreadBlockBuffer>(log, threadNumber_, name_);
     settleDirect();
+  }
+
+  // The thread has ended (rather than the run): its file of virtual threads
+  // is told so.
+  void threadEnded() {
+    if (blocks) blocks->finish();
   }
 
   // The class of the exception this thread threw last: the one that unwinds

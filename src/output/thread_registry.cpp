@@ -91,6 +91,7 @@ void ThreadRegistry::onThreadEnd(ThreadKey key) {
     contexts.erase(found);
     removals.fetch_add(1, std::memory_order_acq_rel);
   }
+  ended->threadEnded();
 }
 
 void ThreadRegistry::destroyAllContexts() {

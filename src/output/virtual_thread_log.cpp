@@ -12,12 +12,12 @@ VirtualThreadLog::VirtualThreadLog(std::shared_ptr<RunDirectory> directory)
     : file(std::move(directory), kVirtualThreadFileBaseName, kVirtualThreadFileExtension) {}
 
 void VirtualThreadLog::writeBlock(int32_t threadNumber, const std::string& name, const char* records,
-                                  std::size_t length) {
-  if (length == 0) return;
-  const std::string header = makeThreadBlockHeader(threadNumber, name, length);
+                                  std::size_t length, bool last) {
+  if (length == 0 && !last) return;
+  const std::string header = makeThreadBlockHeader(threadNumber, name, length, last);
   file.writeWith(header.size() + length, [&](char* out) {
     std::memcpy(out, header.data(), header.size());
-    std::memcpy(out + header.size(), records, length);
+    if (length > 0) std::memcpy(out + header.size(), records, length);
     return header.size() + length;
   });
 }
@@ -51,6 +51,11 @@ char* ThreadBlockBuffer::reserve(std::size_t bound) {
 void ThreadBlockBuffer::flush() {
   if (used == 0) return;
   log.writeBlock(threadNumber, name, buffer.get(), used);
+  used = 0;
+}
+
+void ThreadBlockBuffer::finish() {
+  log.writeBlock(threadNumber, name, buffer.get(), used, true);
   used = 0;
 }
 

@@ -19,7 +19,9 @@ class VirtualThreadLog {
   explicit VirtualThreadLog(std::shared_ptr<RunDirectory> directory);
 
   // One block, header and records together, never mixed with another's.
-  void writeBlock(int32_t threadNumber, const std::string& name, const char* records, std::size_t length);
+  // `last`: the thread's last, written even without records.
+  void writeBlock(int32_t threadNumber, const std::string& name, const char* records, std::size_t length,
+                  bool last = false);
 
  private:
   LogFile file;
@@ -54,6 +56,8 @@ class ThreadBlockBuffer {
     log.writeBlock(threadNumber, name, record.data(), record.size());
   }
   void flush();
+  // At the thread's end: what is left, as its last block.
+  void finish();
 
  private:
   // Room for `bound` bytes, handing the buffer over first if need be; null

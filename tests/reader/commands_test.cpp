@@ -11,6 +11,7 @@
 #include "format/index_line.h"
 #include "format/name_escape.h"
 #include "format/text_line.h"
+#include "format/thread_block.h"
 #include "reader/reader_fixture.h"
 
 namespace kolvaprof::reader::test {
@@ -379,6 +380,57 @@ INSTANTIATE_TEST_SUITE_P(
                 "main.log record 0 (byte 0): thread 0 has no Thread line", "main.log: 160 bytes, 4 calls, 4 exits"}},
         Damage{"StrayTextLine", {{"main.log", "void .Main(0).main(){\nnot a record\n}\n} extra\n"}}, {}, 1,
                {"stray line: 1\n", "main.log:2: \"not a record\"", "unbalanced exit: 1\n", "main.log:4"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Virtual threads: a thread whose last block says it ended must have closed
+// its calls; one without a last block was alive when the run ended.
+struct ThreadEnd {
+  const char* name;
+  std::string blocks;
+  int status;
+  std::vector<std::string> expected;
+  std::vector<std::string> absent;
+};
+
+class VirtualThreadEnds : public ::testing::TestWithParam<ThreadEnd> {};
+
+TEST_P(VirtualThreadEnds, OpenCallsOfAnEndedThreadAreDamage) {
+  ScratchDir scratch;
+  scratch.write("run/main.log", "void .Main(0).main(){\n}\n");
+  scratch.write("run/VirtualThreads.vlog", GetParam().blocks);
+  const CliResult check = runReader({"check", scratch.path() + "/run"});
+  EXPECT_EQ(check.status, GetParam().status) << check.out << check.err;
+  for (const std::string& expected : GetParam().expected) EXPECT_THAT(check.out, HasSubstr(expected));
+  for (const std::string& absent : GetParam().absent) EXPECT_THAT(check.out, ::testing::Not(HasSubstr(absent)));
+}
+
+const std::string kTwoOpen = "void a.B(0).c(){\nvoid a.B(0).d(){\n";
+const std::string kOneClosed = "}\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, VirtualThreadEnds,
+    ::testing::Values(
+        ThreadEnd{"EndedWithCallsOpen",
+                  makeThreadBlockHeader(5, "vt-1", kTwoOpen.size()) + kTwoOpen +
+                      makeThreadBlockHeader(5, "vt-1", kOneClosed.size(), true) + kOneClosed,
+                  1,
+                  {"calls still open at the end: none\n", "calls left open by threads that ended: 1\n  vt-1: 1\n",
+                   "calls left open by a thread that ended: 1\n",
+                   "VirtualThreads.vlog byte 63: vt-1 ended with 1 call open", "result: damaged"},
+                  {}},
+        ThreadEnd{"AliveAtTheEnd", makeThreadBlockHeader(5, "vt-1", kTwoOpen.size()) + kTwoOpen, 0,
+                  {"calls still open at the end: 2 (not damage", "  vt-1: 2\n", "result: clean"},
+                  {"left open"}},
+        // The last block may hold no records; others' blocks come between.
+        ThreadEnd{"EndedClosedAmongOthers",
+                  makeThreadBlockHeader(5, "vt-1", kTwoOpen.size()) + kTwoOpen +
+                      makeThreadBlockHeader(6, "vt-2", kTwoOpen.size()) + kTwoOpen +
+                      makeThreadBlockHeader(5, "vt-1", 2 * kOneClosed.size()) + kOneClosed + kOneClosed +
+                      makeThreadBlockHeader(5, "vt-1", 0, true) + makeThreadBlockHeader(6, "vt-2", 0, true),
+                  1,
+                  {"calls still open at the end: none\n", "calls left open by threads that ended: 2\n  vt-2: 2\n",
+                   "vt-2 ended with 2 calls open"},
+                  {"vt-1 ended"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

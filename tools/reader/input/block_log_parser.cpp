@@ -66,6 +66,7 @@ void BlockLogParser::headerLine() {
   thread = parsed->threadNumber;
   sink.header(thread, parsed->name);
   remaining = parsed->recordBytes;
+  lastBlock = parsed->last;
   RecordSink& blockRecords = *this;
   if (layout) {
     binaryBlock.emplace(file, *layout, blockRecords, diagnostics);
@@ -80,6 +81,8 @@ void BlockLogParser::endBlock() {
   if (binaryBlock) binaryBlock->finish();
   textBlock.reset();
   binaryBlock.reset();
+  if (lastBlock) sink.threadEnded(file, thread, Position{file.name, 0, 0, headerOffset});
+  lastBlock = false;
 }
 
 void BlockLogParser::header(std::int32_t number, std::string_view name) { sink.header(number, name); }

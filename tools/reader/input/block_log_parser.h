@@ -46,6 +46,7 @@ class BlockLogParser : private RecordSink {
   std::uint64_t headerOffset = 0;
   std::int32_t thread = -1;       // of the block being read
   std::uint64_t remaining = 0;    // record bytes of the block still to come
+  bool lastBlock = false;         // the thread's last: it ended
   std::optional<TextLogParser> textBlock;
   std::optional<BinaryLogParser> binaryBlock;
 };

@@ -47,8 +47,9 @@ enum class Problem {
   UnbalancedExit,
   TooDeep,
   TimeBackwards,
+  OpenAtThreadEnd,
 };
-inline constexpr std::size_t kProblemKinds = static_cast<std::size_t>(Problem::TimeBackwards) + 1;
+inline constexpr std::size_t kProblemKinds = static_cast<std::size_t>(Problem::OpenAtThreadEnd) + 1;
 
 const char* problemName(Problem problem);
 

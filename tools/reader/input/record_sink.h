@@ -40,6 +40,9 @@ class RecordSink {
   virtual void header(std::int32_t number, std::string_view name) = 0;
   virtual void entry(const LogFileInfo& file, const LoggedEntry& entry, const Position& where) = 0;
   virtual void exit(const LogFileInfo& file, const LoggedExit& exit, const Position& where) = 0;
+  // After the last records of a thread that ended before the run did (the
+  // last block of a virtual thread); the thread's records carry `number`.
+  virtual void threadEnded(const LogFileInfo&, std::int32_t /*number*/, const Position&) {}
 };
 
 }  // namespace kolvaprof::reader

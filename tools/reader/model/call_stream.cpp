@@ -156,4 +156,22 @@ std::uint64_t CallStream::openCalls() const {
   return open;
 }
 
+std::uint64_t CallStream::openCallsOfLiveThreads() const {
+  std::uint64_t open = 0;
+  for (const ThreadState& thread : threadStates)
+    if (!thread.ended) open += thread.stack.size() + thread.overflow;
+  return open;
+}
+
+void CallStream::threadEnded(const LogFileInfo& file, std::int32_t number, const Position& where) {
+  ThreadState* state = thread(threadKey(number, file.index), number, file, where);
+  if (state == nullptr) return;
+  state->ended = true;
+  const std::uint64_t open = state->stack.size() + state->overflow;
+  if (open == 0) return;
+  problems.report(Problem::OpenAtThreadEnd,
+                  fmt::format("{} byte {}: {} ended with {} open", where.file, where.byteOffset, state->name,
+                              counted(open, "call")));
+}
+
 }  // namespace kolvaprof::reader

@@ -35,6 +35,9 @@ struct ThreadState {
   std::uint64_t calls = 0;
   std::size_t maxDepth = 0;
   std::uint64_t overflow = 0;  // open calls deeper than CallStream::kMaxDepth
+  // Ended before the run did: calls it left open are damage, not a run cut
+  // short.
+  bool ended = false;
   // With times (RecordTime): one per open call, beside `stack`.
   struct OpenTime {
     std::int64_t start = -1;  // -1: the entry had no time
@@ -100,6 +103,7 @@ class CallStream : public RecordSink {
   void header(std::int32_t number, std::string_view name) override;
   void entry(const LogFileInfo& file, const LoggedEntry& entry, const Position& where) override;
   void exit(const LogFileInfo& file, const LoggedExit& exit, const Position& where) override;
+  void threadEnded(const LogFileInfo& file, std::int32_t number, const Position& where) override;
 
   void beginFile(const LogFileInfo& file) { sink.beginFile(file); }
   void endFile(const LogFileInfo& file) { sink.endFile(file); }
@@ -111,7 +115,10 @@ class CallStream : public RecordSink {
 
   // In order of first sight.
   const std::deque<ThreadState>& threads() const { return threadStates; }
+  // Open calls at the end of the run, of every thread or only of the
+  // threads still alive then.
   std::uint64_t openCalls() const;
+  std::uint64_t openCallsOfLiveThreads() const;
 
  private:
   // The thread's state, made at first sight; null when filtered out.

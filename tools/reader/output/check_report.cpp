@@ -68,14 +68,23 @@ int writeReport(const Run& run, const CallStream& stream, const FileCounter& cou
     fmt::print(out, "  {}: {}, {}, {}, max depth {}\n", file.name, counted(file.size, "byte"),
                counted(figures.calls, "call"), counted(figures.exits, "exit"), figures.maxDepth);
   }
-  const std::uint64_t open = stream.openCalls();
+  // Threads that ended before the run did are left out: what they left open
+  // is a problem of its own, listed with the others.
+  const std::uint64_t open = stream.openCallsOfLiveThreads();
   if (open == 0) {
     fmt::print(out, "calls still open at the end: none\n");
   } else {
     fmt::print(out, "calls still open at the end: {} (not damage: a VM that is killed or still running leaves "
                     "its calls open)\n", open);
     for (const ThreadState& thread : stream.threads())
-      if (!thread.stack.empty() || thread.overflow > 0)
+      if (!thread.ended && (!thread.stack.empty() || thread.overflow > 0))
+        fmt::print(out, "  {}: {}\n", escapeName(thread.name), thread.stack.size() + thread.overflow);
+  }
+  const std::uint64_t left = stream.openCalls() - open;
+  if (left > 0) {
+    fmt::print(out, "calls left open by threads that ended: {}\n", left);
+    for (const ThreadState& thread : stream.threads())
+      if (thread.ended && (!thread.stack.empty() || thread.overflow > 0))
         fmt::print(out, "  {}: {}\n", escapeName(thread.name), thread.stack.size() + thread.overflow);
   }
   if (diagnostics.clean()) {
