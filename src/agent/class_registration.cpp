@@ -3,6 +3,7 @@
 
 #include "agent/jvmti_logging_agent.h"
 #include "agent/mount_frame.h"
+#include "agent/suspend_window.h"
 #include "capture/jvmti_buffer.h"
 #include "output/console.h"
 #include "registry/method_registry.h"
@@ -72,6 +73,7 @@ void CJVMTILoggingAgent::registerClass(jvmtiEnv* env, jclass klass) {
       continue;  // no partial record for a method the VM would not describe
     }
     MountFrame::noteMethod(dottedName, method, name.get(), descriptor.get());
+    SuspendWindow::noteMethod(dottedName, method, name.get(), descriptor.get());
     registration.add(
         MethodDeclaration{method, name.get(), descriptor.get(), (modifiers & kStaticModifier) != 0});
   }

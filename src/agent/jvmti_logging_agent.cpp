@@ -8,6 +8,7 @@
 #include "agent/callbacks.h"
 #include "agent/event_call_site.h"
 #include "agent/mount_frame.h"
+#include "agent/suspend_window.h"
 #include "capture/thread_key.h"
 #include "agent/vm_phase.h"
 #include "bytecode/bytecode_engine.h"
@@ -161,6 +162,17 @@ void CJVMTILoggingAgent::onThreadStart(jvmtiEnv* env, JNIEnv* jni, jthread threa
 }
 
 void CJVMTILoggingAgent::onVirtualThreadStart(jvmtiEnv* env, jthread thread) {
+  // Every receiver fetch on a virtual thread holds up the mounting of all
+  // virtual threads until the VM has the object: fetching at every call
+  // slows a server of virtual threads by orders of magnitude, enough that
+  // its clients give up. Said rather than changed, since the mode decides
+  // which objects take which numbers.
+  if (!bytecode && options().receiverTags == ReceiverTagMode::BeforeGates &&
+      !warnedOfReceiverFetches.exchange(true, std::memory_order_relaxed)) {
+    printMessage(&std::cout,
+                 "virtual threads: fetching the receiver of every call (ReceiverTags=1) stalls them all; "
+                 "CaptureMode=bytecode or ReceiverTags=2 keeps them fast.");
+  }
   const ThreadKey key = identifyVirtualThread(env);
   if (key == nullptr) return;  // its calls stay with its carrier's
   std::string name;
@@ -203,6 +215,7 @@ void CJVMTILoggingAgent::onMethodEntry(jvmtiEnv* env, JNIEnv* jni, jmethodID met
   if (info == nullptr) return;
   EventCallSite site(*this, env, jni);
   MountFrame::closePending(*this, jni);
+  SuspendWindow::closeLeftCalls(*this, env, site.threadKey(), true);
   logMethodEntry(site, method, *info);
   MountFrame::noteEntry(method, jni, site.threadKey());
 }
@@ -213,7 +226,9 @@ void CJVMTILoggingAgent::onMethodExit(jvmtiEnv* env, JNIEnv* jni, jmethodID meth
   if (info == nullptr) return;
   EventCallSite site(*this, env, jni);
   MountFrame::closePending(*this, jni);
+  SuspendWindow::closeLeftCalls(*this, env, site.threadKey(), false);
   logMethodExit(site, method, *info, poppedByException);
+  SuspendWindow::noteExit(*this, env, method, site.threadKey());
 }
 
 }  // namespace kolvaprof

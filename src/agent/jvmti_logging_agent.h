@@ -2,6 +2,7 @@
 
 #include <jvmti.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -51,6 +52,8 @@ class CJVMTILoggingAgent : public CLoggingAgent {
   LocationSupport locations;
   std::unique_ptr<BytecodeEngine> bytecode;
   bool virtualThreads = false;  // the VM sends their start and end
+  // Said once, at the first virtual thread, when receiver fetches will stall it.
+  std::atomic<bool> warnedOfReceiverFetches{false};
 };
 
 // The single agent: created by the first call with a VM (unless the VM is

@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -147,6 +148,73 @@ TEST_P(VirtualThreadsTest, EachVirtualThreadNestsOnItsOwnInEveryMode) {
       EXPECT_THAT(shapes, ::testing::ElementsAre(::testing::Pair("", kThreads - kStuck - failing),
                                                  ::testing::Pair("Q", failing), ::testing::Pair("R;S", kStuck)));
     }
+  }
+}
+
+// Virtual threads blocking on a pipe and a socket, interrupting themselves,
+// asking their name and state, traced whole: every one ends with its calls
+// closed and the program's calls nested as the program makes them, though
+// the VM reports no method events while such a thread has its suspension
+// off. The events engine's default receiver fetches are said to stall them.
+TEST_P(VirtualThreadsTest, BlockingThreadsCloseTheirCallsInEveryEngine) {
+  if (jdkMajorVersion(jdkHome) < 21) GTEST_SKIP() << "no virtual threads before JDK 21";
+  constexpr int kBlocking = 8;
+  const std::string warning =
+      "profiler> virtual threads: fetching the receiver of every call (ReceiverTags=1) stalls them all; "
+      "CaptureMode=bytecode or ReceiverTags=2 keeps them fast.";
+  for (const char* engine : {"events", "bytecode"}) {
+    SCOPED_TRACE(engine);
+    const std::string logs = root.path() + "/" + engine;
+    makeDirectory(logs);
+    const JavaResult result = runWithSettings("LogfileDirectory=" + logs + "\nCaptureMode=" + engine + "\n",
+                                              "itest.VirtualBlocking", {std::to_string(kBlocking)});
+    ASSERT_FALSE(result.timedOut);
+    ASSERT_EQ(result.exitStatus, 0) << result.stderrText;
+    const std::vector<std::string> lines = result.stdoutLines();
+    EXPECT_THAT(lines, ::testing::Contains("blocking done"));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), warning), std::string(engine) == "events" ? 1 : 0);
+    const std::string runDir = findRunDirectory(logs);
+    ASSERT_FALSE(runDir.empty());
+
+    int status = -1;
+    const std::string check = reader({"check", runDir}, &status);
+    EXPECT_EQ(status, 0) << check;
+    EXPECT_THAT(check, ::testing::Not(::testing::HasSubstr("left open")));
+    EXPECT_THAT(check, ::testing::HasSubstr("problems: none\nresult: clean\n"));
+
+    // The program's own frames of each thread, without the JDK's between
+    // them (L the thread's lambda body, W work, P pipe, S socket, A the
+    // questions about itself, D done).
+    static const std::map<std::string, std::string> kInitials = {
+        {"itest.VirtualBlocking.lambda$main$1(int[],int,java.net.ServerSocket)", "L"},
+        {"itest.VirtualBlocking.work(int,int)", "W"},
+        {"itest.VirtualBlocking.viaPipe(int)", "P"},
+        {"itest.VirtualBlocking.viaSocket(int,int)", "S"},
+        {"itest.VirtualBlocking.aboutSelf(int)", "A"},
+        {"itest.VirtualBlocking.done(int)", "D"}};
+    const std::string collapsed = reader({"collapsed", "--by-thread", runDir}, &status);
+    ASSERT_EQ(status, 0) << collapsed;
+    std::map<std::string, std::set<std::string>> shapes;
+    for (const std::string& line : splitLines(collapsed)) {
+      std::string rest = line.substr(0, line.rfind(' '));
+      const std::string thread = rest.substr(0, rest.find(';'));
+      std::string shape;
+      for (std::size_t at = rest.find(';'); at != std::string::npos;) {
+        const std::size_t next = rest.find(';', at + 1);
+        const auto initial = kInitials.find(rest.substr(at + 1, next == std::string::npos ? next : next - at - 1));
+        if (initial != kInitials.end()) shape += initial->second;
+        at = next;
+      }
+      if (!shape.empty()) shapes[thread].insert(shape);
+    }
+    const std::set<std::string> expected{"L", "LW", "LWP", "LWS", "LWA", "LWD"};
+    int blocking = 0;
+    for (const auto& [thread, stacks] : shapes) {
+      if (thread.rfind("VirtualThread-", 0) != 0) continue;
+      ++blocking;
+      EXPECT_EQ(stacks, expected) << thread;
+    }
+    EXPECT_EQ(blocking, kBlocking);
   }
 }
 
