@@ -11,18 +11,20 @@ namespace kolvaprof {
 class CLoggingAgent;
 
 // A virtual thread that blocks on I/O, is interrupted, or is asked its state
-// or its name first turns off its own suspension: from the return of
-// java.lang.VirtualThread.notifyJvmtiDisableSuspend(true) until suspension is
-// on again the VM reports no method events for it (JDK 25). The frames that
+// or its name first turns off its own suspension: from the call of
+// java.lang.VirtualThread.notifyJvmtiDisableSuspend(true) until that of
+// notifyJvmtiDisableSuspend(false) returns, the VM reports no method events
+// for it (JDK 25), and none of its exits either. The frames that
 // end meanwhile (disableSuspendAndPreempt, blockedOn, the callers that
 // began blocking) end without an exit, and every later call of the thread
 // would nest inside them.
 //
-// So the return of notifyJvmtiDisableSuspend is noted, with where the
-// thread's open logged calls stand on the VM's stack; at the thread's next
-// event, which comes once suspension is back on, the logged calls whose
-// frames are gone from the VM's stack are closed. Two stack queries per
-// window (three when the stack is deep), none on any other event.
+// The VM reports the return of notifyJvmtiDisableSuspend where suspension
+// comes back on (or where it goes off): there the thread's open logged calls
+// are held against the VM's stack, those whose frames are gone already are
+// closed, and at the thread's next event those whose frames ended before it.
+// Two stack queries per window (three when the stack is deep), none on any
+// other event.
 class SuspendWindow {
  public:
   // Called for every method of every registered class; remembers
