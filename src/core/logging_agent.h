@@ -69,7 +69,7 @@ class CLoggingAgent {
   void closeInnermostCall(ThreadKey thread, jmethodID method);
 
  private:
-  ThreadContext* createVirtualThreadContext(ThreadKey threadKey, std::string name);
+  ThreadContext* createVirtualThreadContext(ThreadKey threadKey, std::string name, int32_t number);
   bool passesFilterGate(const MethodInfo& info, CallSite& site);
   // The record's time when RecordTime is on.
   std::optional<int64_t> recordTime() const {

@@ -4,17 +4,19 @@
 
 namespace kolvaprof {
 
-ThreadContext::ThreadContext(std::string name, int32_t threadNumber, LogFile* logFile,
-                             bool ownsLogFile)
+ThreadContext::ThreadContext(std::string name, int32_t threadNumber, LogFile* sharedLogFile)
     : name_(std::move(name)),
-      logFile_(logFile),
-      direct(logFile),
-      ownsLogFile(ownsLogFile),
+      logFile_(sharedLogFile),
+      direct(sharedLogFile),
       threadNumber_(threadNumber) {}
 
-ThreadContext::~ThreadContext() {
-  if (ownsLogFile) delete logFile_;
+ThreadContext::ThreadContext(std::string name, int32_t threadNumber,
+                             std::unique_ptr<LogFile> ownLogFile)
+    : ThreadContext(std::move(name), threadNumber, ownLogFile.get()) {
+  this->ownLogFile = std::move(ownLogFile);
 }
+
+ThreadContext::~ThreadContext() = default;
 
 std::size_t ThreadContext::popCall() {
   if (callStack.empty()) return 0;

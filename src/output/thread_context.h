@@ -19,7 +19,10 @@ class LogFile;
 // teardown, once no callback runs any more), so it carries no lock.
 class ThreadContext {
  public:
-  ThreadContext(std::string name, int32_t threadNumber, LogFile* logFile, bool ownsLogFile);
+  // A thread that writes to a file shared with others, or to none.
+  ThreadContext(std::string name, int32_t threadNumber, LogFile* sharedLogFile = nullptr);
+  // A thread with a file of its own, written out and closed with the context.
+  ThreadContext(std::string name, int32_t threadNumber, std::unique_ptr<LogFile> ownLogFile);
   ~ThreadContext();
   ThreadContext(const ThreadContext&) = delete;
   ThreadContext& operator=(const ThreadContext&) = delete;
@@ -88,11 +91,11 @@ class ThreadContext {
   std::string name_;
   std::string pendingHeader;
   std::string lastException_;
+  std::unique_ptr<LogFile> ownLogFile;
   LogFile* logFile_;
   // The file a record goes straight to: null while there is a header to
   // write first, or blocks to write to instead, or no file.
   LogFile* direct;
-  bool ownsLogFile;
   std::unique_ptr<ThreadBlockBuffer> blocks;
   std::vector<jmethodID> callStack;  // innermost last
   int32_t startDepth_ = 0;

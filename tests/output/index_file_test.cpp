@@ -105,8 +105,8 @@ TEST(IndexFileTest, LinesReachIndexDatInTheOrderWritten) {
   EXPECT_FALSE(fs::exists(dir)) << "an index without lines leaves nothing behind";
   {
     IndexFile index(std::make_shared<RunDirectory>(dir), numbers);
-    const ThreadContext main("main", 0, nullptr, false);
-    const ThreadContext second("main(2)", 1, nullptr, false);
+    const ThreadContext main("main", 0);
+    const ThreadContext second("main(2)", 1);
     index.writeThreadLine(main);
     const MethodNumber add = index.methodNumberFor(method(1));
     ASSERT_TRUE(add.isNew);
@@ -151,7 +151,7 @@ TEST(IndexFileTest, ConcurrentFirstRecordsFindTheirMethodLineWritten) {
         for (int i = 0; i < kMethods; ++i) {
           const int m = (i * 7 + t * 37) % kMethods;
           const int32_t number = index.recordNumberFor(method(m), *infos[m]);
-          index.writeThreadLine(ThreadContext("t", number, nullptr, false));
+          index.writeThreadLine(ThreadContext("t", number));
         }
       });
     }
