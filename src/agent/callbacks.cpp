@@ -6,7 +6,8 @@
 #include "agent/hook_natives.h"
 #include "agent/forward_to_agent.h"
 #include "agent/jvmti_logging_agent.h"
-#include "agent/vm_phase.h"
+#include "capture/callback_gate.h"
+#include "capture/vm_phase.h"
 #include "bytecode/bytecode_engine.h"
 #include "output/thread_registry.h"
 

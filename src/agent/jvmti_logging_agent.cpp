@@ -9,7 +9,7 @@
 #include "agent/event_call_site.h"
 #include "agent/mount_frame.h"
 #include "capture/thread_key.h"
-#include "agent/vm_phase.h"
+#include "capture/vm_phase.h"
 #include "bytecode/bytecode_engine.h"
 #include "capture/jvmti_buffer.h"
 #include "config/settings.h"
