@@ -11,13 +11,9 @@
 #include <boost/thread/mutex.hpp>
 
 #include "output/thread_context.h"
+#include "output/thread_key.h"
 
 namespace kolvaprof {
-
-// What tells the threads of the traced program apart: chosen by the capture
-// engine (the JNIEnv pointer of a platform thread, for instance), only
-// compared here.
-using ThreadKey = const void*;
 
 // The context this thread found last. Every callback of a thread passes the
 // same key, so after the first lookup the entry and exit paths find their
