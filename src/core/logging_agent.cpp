@@ -7,6 +7,7 @@
 #include "output/index_file.h"
 #include "output/log_file.h"
 #include "output/run_directory.h"
+#include "output/thread_log_file.h"
 #include "output/thread_registry.h"
 #include "output/virtual_thread_log.h"
 #include "registry/method_filters.h"
@@ -94,8 +95,7 @@ ThreadContext* CLoggingAgent::createThreadContext(ThreadKey threadKey) {
   }
   std::unique_ptr<ThreadContext> context;
   if (settings.separateLogfilePerThread) {
-    auto file = std::make_unique<LogFile>(threadLogDirectory, thread.name, kLogExtension,
-                                          LogFile::Writers::One);
+    auto file = std::make_unique<ThreadLogFile>(threadLogDirectory, thread.name, kLogExtension);
     context = std::make_unique<ThreadContext>(std::move(thread.name), thread.number, std::move(file));
   } else {
     context = std::make_unique<ThreadContext>(std::move(thread.name), thread.number, sharedLog.get());

@@ -151,10 +151,10 @@ TEST(ThreadRegistryTest, ThreadEndWritesOutAndClosesTheThreadsOwnFile) {
     ThreadRegistry registry;
     ThreadContext* main = registry.addContext(
         key(1), std::make_unique<ThreadContext>(
-                    "main", 0, std::make_unique<LogFile>(dir.path, "main", ".log")));
+                    "main", 0, std::make_unique<ThreadLogFile>(dir.path, "main", ".log")));
     ThreadContext* worker = registry.addContext(
         key(2), std::make_unique<ThreadContext>(
-                    "worker", 1, std::make_unique<LogFile>(dir.path, "worker", ".log")));
+                    "worker", 1, std::make_unique<ThreadLogFile>(dir.path, "worker", ".log")));
     ThreadContext* guest = registry.addContext(key(3), std::make_unique<ThreadContext>("guest", 2, &shared));
     main->write("void a.B(1).run(){\n");
     main->write("}\n");
@@ -274,7 +274,7 @@ TEST(ThreadContextTest, PendingHeaderIsWrittenOnceAsItsOwnWriteBeforeTheFirstRec
 
   {
     // A thread that never logs never writes its header, so it leaves no file.
-    ThreadContext idle("idle", 4, std::make_unique<LogFile>(dir.path, "idle", ".log"));
+    ThreadContext idle("idle", 4, std::make_unique<ThreadLogFile>(dir.path, "idle", ".log"));
     idle.setPendingHeader(makeThreadHeaderLine(4, "idle"));
   }
   EXPECT_FALSE(fs::exists(dir.path + "idle.log"));
