@@ -203,7 +203,7 @@ void CJVMTILoggingAgent::onMethodEntry(jvmtiEnv* env, JNIEnv* jni, jmethodID met
   if (info == nullptr) return;
   EventCallSite site(*this, env, jni);
   MountFrame::closePending(*this, jni);
-  logMethodEntry(site, method, *info);
+  logMethodEntry(site, *info);
   MountFrame::noteEntry(method, jni, site.threadKey());
 }
 
@@ -213,7 +213,7 @@ void CJVMTILoggingAgent::onMethodExit(jvmtiEnv* env, JNIEnv* jni, jmethodID meth
   if (info == nullptr) return;
   EventCallSite site(*this, env, jni);
   MountFrame::closePending(*this, jni);
-  logMethodExit(site, method, *info, poppedByException);
+  logMethodExit(site, *info, poppedByException);
 }
 
 }  // namespace kolvaprof

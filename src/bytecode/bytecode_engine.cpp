@@ -275,7 +275,7 @@ void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool const
   frame.awaitingSuper = false;
   frame.method = method;
   HookCallSite site(*this, key, frames, frames.size() - 1, receiver, receiverNumber);
-  core.logMethodEntry(site, MethodCatalogue::identity(info), *info);
+  core.logMethodEntry(site, *info);
 }
 
 void BytecodeEngine::enter(JNIEnv* jni, jint number, jobject receiver) {
@@ -362,7 +362,7 @@ std::string BytecodeEngine::callerLocation(HookFrames& frames, std::size_t index
 void BytecodeEngine::leaveTop(ThreadKey key, HookFrames& frames, bool poppedByException) {
   const HookFrame& frame = frames.back();
   HookCallSite site(*this, key, frames, frames.size() - 1, nullptr);
-  core.logMethodExit(site, MethodCatalogue::identity(frame.info), *frame.info, poppedByException);
+  core.logMethodExit(site, *frame.info, poppedByException);
   frames.pop_back();
 }
 

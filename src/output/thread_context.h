@@ -1,7 +1,5 @@
 #pragma once
 
-#include <jni.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,6 +9,7 @@
 #include "output/log_file.h"
 #include "output/thread_log_file.h"
 #include "output/virtual_thread_log.h"
+#include "registry/method_info.h"
 
 namespace kolvaprof {
 
@@ -26,10 +25,10 @@ class ThreadContext {
   ThreadContext(const ThreadContext&) = delete;
   ThreadContext& operator=(const ThreadContext&) = delete;
 
-  void pushCall(jmethodID method) { callStack.push_back(method); }
+  void pushCall(const MethodInfo* method) { callStack.push_back(method); }
   // Removes the innermost call and returns the new depth; 0 on an empty stack.
   std::size_t popCall();
-  jmethodID topCall() const { return callStack.back(); }
+  const MethodInfo* topCall() const { return callStack.back(); }
   bool isCallStackEmpty() const { return callStack.empty(); }
   std::size_t callDepth() const { return callStack.size(); }
 
@@ -111,7 +110,7 @@ class ThreadContext {
   ThreadLogFile* directOwn;
   LogFile* directShared;
   std::unique_ptr<ThreadBlockBuffer> blocks;
-  std::vector<jmethodID> callStack;  // innermost last
+  std::vector<const MethodInfo*> callStack;  // innermost last
   int32_t startDepth_ = 0;
   int32_t threadNumber_;
 };

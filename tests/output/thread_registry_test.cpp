@@ -227,15 +227,15 @@ TEST(ThreadRegistryTest, ConcurrentThreadsCreateFindAndEndTheirOwnContexts) {
   for (int i = 0; i < kThreads * kRounds; ++i) ASSERT_EQ(allNumbers[i], i);
 }
 
-TEST(ThreadContextTest, CallStackHoldsFullWidthMethodIds) {
+TEST(ThreadContextTest, CallStackHoldsFullWidthMethodRecords) {
   ThreadContext context("main", 7);
   EXPECT_TRUE(context.isCallStackEmpty());
   EXPECT_EQ(context.popCall(), 0u);
   EXPECT_EQ(context.callDepth(), 0u);
 
   // The two identifiers differ only above bit 31.
-  const auto outer = reinterpret_cast<jmethodID>(0x00007f1012345678);
-  const auto inner = reinterpret_cast<jmethodID>(0x00007f2012345678);
+  const auto outer = reinterpret_cast<const MethodInfo*>(0x00007f1012345678);
+  const auto inner = reinterpret_cast<const MethodInfo*>(0x00007f2012345678);
   context.pushCall(outer);
   context.pushCall(inner);
   EXPECT_EQ(context.callDepth(), 2u);
