@@ -5,7 +5,7 @@
 #include "format/text_line.h"
 #include "reader/input/diagnostics.h"
 #include "reader/input/run_directory.h"
-#include "reader/model/run_reader.h"
+#include "reader/model/run.h"
 
 namespace kolvaprof::reader {
 
