@@ -82,11 +82,10 @@ void CLoggingAgent::writeTextEntry(CallSite& site, const MethodInfo& info, int64
   } else if (settings.recordCallerLocation == 2) {
     location = site.callerLocation(CallerLocation::SourceLine);
   }
-  const TextEntryParts entry{info.getEntryPrefix(),         info.getEntrySuffix(),
-                             receiverTag,                   settings.recordThreadId,
-                             context->threadNumber(),       settings.recordMethodCallCount,
-                             callNumber,                    location,
-                             time};
+  const TextEntryParts entry{info.getEntryPrefix(),
+                             info.getEntrySuffix(),
+                             {receiverTag, settings.recordThreadId, context->threadNumber(),
+                              settings.recordMethodCallCount, callNumber, location, time}};
   context->writeWith(textEntryLineBound(entry),
                      [&entry](char* out) { return writeTextEntryLine(out, entry); });
 }
