@@ -69,6 +69,11 @@ const EngineCase kCases[] = {
      "itest.Builders", true},
     {"BinaryNoReceivers", "CompressLogfile=1\nReceiverTags=0\nFilterMode=1\nPackageFilter=itest*\n",
      "itest.Calls", true},
+    // JDK 17's accessor classes, defined by loaders that cannot find them by
+    // name, traced with the program.
+    {"ReflectionAndSerialization",
+     "FilterMode=1\nPackageFilter=itest*\nClassFilter=jdk.internal.reflect.Generated*\n",
+     "itest.Reflection", false},
 };
 
 class CaptureEngines : public ::testing::WithParamInterface<std::tuple<std::string, EngineCase>>,
