@@ -133,6 +133,7 @@ void BytecodeEngine::onClassFileLoad(JNIEnv* jni, jclass beingRedefined, jobject
   if (result.outcome != classfile::RewriteResult::Outcome::Rewritten) return;
   unsigned char* bytes = nullptr;
   if (jvmti->Allocate(static_cast<jlong>(result.bytes.size()), &bytes) != JVMTI_ERROR_NONE) {
+    untraced.noteClass(shownName, "no memory for its rewritten bytes");
     return;
   }
   std::memcpy(bytes, result.bytes.data(), result.bytes.size());
