@@ -117,6 +117,8 @@ CJVMTILoggingAgent::CJVMTILoggingAgent(JavaVM* vm, const Clock& clock)
 }
 
 CJVMTILoggingAgent::~CJVMTILoggingAgent() {
+  // At the end of the run, when every class has come by: before "exit".
+  if (bytecode) bytecode->reportUntraced();
   forgetAgent(this);
   jvmti->SetEventCallbacks(nullptr, 0);
   for (const jvmtiEvent event : kEvents) {
