@@ -163,15 +163,15 @@ void BM_CorePair(benchmark::State& state) {
   // The first call opens the thread's file and numbers the methods; that is
   // start-up, not the steady state measured here.
   for (int m = 0; m < 2; ++m) {
-    agent->logMethodEntry(site, methods[m], *infos[m]);
-    agent->logMethodExit(site, methods[m], *infos[m], false);
+    agent->logMethodEntry(site, *infos[m]);
+    agent->logMethodExit(site, *infos[m], false);
   }
 
   int which = 0;
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
-    agent->logMethodEntry(site, methods[which], *infos[which]);
-    agent->logMethodExit(site, methods[which], *infos[which], false);
+    agent->logMethodEntry(site, *infos[which]);
+    agent->logMethodExit(site, *infos[which], false);
     which ^= 1;
   }
   const auto elapsed = std::chrono::steady_clock::now() - start;

@@ -1,4 +1,4 @@
-// Cost of one LogFile::write of a typical text record, against a bare memcpy
+// Cost of one write of a typical text record, against a bare memcpy
 // into a buffer of the same size: the part of a method call's logging cost
 // that the file itself adds.
 #include <benchmark/benchmark.h>
@@ -12,11 +12,13 @@
 #include <string>
 
 #include "output/log_file.h"
+#include "output/thread_log_file.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using kolvaprof::LogFile;
+using kolvaprof::ThreadLogFile;
 
 // About the size of an entry line with receiver tag and two parameters.
 const std::string kRecord = "boolean org.demo.shop.Cart(48213).add(int,java.lang.String){\n";
@@ -58,17 +60,18 @@ void BM_MemcpyIntoBuffer(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kRecord.size()));
 }
 
-LogFile* file = nullptr;
 int fileCount = 0;
 
-// All threads of a run write to one file: with one thread that is a
-// per-thread log, with more the shared log.
+// All threads of a run write to one file: a per-thread log (one thread) or
+// the shared log.
+template <typename File>
 void BM_LogFileWrite(benchmark::State& state) {
+  static File* file = nullptr;
   std::string path;
   if (state.thread_index() == 0) {
     const std::string name = "bench" + std::to_string(fileCount++);
     path = benchDirectory() + name + ".log";
-    file = new LogFile(benchDirectory(), name, ".log");
+    file = new File(benchDirectory(), name, ".log");
   }
   for (auto _ : state) {
     file->write(kRecord.data(), kRecord.size());
@@ -84,12 +87,12 @@ void BM_LogFileWrite(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_MemcpyIntoBuffer)->Name("memcpy_1MiB_buffer/threads:1")->UseRealTime();
-BENCHMARK(BM_LogFileWrite)
+BENCHMARK_TEMPLATE(BM_LogFileWrite, ThreadLogFile)
     ->Name("LogFile_write/own_file")
     ->Threads(1)
     ->Iterations(kWritesPerThread)
     ->UseRealTime();
-BENCHMARK(BM_LogFileWrite)
+BENCHMARK_TEMPLATE(BM_LogFileWrite, LogFile)
     ->Name("LogFile_write/shared_file")
     ->Threads(2)
     ->Iterations(kWritesPerThread)

@@ -4,7 +4,7 @@
 #   format < config, registry < output < core < capture < bytecode < agent
 #   (capture holds what both engines ask of the VM; the bytecode engine is a
 #   capture layer of its own, which agent chooses)
-# Only the capture layer may see jvmti.h; the reader sees src/format alone,
+# Only the capture layers may see jvmti.h and jni.h; the reader sees src/format alone,
 # and its own folders go input < model < output.
 # Prints every include that points the wrong way and exits 1 if there is one.
 set -euo pipefail
@@ -39,9 +39,9 @@ while IFS= read -r file; do
     continue
   fi
   while IFS=: read -r line target; do
-    if [[ "$target" == "jvmti.h" ]]; then
+    if [[ "$target" == "jvmti.h" || "$target" == "jni.h" ]]; then
       [[ " $capture_layers " == *" $layer "* ]] ||
-        complain "$file:$line: jvmti.h below the capture layer"
+        complain "$file:$line: $target below the capture layer"
       continue
     fi
     to="${target%%/*}"

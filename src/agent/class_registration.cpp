@@ -63,7 +63,8 @@ void CJVMTILoggingAgent::registerClass(jvmtiEnv* env, jclass klass) {
   const std::string dottedName = registration.dottedName();
   if (verbose()) printMessage(&std::cout, "register class " + dottedName);
 
-  for (const jmethodID method : declaration.methods) {
+  for (jint i = 0; i < count; ++i) {
+    const jmethodID method = methods[i];
     JvmtiBuffer<char> name(env);
     JvmtiBuffer<char> descriptor(env);
     jint modifiers = 0;

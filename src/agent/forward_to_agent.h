@@ -1,7 +1,7 @@
 #pragma once
 
 #include "agent/jvmti_logging_agent.h"
-#include "agent/vm_phase.h"
+#include "capture/callback_gate.h"
 
 namespace kolvaprof {
 

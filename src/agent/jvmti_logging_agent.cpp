@@ -10,7 +10,7 @@
 #include "agent/mount_frame.h"
 #include "agent/suspend_window.h"
 #include "capture/thread_key.h"
-#include "agent/vm_phase.h"
+#include "capture/vm_phase.h"
 #include "bytecode/bytecode_engine.h"
 #include "capture/jvmti_buffer.h"
 #include "config/settings.h"
@@ -118,6 +118,8 @@ CJVMTILoggingAgent::CJVMTILoggingAgent(JavaVM* vm, const Clock& clock)
 }
 
 CJVMTILoggingAgent::~CJVMTILoggingAgent() {
+  // At the end of the run, when every class has come by: before "exit".
+  if (bytecode) bytecode->reportUntraced();
   forgetAgent(this);
   jvmti->SetEventCallbacks(nullptr, 0);
   for (const jvmtiEvent event : kEvents) {
@@ -216,7 +218,7 @@ void CJVMTILoggingAgent::onMethodEntry(jvmtiEnv* env, JNIEnv* jni, jmethodID met
   EventCallSite site(*this, env, jni);
   MountFrame::closePending(*this, jni);
   SuspendWindow::closeLeftCalls(*this, env, site.threadKey(), true);
-  logMethodEntry(site, method, *info);
+  logMethodEntry(site, *info);
   MountFrame::noteEntry(method, jni, site.threadKey());
 }
 
@@ -227,7 +229,7 @@ void CJVMTILoggingAgent::onMethodExit(jvmtiEnv* env, JNIEnv* jni, jmethodID meth
   EventCallSite site(*this, env, jni);
   MountFrame::closePending(*this, jni);
   SuspendWindow::closeLeftCalls(*this, env, site.threadKey(), false);
-  logMethodExit(site, method, *info, poppedByException);
+  logMethodExit(site, *info, poppedByException);
   SuspendWindow::noteExit(*this, env, method, site.threadKey());
 }
 

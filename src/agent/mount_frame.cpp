@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/logging_agent.h"
+#include "registry/method_registry.h"
 
 namespace kolvaprof {
 namespace {
@@ -25,7 +26,7 @@ void MountFrame::noteMethod(const std::string& dottedClass, jmethodID method, co
 void MountFrame::closePending(CLoggingAgent& core, JNIEnv* carrier) {
   if (!mountOpen) return;
   mountOpen = false;
-  core.closeInnermostCall(carrier, mountMethod.load(std::memory_order_relaxed));
+  core.closeInnermostCall(carrier, findMethodInfo(mountMethod.load(std::memory_order_relaxed)));
 }
 
 void MountFrame::noteEntry(jmethodID method, JNIEnv* jni, const void* threadKey) {

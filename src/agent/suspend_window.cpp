@@ -5,6 +5,7 @@
 
 #include "core/logging_agent.h"
 #include "output/thread_context.h"
+#include "registry/method_registry.h"
 
 namespace kolvaprof {
 namespace {
@@ -21,7 +22,7 @@ constexpr int kCallsKept = 16;
 struct LeftCalls {
   ThreadKey thread = nullptr;
   int count = 0;
-  jmethodID methods[kCallsKept];
+  const MethodInfo* methods[kCallsKept];
   jint heights[kCallsKept];
 };
 
@@ -60,11 +61,17 @@ void SuspendWindow::open(CLoggingAgent& core, jvmtiEnv* env, ThreadKey thread) {
   // may not be on the stack still.
   std::size_t logged = context->callDepth();
   jint frame = count > 0 && frames[0].method == windowMethod() ? 1 : 0;
+  // The frames' methods as the logged calls name them, looked up as needed.
+  const MethodInfo* infos[kFramesLooked];
+  jint known = frame;
   int found = 0;
   while (logged > 0 && found < kCallsKept) {
-    const jmethodID method = context->callAt(logged - 1);
+    const MethodInfo* method = context->callAt(logged - 1);
     jint at = frame;
-    while (at < count && frames[at].method != method) ++at;
+    for (; at < count; ++at) {
+      if (at == known) infos[known++] = findMethodInfo(frames[at].method);
+      if (infos[at] == method) break;
+    }
     if (at >= count) {
       // The exit seen may be that of the call that ends the window: the
       // innermost calls, begun before it, are gone from the whole stack

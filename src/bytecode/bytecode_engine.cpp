@@ -71,9 +71,9 @@ bool BytecodeEngine::leavesAsItIs(const std::string& internalName) const {
          MethodRegistry::instance().excludesWholeClass(dotted(internalName));
 }
 
-void BytecodeEngine::onClassFileLoad(jclass beingRedefined, const char* name, jint length,
-                                     const unsigned char* data, jint* newLength,
-                                     unsigned char** newData) {
+void BytecodeEngine::onClassFileLoad(JNIEnv* jni, jclass beingRedefined, jobject loader,
+                                     const char* name, jint length, const unsigned char* data,
+                                     jint* newLength, unsigned char** newData) {
   if (data == nullptr || length <= 0) return;
   if (!hooksReady.load(std::memory_order_acquire)) {
     if (name != nullptr) {
@@ -106,19 +106,23 @@ void BytecodeEngine::onClassFileLoad(jclass beingRedefined, const char* name, ji
   const bool withOffsets = core.options().recordCallerLocation == 1;
   classfile::RewriteResult result = classfile::rewriteClass(
       data, static_cast<std::size_t>(length), select, classfile::HookNames{kHooksClassName},
-      withOffsets, receiverPassing(beingRedefined));
+      withOffsets, receiverPassing(beingRedefined, jni, loader, name));
   if (withOffsets) {
     boost::lock_guard<boost::mutex> guard(offsetsLock);
     for (classfile::MovedCode& moved : result.moved) {
       movedCode[moved.number] = std::move(moved.offsets);
     }
   }
-  if (result.outcome == classfile::RewriteResult::Outcome::Refused) {
+  const std::string shownName = name != nullptr ? name : "?";
+  if (result.classLeft) untraced.noteClass(shownName, result.reason);
+  for (const classfile::LeftMethod& left : result.left) {
+    untraced.noteMethod(shownName, left.name + left.descriptor, left.reason);
+  }
+  if (result.classLeft) {
     if (core.verbose()) {
-      printMessage(&std::cout, "class " + std::string(name != nullptr ? name : "?") +
-                                   " left as it is: " + result.reason);
+      printMessage(&std::cout, "class " + shownName + " left as it is: " + result.reason);
     }
-    return;
+    if (result.outcome == classfile::RewriteResult::Outcome::Refused) return;
   }
   if (core.verbose() && registration && *registration) {
     printMessage(&std::cout, "register class " + (*registration).dottedName());
@@ -130,6 +134,7 @@ void BytecodeEngine::onClassFileLoad(jclass beingRedefined, const char* name, ji
   if (result.outcome != classfile::RewriteResult::Outcome::Rewritten) return;
   unsigned char* bytes = nullptr;
   if (jvmti->Allocate(static_cast<jlong>(result.bytes.size()), &bytes) != JVMTI_ERROR_NONE) {
+    untraced.noteClass(shownName, "no memory for its rewritten bytes");
     return;
   }
   std::memcpy(bytes, result.bytes.data(), result.bytes.size());
@@ -141,7 +146,8 @@ void BytecodeEngine::onClassFileLoad(jclass beingRedefined, const char* name, ji
   }
 }
 
-classfile::ReceiverPassing BytecodeEngine::receiverPassing(jclass beingRedefined) {
+classfile::ReceiverPassing BytecodeEngine::receiverPassing(jclass beingRedefined, JNIEnv* jni,
+                                                           jobject loader, const char* name) {
   switch (core.options().receiverTags) {
     case ReceiverTagMode::Never:
       return classfile::ReceiverPassing::Null;
@@ -151,9 +157,43 @@ classfile::ReceiverPassing BytecodeEngine::receiverPassing(jclass beingRedefined
     case ReceiverTagMode::BeforeGates:
       break;
   }
+  // The fields are read and written through references to the class by its
+  // name, which must resolve to the class itself.
+  if (definedByReflectionLoader(jni, loader, name)) return classfile::ReceiverPassing::Object;
   if (beingRedefined == nullptr) return classfile::ReceiverPassing::NumberFieldsWhereUseful;
   return hasNumberFields(beingRedefined) ? classfile::ReceiverPassing::NumberFields
                                          : classfile::ReceiverPassing::Object;
+}
+
+// Core reflection (JDK 17 and before) makes accessor classes at run time
+// (jdk/internal/reflect/GeneratedMethodAccessor1 ...) and defines each in a
+// DelegatingClassLoader of its own. HotSpot resolves the class references of
+// a class of such a loader through the loader's parent, which does not know
+// the class: a reference to the class by its own name fails to link. Other
+// loaders find the classes they define by name (the VM records them), and
+// hidden classes never come through here. The accessors' names are taken too,
+// in case a JDK defines them otherwise.
+bool BytecodeEngine::definedByReflectionLoader(JNIEnv* jni, jobject loader, const char* name) {
+  if (name != nullptr && (std::strncmp(name, "jdk/internal/reflect/Generated", 30) == 0 ||
+                          std::strncmp(name, "sun/reflect/Generated", 21) == 0)) {
+    return true;
+  }
+  if (jni == nullptr || loader == nullptr) return false;
+  bool reflection = false;
+  jclass klass = jni->GetObjectClass(loader);
+  while (klass != nullptr && !reflection) {
+    JvmtiBuffer<char> signature(jvmti);
+    if (jvmti->GetClassSignature(klass, signature.out(), nullptr) == JVMTI_ERROR_NONE) {
+      const std::string loaderClass = internalNameFromSignature(signature.get());
+      reflection = loaderClass == "jdk/internal/reflect/DelegatingClassLoader" ||
+                   loaderClass == "sun/reflect/DelegatingClassLoader";
+    }
+    jclass super = jni->GetSuperclass(klass);
+    jni->DeleteLocalRef(klass);
+    klass = super;
+  }
+  if (klass != nullptr) jni->DeleteLocalRef(klass);
+  return reflection;
 }
 
 bool BytecodeEngine::hasNumberFields(jclass klass) {
@@ -218,6 +258,7 @@ void BytecodeEngine::retransformLoadedClasses() {
   JvmtiBuffer<jclass> loaded(jvmti);
   if (jvmti->GetLoadedClasses(&count, loaded.out()) != JVMTI_ERROR_NONE) return;
   std::vector<jclass> wanted;
+  std::vector<std::string> wantedNames;
   for (jint i = 0; i < count; ++i) {
     jboolean modifiable = JNI_FALSE;
     if (jvmti->IsModifiableClass(loaded[i], &modifiable) != JVMTI_ERROR_NONE || !modifiable) {
@@ -235,15 +276,29 @@ void BytecodeEngine::retransformLoadedClasses() {
     // starting are traced, as the events engine registers them.
     if (core.ignoreBuiltInClass() && startPhaseClasses.count(name) == 0) continue;
     wanted.push_back(loaded[i]);
+    wantedNames.push_back(name);
   }
   for (std::size_t start = 0; start < wanted.size(); start += kRetransformBatch) {
     const jint batch = static_cast<jint>(std::min(kRetransformBatch, wanted.size() - start));
     if (jvmti->RetransformClasses(batch, &wanted[start]) == JVMTI_ERROR_NONE) continue;
-    for (jint i = 0; i < batch; ++i) jvmti->RetransformClasses(1, &wanted[start + i]);
+    for (jint i = 0; i < batch; ++i) {
+      const jvmtiError error = jvmti->RetransformClasses(1, &wanted[start + i]);
+      if (error == JVMTI_ERROR_NONE) continue;
+      const std::string reason =
+          "the VM refused its retransformation (JVMTI error " + std::to_string(error) + ")";
+      if (untraced.noteClass(wantedNames[start + i], reason) && core.verbose()) {
+        printMessage(&std::cout, "class " + wantedNames[start + i] + " left as it is: " + reason);
+      }
+    }
   }
 }
 
 void BytecodeEngine::onThreadEnd(ThreadKey thread) { threads.forget(thread); }
+
+void BytecodeEngine::reportUntraced() {
+  const std::string summary = untraced.summary(core.verbose());
+  if (!summary.empty()) printMessage(&std::cout, summary);
+}
 
 void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool constructor,
                           int64_t receiverNumber) {
@@ -276,7 +331,7 @@ void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool const
   frame.awaitingSuper = false;
   frame.method = method;
   HookCallSite site(*this, key, frames, frames.size() - 1, receiver, receiverNumber);
-  core.logMethodEntry(site, MethodCatalogue::identity(info), *info);
+  core.logMethodEntry(site, *info);
 }
 
 void BytecodeEngine::enter(JNIEnv* jni, jint number, jobject receiver) {
@@ -350,7 +405,7 @@ std::string BytecodeEngine::callerLocation(HookFrames& frames, std::size_t index
 void BytecodeEngine::leaveTop(ThreadKey key, HookFrames& frames, bool poppedByException) {
   const HookFrame& frame = frames.back();
   HookCallSite site(*this, key, frames, frames.size() - 1, nullptr);
-  core.logMethodExit(site, MethodCatalogue::identity(frame.info), *frame.info, poppedByException);
+  core.logMethodExit(site, *frame.info, poppedByException);
   frames.pop_back();
 }
 

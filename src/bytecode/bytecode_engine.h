@@ -16,6 +16,7 @@
 #include "classfile/class_rewriter.h"
 #include "bytecode/hook_threads.h"
 #include "bytecode/method_catalogue.h"
+#include "bytecode/untraced_code.h"
 
 namespace kolvaprof {
 
@@ -37,14 +38,17 @@ class BytecodeEngine {
 
   // ClassFileLoadHook: the class's bytes with hook calls, or nothing when no
   // method of it is traced or the hooks class is not there yet.
-  void onClassFileLoad(jclass beingRedefined, const char* name, jint length,
-                       const unsigned char* data, jint* newLength, unsigned char** newData);
+  void onClassFileLoad(JNIEnv* jni, jclass beingRedefined, jobject loader, const char* name,
+                       jint length, const unsigned char* data, jint* newLength,
+                       unsigned char** newData);
   // Defines the hooks class in the boot loader and binds `natives` (one per
   // classfile::Hook, in that order) to it, lets every named module read it, and
   // rewrites the classes loaded so far. False when the hooks class could not
   // be made: nothing is traced then.
   bool onVmInit(JNIEnv* jni, const JNINativeMethod* natives);
   void onThreadEnd(ThreadKey thread);
+  // At the end of the run: one console line on the code left untraced.
+  void reportUntraced();
 
   // The hooks.
   void enter(JNIEnv* jni, jint number, jobject receiver);
@@ -71,7 +75,10 @@ class BytecodeEngine {
   int64_t tagOnce(jobject object, int64_t wanted);
   // How the instance methods of the class being loaded or retransformed
   // pass their receiver.
-  classfile::ReceiverPassing receiverPassing(jclass beingRedefined);
+  classfile::ReceiverPassing receiverPassing(jclass beingRedefined, JNIEnv* jni, jobject loader,
+                                             const char* name);
+  // The class's loader cannot find the class by its name.
+  bool definedByReflectionLoader(JNIEnv* jni, jobject loader, const char* name);
   bool hasNumberFields(jclass klass);
   // Leaves frames[index] and every frame above it that was left without an
   // exit hook; the innermost are closed by exception.
@@ -104,6 +111,7 @@ class BytecodeEngine {
   std::unordered_set<std::string> startPhaseClasses;
   // Classes rewritten as they loaded, which need no retransformation.
   std::unordered_set<std::string> rewrittenAtLoad;
+  UntracedCode untraced;
 };
 
 }  // namespace kolvaprof

@@ -10,7 +10,7 @@
 
 #include <boost/thread/mutex.hpp>
 
-#include "output/thread_registry.h"
+#include "output/thread_key.h"
 
 namespace kolvaprof {
 

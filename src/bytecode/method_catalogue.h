@@ -30,14 +30,6 @@ class MethodCatalogue {
   // Null for a number never handed out.
   const MethodInfo* find(int32_t number) const;
 
-  // The identity the logging core knows the method by. It stands where the
-  // other engine passes a jmethodID: the record's address, unique and stable
-  // for the life of the process, and never a real jmethodID, since the two
-  // engines never run together.
-  static jmethodID identity(const MethodInfo* info) {
-    return reinterpret_cast<jmethodID>(const_cast<MethodInfo*>(info));
-  }
-
  private:
   static constexpr int kChunkBits = 12;
   static constexpr int32_t kChunkSize = 1 << kChunkBits;

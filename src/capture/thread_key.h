@@ -2,7 +2,7 @@
 
 #include <jvmti.h>
 
-#include "output/thread_registry.h"
+#include "output/thread_key.h"
 
 namespace kolvaprof {
 

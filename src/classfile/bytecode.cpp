@@ -8,40 +8,6 @@ namespace kolvaprof::classfile {
 
 namespace {
 
-// Lengths of the fixed-size instructions; 0 for the variable ones and for
-// opcodes that do not exist.
-constexpr uint8_t kLength[256] = {
-    // 0x00
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-    // 0x10 bipush sipush ldc ldc_w ldc2_w iload lload fload dload aload, *load_n
-    2, 3, 2, 3, 3, 2, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1,
-    // 0x20
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-    // 0x30 ... istore(0x36) lstore fstore dstore astore
-    1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 1, 1, 1, 1, 1,
-    // 0x40
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-    // 0x50
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-    // 0x60
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-    // 0x70
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-    // 0x80 ... iinc(0x84)
-    1, 1, 1, 1, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-    // 0x90 ... ifeq(0x99)..
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 3, 3, 3, 3, 3, 3, 3,
-    // 0xa0 .. if_acmpne(0xa6) goto jsr ret tableswitch lookupswitch returns
-    3, 3, 3, 3, 3, 3, 3, 3, 3, 2, 0, 0, 1, 1, 1, 1,
-    // 0xb0 areturn return getstatic putstatic getfield putfield invokevirtual
-    // invokespecial invokestatic invokeinterface invokedynamic new newarray
-    // anewarray arraylength athrow
-    1, 1, 3, 3, 3, 3, 3, 3, 3, 5, 5, 3, 2, 3, 1, 1,
-    // 0xc0 checkcast instanceof monitorenter monitorexit wide multianewarray
-    // ifnull ifnonnull goto_w jsr_w
-    3, 3, 1, 1, 0, 4, 3, 3, 5, 5, 0, 0, 0, 0, 0, 0,
-};
-
 uint32_t switchLength(const uint8_t* code, std::size_t length, uint32_t offset, uint8_t opcode) {
   uint32_t padding = (4 - (offset + 1) % 4) % 4;
   std::size_t fixed = opcode == op::kTableswitch ? 12 : 8;
@@ -78,16 +44,16 @@ std::vector<Instruction> decodeInstructions(const uint8_t* code, std::size_t len
     } else if (insn.opcode == op::kWide) {
       if (pos + 1 >= length) throw FormatError("wide cut by the end of the code");
       uint8_t widened = code[pos + 1];
-      if (widened == 0x84) {
+      if (widened == op::kIinc) {
         insn.length = 6;
-      } else if ((widened >= 0x15 && widened <= 0x19) || (widened >= 0x36 && widened <= 0x3a) ||
-                 widened == op::kRet) {
+      } else if ((widened >= op::kIload && widened <= op::kAload) ||
+                 (widened >= op::kIstore && widened <= op::kAstore) || widened == op::kRet) {
         insn.length = 4;
       } else {
         throw FormatError("wide before opcode " + std::to_string(widened));
       }
     } else {
-      insn.length = kLength[insn.opcode];
+      insn.length = opcodeInfo(insn.opcode).length;
       if (insn.length == 0) throw FormatError("unknown opcode " + std::to_string(insn.opcode));
     }
     if (pos + insn.length > length) throw FormatError("instruction cut by the end of the code");

@@ -6,18 +6,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "classfile/opcodes.h"
+
 namespace kolvaprof::classfile {
 
-namespace op {
-inline constexpr uint8_t kNop = 0x00, kAconstNull = 0x01, kIconstM1 = 0x02, kIconst0 = 0x03,
-                         kBipush = 0x10, kSipush = 0x11, kLdc = 0x12, kLdcW = 0x13,
-                         kAload0 = 0x2a, kDup = 0x59, kIfeq = 0x99, kIfAcmpeq = 0xa5, kIfAcmpne = 0xa6,
-                         kGoto = 0xa7, kJsr = 0xa8, kRet = 0xa9, kTableswitch = 0xaa,
-                         kLookupswitch = 0xab, kIreturn = 0xac, kReturn = 0xb1,
-                         kGetfield = 0xb4, kPutfield = 0xb5, kInvokespecial = 0xb7, kInvokestatic = 0xb8, kNew = 0xbb,
-                         kAthrow = 0xbf, kWide = 0xc4, kIfnull = 0xc6, kIfnonnull = 0xc7,
-                         kGotoW = 0xc8, kJsrW = 0xc9;
-}  // namespace op
 
 struct Instruction {
   uint32_t offset = 0;
@@ -28,11 +20,10 @@ struct Instruction {
 // Throws FormatError on an unknown opcode or an instruction cut by the end.
 std::vector<Instruction> decodeInstructions(const uint8_t* code, std::size_t length);
 
-inline bool isReturn(uint8_t opcode) { return opcode >= op::kIreturn && opcode <= op::kReturn; }
+inline bool isReturn(uint8_t opcode) { return opcodeInfo(opcode).flow == Flow::Return; }
 // if<cond>, if_icmp<cond>, if_acmp<cond>, ifnull, ifnonnull: 16-bit offsets.
 inline bool isConditionalBranch(uint8_t opcode) {
-  return (opcode >= op::kIfeq && opcode <= op::kIfAcmpne) || opcode == op::kIfnull ||
-         opcode == op::kIfnonnull;
+  return opcodeInfo(opcode).flow == Flow::Conditional;
 }
 // The branch that jumps exactly when `opcode` does not.
 inline uint8_t invertedBranch(uint8_t opcode) {
@@ -42,9 +33,8 @@ inline uint8_t invertedBranch(uint8_t opcode) {
 }
 // Control never reaches the next instruction.
 inline bool endsFlow(uint8_t opcode) {
-  return opcode == op::kGoto || opcode == op::kGotoW || opcode == op::kTableswitch ||
-         opcode == op::kLookupswitch || opcode == op::kAthrow || isReturn(opcode) ||
-         opcode == op::kRet;
+  const Flow flow = opcodeInfo(opcode).flow;
+  return flow != Flow::Next && flow != Flow::Conditional && flow != Flow::Subroutine;
 }
 
 // The operands of a tableswitch or lookupswitch at `offset`.

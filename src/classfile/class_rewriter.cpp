@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "classfile/class_file.h"
+#include "classfile/constant_pool.h"
 #include "classfile/method_rewriter.h"
 
 namespace kolvaprof::classfile {
@@ -62,11 +63,13 @@ RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelecto
     cls = parseClassFile(data, size);
   } catch (const FormatError& e) {
     result.outcome = RewriteResult::Outcome::Refused;
+    result.classLeft = true;
     result.reason = std::string("not a readable class file: ") + e.what();
     return result;
   }
   if (cls.majorVersion < kOldestMajor || cls.majorVersion > kNewestMajor) {
     result.outcome = RewriteResult::Outcome::Refused;
+    result.classLeft = true;
     result.reason = "class file version " + std::to_string(cls.majorVersion) + " is not supported";
     return result;
   }
@@ -79,6 +82,7 @@ RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelecto
     className = cls.pool.className(cls.thisClass);
   } catch (const FormatError& e) {
     result.outcome = RewriteResult::Outcome::Refused;
+    result.classLeft = true;
     result.reason = std::string("not a readable class file: ") + e.what();
     return result;
   }
@@ -87,6 +91,7 @@ RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelecto
     // compilers' assumptions about its code); C2 was seen to crash compiling
     // a rewritten one.
     result.reason = "java/lang/Object";
+    result.classLeft = true;
     return result;
   }
   if (className == hooks.owner) {
@@ -100,6 +105,7 @@ RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelecto
     fields = cls.superClass != 0 && takesNumberFields(cls, receivers);
   } catch (const FormatError& e) {
     result.outcome = RewriteResult::Outcome::Refused;
+    result.classLeft = true;
     result.reason = std::string("not a readable class file: ") + e.what();
     return result;
   }
@@ -137,7 +143,15 @@ RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelecto
   }
   // A retransformation must keep the fields the class was loaded with.
   if (fields && (fieldsUsed || receivers == ReceiverPassing::NumberFields)) {
-    addNumberFields(cls);
+    try {
+      addNumberFields(cls);
+    } catch (const ConstantPoolFull&) {
+      // The rewritten methods use the fields: none of them can stay.
+      RewriteResult full;
+      full.reason = "no room in the constant pool for the number fields";
+      full.classLeft = true;
+      return full;
+    }
     result.numberFields = true;
   }
   if (result.methodsRewritten == 0 && !result.numberFields) {
@@ -159,17 +173,20 @@ RewriteResult rewriteClass(const uint8_t* data, std::size_t size, const MethodSe
   } catch (const std::bad_alloc&) {
     RewriteResult result;
     result.outcome = RewriteResult::Outcome::Refused;
+    result.classLeft = true;
     result.reason = "out of memory";
     return result;
   } catch (const std::exception& e) {
     // Includes exceptions thrown by the selector.
     RewriteResult result;
     result.outcome = RewriteResult::Outcome::Refused;
+    result.classLeft = true;
     result.reason = std::string("internal error: ") + e.what();
     return result;
   } catch (...) {
     RewriteResult result;
     result.outcome = RewriteResult::Outcome::Refused;
+    result.classLeft = true;
     result.reason = "internal error";
     return result;
   }

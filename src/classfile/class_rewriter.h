@@ -95,6 +95,9 @@ struct RewriteResult {
   std::vector<MovedCode> moved;
   // The number fields were added (ReceiverPassing).
   bool numberFields = false;
+  // Refused, or left whole for `reason` although it has code that would be
+  // traced (java/lang/Object, say).
+  bool classLeft = false;
 };
 
 // Never throws.

@@ -138,7 +138,7 @@ uint16_t ConstantPool::find(uint8_t tag, const std::vector<uint8_t>& body) const
 
 uint16_t ConstantPool::append(uint8_t tag, std::vector<uint8_t> body) {
   if (uint16_t existing = find(tag, body)) return existing;
-  if (entries_.size() >= 65535) throw FormatError("constant pool full");
+  if (entries_.size() >= 65535) throw ConstantPoolFull("the constant pool is full");
   std::vector<uint8_t> bytes;
   bytes.reserve(body.size() + 1);
   bytes.push_back(tag);

@@ -14,6 +14,13 @@
 
 namespace kolvaprof::classfile {
 
+// No slot is left for an entry that the rewriting needs: a limit of the
+// class-file format that the class reached, not a fault of the class.
+class ConstantPoolFull : public FormatError {
+ public:
+  using FormatError::FormatError;
+};
+
 enum CpTag : uint8_t {
   kUtf8 = 1,
   kInteger = 3,
@@ -59,8 +66,8 @@ class ConstantPool {
   // The descriptor of a Dynamic entry.
   std::string_view dynamicDescriptor(uint16_t index) const;
 
-  // Existing entries are reused; new ones are appended. Throws FormatError
-  // when the pool would exceed 65535 slots.
+  // Existing entries are reused; new ones are appended. Throws
+  // ConstantPoolFull when the pool would exceed 65535 slots.
   uint16_t addUtf8(std::string_view text);
   uint16_t addClass(std::string_view internalName);
   uint16_t addInteger(int32_t value);

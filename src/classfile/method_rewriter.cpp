@@ -111,6 +111,7 @@ class MethodRewriter {
   std::vector<uint8_t> stackMapTable(uint32_t plainHandler, uint32_t uninitHandler);
   std::vector<uint8_t> lineNumbers(const Attribute& a) const;
   std::vector<uint8_t> localVariables(const Attribute& a) const;
+  std::vector<uint8_t> characterRanges(const Attribute& a) const;
   std::vector<uint8_t> typeAnnotations(const Attribute& a) const;
 
   std::size_t indexOf(uint32_t offset) const {
@@ -261,6 +262,8 @@ std::vector<uint8_t> MethodRewriter::run(const Attribute& codeAttribute) {
       a.replacement = lineNumbers(a);
     else if (name == "LocalVariableTable" || name == "LocalVariableTypeTable")
       a.replacement = localVariables(a);
+    else if (name == "CharacterRangeTable")
+      a.replacement = characterRanges(a);
     else
       a.replacement = typeAnnotations(a);
   }
@@ -297,7 +300,8 @@ void MethodRewriter::readAttributes() {
       stackMapAttribute_ = k;
       frames_ = decodeStackMapTable(c_.attributes[k].data, c_.attributes[k].size, initial_, pool_);
     } else if (name != "LineNumberTable" && name != "LocalVariableTable" &&
-               name != "LocalVariableTypeTable" && name != "RuntimeVisibleTypeAnnotations" &&
+               name != "LocalVariableTypeTable" && name != "CharacterRangeTable" &&
+               name != "RuntimeVisibleTypeAnnotations" &&
                name != "RuntimeInvisibleTypeAnnotations") {
       // Its offsets, if it has any, could not be moved.
       throw Unsupported("unknown attribute " + std::string(name) + " in Code");
@@ -624,6 +628,25 @@ std::vector<uint8_t> MethodRewriter::localVariables(const Attribute& a) const {
   return std::move(out.bytes());
 }
 
+// javac -Xjcov's map from code ranges to source characters. Its ranges end
+// at their last byte: the one before the instruction that follows them.
+std::vector<uint8_t> MethodRewriter::characterRanges(const Attribute& a) const {
+  ByteReader in(a.data, a.size);
+  ByteWriter out;
+  uint16_t count = in.u2();
+  out.u2(count);
+  for (uint16_t k = 0; k < count; ++k) {
+    uint32_t start = in.u2();
+    uint32_t last = in.u2();
+    if (last < start) throw FormatError("character range ends before it starts");
+    out.u2(rangeStart(start));
+    out.u2(rangeEnd(last + 1) - 1);
+    out.append(in.take(10), 10);  // the characters and the flags
+  }
+  if (!in.atEnd()) throw FormatError("bytes after the character ranges");
+  return std::move(out.bytes());
+}
+
 void copyElementValue(ByteReader& in, ByteWriter& out);
 
 void copyAnnotation(ByteReader& in, ByteWriter& out) {
@@ -716,6 +739,8 @@ std::optional<std::string> rewriteMethod(ClassContext& context, const Method& me
     return std::nullopt;
   } catch (const Unsupported& e) {
     return std::string(e.what());
+  } catch (const ConstantPoolFull&) {
+    return std::string("no room in the constant pool for the hooks' references");
   } catch (const FormatError& e) {
     return "malformed code: " + std::string(e.what());
   }

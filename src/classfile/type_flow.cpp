@@ -22,145 +22,114 @@ class Machine {
   // invokespecial <init> on uninitializedThis.
   bool step(const Instruction& insn) {
     const uint8_t* p = in_.code + insn.offset;
-    uint8_t opcode = insn.opcode;
+    const uint8_t opcode = insn.opcode;
+    const OpcodeInfo& info = opcodeInfo(opcode);
+    if (!info.typed && !info.mnemonic.empty()) {
+      pop(info.pops);
+      if (info.pushes != Pushes::None) push(prim(kPushedTags[static_cast<int>(info.pushes)]));
+      return false;
+    }
     switch (opcode) {
-      case 0x00: break;  // nop
-      case 0x01: push(prim(VTag::Null)); break;
-      case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x07: case 0x08:
-      case 0x10: case 0x11:
-        push(prim(VTag::Integer)); break;
-      case 0x09: case 0x0a: push(prim(VTag::Long)); break;
-      case 0x0b: case 0x0c: case 0x0d: push(prim(VTag::Float)); break;
-      case 0x0e: case 0x0f: push(prim(VTag::Double)); break;
-      case 0x12: push(constantType(p[1])); break;
-      case 0x13: case 0x14: push(constantType(readU2(p + 1))); break;
-      case 0x15: case 0x16: case 0x17: case 0x18: case 0x19: load(p[1]); break;
-      case 0x1a: case 0x1b: case 0x1c: case 0x1d:
-      case 0x1e: case 0x1f: case 0x20: case 0x21:
-      case 0x22: case 0x23: case 0x24: case 0x25:
-      case 0x26: case 0x27: case 0x28: case 0x29:
-      case 0x2a: case 0x2b: case 0x2c: case 0x2d:
-        load((opcode - 0x1a) % 4);
+      case op::kLdc: push(constantType(p[1])); break;
+      case op::kLdcW: case op::kLdc2W: push(constantType(readU2(p + 1))); break;
+      case op::kIload: case op::kLload: case op::kFload: case op::kDload: case op::kAload:
+        load(p[1]);
         break;
-      case 0x2e: case 0x33: case 0x34: case 0x35: pop(2); push(prim(VTag::Integer)); break;
-      case 0x2f: pop(2); push(prim(VTag::Long)); break;
-      case 0x30: pop(2); push(prim(VTag::Float)); break;
-      case 0x31: pop(2); push(prim(VTag::Double)); break;
-      case 0x32: {  // aaload
+      case op::kIload0: case op::kIload1: case op::kIload2: case op::kIload3:
+      case op::kLload0: case op::kLload1: case op::kLload2: case op::kLload3:
+      case op::kFload0: case op::kFload1: case op::kFload2: case op::kFload3:
+      case op::kDload0: case op::kDload1: case op::kDload2: case op::kDload3:
+      case op::kAload0: case op::kAload1: case op::kAload2: case op::kAload3:
+        load((opcode - op::kIload0) % 4);
+        break;
+      case op::kAaload: {
         pop(1);
         VType array = popOne();
         push(componentOf(array));
         break;
       }
-      case 0x36: store(p[1], prim(VTag::Integer)); break;
-      case 0x37: store(p[1], prim(VTag::Long)); break;
-      case 0x38: store(p[1], prim(VTag::Float)); break;
-      case 0x39: store(p[1], prim(VTag::Double)); break;
-      case 0x3a: storeReference(p[1]); break;
-      case 0x3b: case 0x3c: case 0x3d: case 0x3e: store(opcode - 0x3b, prim(VTag::Integer)); break;
-      case 0x3f: case 0x40: case 0x41: case 0x42: store(opcode - 0x3f, prim(VTag::Long)); break;
-      case 0x43: case 0x44: case 0x45: case 0x46: store(opcode - 0x43, prim(VTag::Float)); break;
-      case 0x47: case 0x48: case 0x49: case 0x4a: store(opcode - 0x47, prim(VTag::Double)); break;
-      case 0x4b: case 0x4c: case 0x4d: case 0x4e: storeReference(opcode - 0x4b); break;
-      case 0x4f: case 0x51: case 0x53: case 0x54: case 0x55: case 0x56: pop(3); break;
-      case 0x50: case 0x52: pop(4); break;
-      case 0x57: pop(1); break;
-      case 0x58: pop(2); break;
-      case 0x59: dup({0, 0}, 1); break;              // dup
-      case 0x5a: dup({0, 1, 0}, 2); break;           // dup_x1
-      case 0x5b: dup({0, 2, 1, 0}, 3); break;        // dup_x2
-      case 0x5c: dup({1, 0, 1, 0}, 2); break;        // dup2
-      case 0x5d: dup({1, 0, 2, 1, 0}, 3); break;     // dup2_x1
-      case 0x5e: dup({1, 0, 3, 2, 1, 0}, 4); break;  // dup2_x2
-      case 0x5f: dup({0, 1}, 2); break;              // swap
-      default:
-        if (opcode >= 0x60 && opcode <= 0x73) {  // add sub mul div rem
-          arithmetic(static_cast<VTag>(kBinaryTags[(opcode - 0x60) % 4]), 2);
-        } else if (opcode >= 0x74 && opcode <= 0x77) {  // neg
-          arithmetic(static_cast<VTag>(kBinaryTags[opcode - 0x74]), 1);
-        } else if (opcode >= 0x78 && opcode <= 0x7d) {  // shifts
-          pop(1);
-          VTag t = (opcode - 0x78) % 2 == 0 ? VTag::Integer : VTag::Long;
-          pop(t == VTag::Long ? 2 : 1);
-          push(prim(t));
-        } else if (opcode >= 0x7e && opcode <= 0x83) {  // and or xor
-          arithmetic((opcode - 0x7e) % 2 == 0 ? VTag::Integer : VTag::Long, 2);
-        } else if (opcode == 0x84) {  // iinc
-        } else if (opcode >= 0x85 && opcode <= 0x93) {
-          convert(opcode);
-        } else if (opcode == 0x94 || opcode == 0x97 || opcode == 0x98) {
-          pop(4);
-          push(prim(VTag::Integer));
-        } else if (opcode == 0x95 || opcode == 0x96) {
-          pop(2);
-          push(prim(VTag::Integer));
-        } else if (isConditionalBranch(opcode)) {
-          pop(branchPops(opcode));
-        } else {
-          return other(insn, p);
-        }
-    }
-    return false;
-  }
-
- private:
-  static constexpr uint8_t kBinaryTags[4] = {1, 4, 2, 3};  // int long float double
-
-  bool other(const Instruction& insn, const uint8_t* p) {
-    uint8_t opcode = insn.opcode;
-    switch (opcode) {
-      case 0xa7: case 0xc8: break;  // goto, goto_w
-      case 0xaa: case 0xab: pop(1); break;
-      case 0xac: case 0xae: case 0xb0: pop(1); break;
-      case 0xad: case 0xaf: pop(2); break;
-      case 0xb1: break;
-      case 0xb2: {  // getstatic
-        std::string_view d = in_.pool->memberRef(readU2(p + 1)).descriptor;
+      case op::kIstore: case op::kLstore: case op::kFstore: case op::kDstore: case op::kAstore:
+        storeAs(opcode - op::kIstore, p[1]);
+        break;
+      case op::kIstore0: case op::kIstore1: case op::kIstore2: case op::kIstore3:
+      case op::kLstore0: case op::kLstore1: case op::kLstore2: case op::kLstore3:
+      case op::kFstore0: case op::kFstore1: case op::kFstore2: case op::kFstore3:
+      case op::kDstore0: case op::kDstore1: case op::kDstore2: case op::kDstore3:
+      case op::kAstore0: case op::kAstore1: case op::kAstore2: case op::kAstore3:
+        storeAs((opcode - op::kIstore0) / 4, (opcode - op::kIstore0) % 4);
+        break;
+      case op::kDup: dup({0, 0}, 1); break;
+      case op::kDupX1: dup({0, 1, 0}, 2); break;
+      case op::kDupX2: dup({0, 2, 1, 0}, 3); break;
+      case op::kDup2: dup({1, 0, 1, 0}, 2); break;
+      case op::kDup2X1: dup({1, 0, 2, 1, 0}, 3); break;
+      case op::kDup2X2: dup({1, 0, 3, 2, 1, 0}, 4); break;
+      case op::kSwap: dup({0, 1}, 2); break;
+      case op::kGetstatic: {
+        std::string_view d = fieldDescriptor(p);
         push(typeOfDescriptor(d));
         break;
       }
-      case 0xb3: pop(slotsOf(in_.pool->memberRef(readU2(p + 1)).descriptor)); break;
-      case 0xb4: {  // getfield
+      case op::kPutstatic: pop(slotsOf(fieldDescriptor(p))); break;
+      case op::kGetfield: {
         pop(1);
-        std::string_view d = in_.pool->memberRef(readU2(p + 1)).descriptor;
+        std::string_view d = fieldDescriptor(p);
         push(typeOfDescriptor(d));
         break;
       }
-      case 0xb5:
-        pop(slotsOf(in_.pool->memberRef(readU2(p + 1)).descriptor));
+      case op::kPutfield:
+        pop(slotsOf(fieldDescriptor(p)));
         pop(1);
         break;
-      case 0xb6: case 0xb7: case 0xb8: case 0xb9: case 0xba:
+      case op::kInvokevirtual: case op::kInvokespecial: case op::kInvokestatic:
+      case op::kInvokeinterface: case op::kInvokedynamic:
         return invoke(insn, p);
-      case 0xbb: push(VType{VTag::Uninitialized, insn.offset, {}}); break;
-      case 0xbc: {  // newarray
+      case op::kNew: push(VType{VTag::Uninitialized, insn.offset, {}}); break;
+      case op::kNewarray: {
         static constexpr std::string_view kArrays[] = {"[Z", "[C", "[F", "[D", "[B", "[S", "[I", "[J"};
         if (p[1] < 4 || p[1] > 11) throw FormatError("bad newarray type");
         pop(1);
         push(object(kArrays[p[1] - 4]));
         break;
       }
-      case 0xbd: {  // anewarray
+      case op::kAnewarray: {
         pop(1);
         std::string_view element = in_.pool->className(readU2(p + 1));
         push(object(arena_.keep(element[0] == '[' ? "[" + std::string(element)
                                                   : "[L" + std::string(element) + ";")));
         break;
       }
-      case 0xbe: pop(1); push(prim(VTag::Integer)); break;
-      case 0xbf: pop(1); break;
-      case 0xc0: pop(1); push(object(in_.pool->className(readU2(p + 1)))); break;
-      case 0xc1: pop(1); push(prim(VTag::Integer)); break;
-      case 0xc2: case 0xc3: pop(1); break;
-      case 0xc4: wide(p); break;
-      case 0xc5:
+      case op::kCheckcast: pop(1); push(object(in_.pool->className(readU2(p + 1)))); break;
+      case op::kWide: wide(p); break;
+      case op::kMultianewarray:
         pop(p[3]);
         push(object(in_.pool->className(readU2(p + 1))));
         break;
       default:
+        // jsr and ret: methods with subroutines are left as they are.
         throw FormatError("opcode " + std::to_string(opcode) + " is not followed");
     }
     return false;
+  }
+
+ private:
+  // By Pushes: none, int, float, long, double, null.
+  static constexpr VTag kPushedTags[] = {VTag::Top,  VTag::Integer, VTag::Float,
+                                         VTag::Long, VTag::Double,  VTag::Null};
+
+  std::string_view fieldDescriptor(const uint8_t* p) const {
+    return in_.pool->memberRef(readU2(p + 1)).descriptor;
+  }
+
+  // kind: 0 int, 1 long, 2 float, 3 double, 4 reference, as the load and
+  // store opcodes are ordered.
+  void storeAs(int kind, uint32_t index) {
+    static constexpr VTag kStored[] = {VTag::Integer, VTag::Long, VTag::Float, VTag::Double};
+    if (kind == 4) {
+      storeReference(index);
+    } else {
+      store(index, prim(kStored[kind]));
+    }
   }
 
   bool invoke(const Instruction& insn, const uint8_t* p) {
@@ -175,9 +144,9 @@ class Machine {
     d.remove_prefix(1);
     pop(argSlots);
     bool initializesThis = false;
-    if (opcode != 0xb8 && opcode != 0xba) {
+    if (opcode != op::kInvokestatic && opcode != op::kInvokedynamic) {
       VType receiver = popOne();
-      if (opcode == 0xb7 && ref.name == "<init>") {
+      if (opcode == op::kInvokespecial && ref.name == "<init>") {
         if (receiver.tag == VTag::UninitializedThis) {
           replace(receiver, object(in_.className));
           initializesThis = true;
@@ -193,17 +162,13 @@ class Machine {
   }
 
   void wide(const uint8_t* p) {
-    uint8_t widened = p[1];
-    uint16_t index = readU2(p + 2);
-    if (widened >= 0x15 && widened <= 0x19) {
+    const uint8_t widened = p[1];
+    const uint16_t index = readU2(p + 2);
+    if (widened >= op::kIload && widened <= op::kAload) {
       load(index);
-    } else if (widened >= 0x36 && widened <= 0x3a) {
-      static constexpr VTag kStored[] = {VTag::Integer, VTag::Long, VTag::Float, VTag::Double};
-      if (widened == 0x3a)
-        storeReference(index);
-      else
-        store(index, prim(kStored[widened - 0x36]));
-    } else if (widened != 0x84) {
+    } else if (widened >= op::kIstore && widened <= op::kAstore) {
+      storeAs(widened - op::kIstore, index);
+    } else if (widened != op::kIinc) {
       throw FormatError("wide ret is not followed");
     }
   }
@@ -234,21 +199,6 @@ class Machine {
     }
     // Only inferred code (merged types) gets here.
     return object(kObject);
-  }
-
-  void arithmetic(VTag t, int operands) {
-    std::size_t size = (t == VTag::Long || t == VTag::Double) ? 2 : 1;
-    pop(size * operands);
-    push(prim(t));
-  }
-
-  void convert(uint8_t opcode) {
-    // i2l i2f i2d l2i l2f l2d f2i f2l f2d d2i d2l d2f i2b i2c i2s
-    static constexpr uint8_t kFrom[] = {1, 1, 1, 4, 4, 4, 2, 2, 2, 3, 3, 3, 1, 1, 1};
-    static constexpr uint8_t kTo[] = {4, 2, 3, 1, 2, 3, 1, 4, 3, 1, 4, 2, 1, 1, 1};
-    VTag from = static_cast<VTag>(kFrom[opcode - 0x85]);
-    pop(from == VTag::Long || from == VTag::Double ? 2 : 1);
-    push(prim(static_cast<VTag>(kTo[opcode - 0x85])));
   }
 
   static std::size_t slotsOf(std::string_view d) { return typeOfDescriptor(d).isWide() ? 2 : 1; }

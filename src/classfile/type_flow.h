@@ -53,8 +53,6 @@ using FlowVisitor =
 void followTypes(const FlowInput& input, NameArena& arena, const FlowVisitor& visit);
 
 // How many operand slots a conditional branch pops.
-inline int branchPops(uint8_t opcode) {
-  return (opcode >= 0x9f && opcode <= 0xa6) ? 2 : 1;
-}
+inline int branchPops(uint8_t opcode) { return opcodeInfo(opcode).pops; }
 
 }  // namespace kolvaprof::classfile

@@ -50,101 +50,161 @@ Settings readSettingsFile(const std::string& optionString, const std::string& st
   return readSettings(file, startTimeStamp);
 }
 
+namespace {
+
+// What one line of the file does: the key's parser, which sets the options
+// and adds the key's console lines.
+struct SettingContext {
+  Settings& settings;
+  const std::string& startTimeStamp;
+  const std::string& value;
+
+  LoggingOptions& options() { return settings.options; }
+  bool is(const char* text) const { return value == text; }
+  void echo(std::string text, std::string directory = std::string(),
+            std::string suffix = std::string()) {
+    settings.echo.push_back(EchoLine{std::move(text), std::move(directory), std::move(suffix)});
+  }
+};
+
+using SettingParser = void (*)(SettingContext&);
+
+struct SettingKey {
+  const char* key;
+  SettingParser apply;
+};
+
+// The one list of the settings a file can hold.
+const SettingKey kSettingKeys[] = {
+    {"LogfileDirectory",
+     [](SettingContext& line) {
+       std::string directory = line.value;
+       if (directory.back() != '/') directory.push_back('/');
+       line.options().logDirectory = directory + line.startTimeStamp + "/";
+       line.echo("output logfile in ", line.options().logDirectory);
+       line.settings.directoriesToMake.push_back(line.options().logDirectory);
+     }},
+    {"GetFilteredMethod",
+     [](SettingContext& line) { line.options().getFilteredMethod = line.is("1"); }},
+    {"StartMethod",
+     [](SettingContext& line) {
+       line.options().startMethods.push_back(line.value);
+       line.echo("logging start from method call of " + line.value);
+     }},
+    {"ClassFilter",
+     [](SettingContext& line) {
+       line.options().classFilters.push_back(line.value);
+       line.echo("filtering class " + line.value);
+     }},
+    {"PackageFilter",
+     [](SettingContext& line) {
+       line.options().packageFilters.push_back(line.value);
+       line.echo("filtering package " + line.value);
+     }},
+    {"MethodFilter",
+     [](SettingContext& line) {
+       line.options().methodFilters.push_back(line.value);
+       line.echo("filtering method " + line.value);
+     }},
+    {"SeparateLogfilePerThread",
+     [](SettingContext& line) {
+       // The shared log goes to the directory in force at this line.
+       line.options().separateLogfilePerThread = !line.is("0");
+       if (line.is("0")) {
+         line.settings.sharedLog = line.options().logDirectory;
+       } else {
+         line.echo("separate logfile per thread.");
+       }
+     }},
+    {"CompressLogfile",
+     [](SettingContext& line) {
+       if (!line.is("1")) return;
+       line.options().compressLogfile = true;
+       line.settings.index = line.options().logDirectory;
+       line.echo("compress log file");
+       line.echo("index file = ", line.options().logDirectory, kIndexFileName);
+     }},
+    {"RecordThreadID",
+     [](SettingContext& line) {
+       if (line.is("1")) {
+         line.options().recordThreadId = true;
+         line.echo("record thread ID.");
+       } else if (line.is("0")) {
+         line.options().recordThreadId = false;
+       }
+     }},
+    {"RecordMethodCallCount",
+     [](SettingContext& line) {
+       line.options().recordMethodCallCount = line.is("1");
+       if (line.is("1")) line.echo("record method call count.");
+     }},
+    {"RecordTime",
+     [](SettingContext& line) {
+       line.options().recordTime = line.is("1");
+       if (line.is("1")) line.echo("record time in nanoseconds.");
+     }},
+    {"FilterMode",
+     [](SettingContext& line) {
+       if (line.is("1")) {
+         line.options().ignoreFilteredMethods = false;
+         line.echo("recorde only filtered methods.");
+       } else if (line.is("0")) {
+         line.options().ignoreFilteredMethods = true;
+         line.echo("ignore filtered methods.");
+       }
+     }},
+    {"IgnoreBuiltInClass",
+     [](SettingContext& line) { line.options().ignoreBuiltInClass = line.is("1"); }},
+    {"Verbose", [](SettingContext& line) { line.options().verbose = line.is("1"); }},
+    {"ReceiverTags",
+     [](SettingContext& line) {
+       if (line.is("0")) {
+         line.options().receiverTags = ReceiverTagMode::Never;
+         line.echo("record no receiver tags.");
+       } else if (line.is("1")) {
+         line.options().receiverTags = ReceiverTagMode::BeforeGates;
+       } else if (line.is("2")) {
+         line.options().receiverTags = ReceiverTagMode::LoggedOnly;
+         line.echo("record receiver tags of logged calls only.");
+       }
+     }},
+    {"CaptureMode",
+     [](SettingContext& line) {
+       line.options().captureMode = line.is("bytecode") ? CaptureMode::Bytecode : CaptureMode::Events;
+       if (line.is("bytecode")) {
+         line.echo("capture calls by bytecode rewriting.");
+       } else if (!line.is("events")) {
+         line.echo("unknown CaptureMode " + line.value +
+                   " (events or bytecode): capture calls by events.");
+       }
+     }},
+    {"RecordCallerLocation",
+     [](SettingContext& line) {
+       if (line.is("1")) {
+         line.options().recordCallerLocation = 1;
+         line.echo("record caller instruction bytecode number.");
+       } else if (line.is("2")) {
+         line.options().recordCallerLocation = 2;
+         line.echo("record caller instruction soucecode line number.");
+       }
+     }},
+};
+
+}  // namespace
+
+std::vector<std::string> settingKeys() {
+  std::vector<std::string> keys;
+  for (const SettingKey& entry : kSettingKeys) keys.emplace_back(entry.key);
+  return keys;
+}
+
 void applySetting(Settings& settings, const std::string& startTimeStamp, const std::string& key,
                   const std::string& value) {
-  LoggingOptions& options = settings.options;
-  auto echo = [&settings](std::string text, std::string directory = std::string(),
-                          std::string suffix = std::string()) {
-    settings.echo.push_back(EchoLine{std::move(text), std::move(directory), std::move(suffix)});
-  };
-  if (key == "LogfileDirectory") {
-    std::string directory = value;
-    if (directory.back() != '/') directory.push_back('/');
-    options.logDirectory = directory + startTimeStamp + "/";
-    echo("output logfile in ", options.logDirectory);
-    settings.directoriesToMake.push_back(options.logDirectory);
-  } else if (key == "GetFilteredMethod") {
-    options.getFilteredMethod = value == "1";
-  } else if (key == "StartMethod") {
-    options.startMethods.push_back(value);
-    echo("logging start from method call of " + value);
-  } else if (key == "ClassFilter") {
-    options.classFilters.push_back(value);
-    echo("filtering class " + value);
-  } else if (key == "PackageFilter") {
-    options.packageFilters.push_back(value);
-    echo("filtering package " + value);
-  } else if (key == "MethodFilter") {
-    options.methodFilters.push_back(value);
-    echo("filtering method " + value);
-  } else if (key == "SeparateLogfilePerThread") {
-    if (value == "0") {
-      options.separateLogfilePerThread = false;
-      settings.sharedLog = options.logDirectory;
-    } else {
-      options.separateLogfilePerThread = true;
-      echo("separate logfile per thread.");
-    }
-  } else if (key == "CompressLogfile") {
-    if (value == "1") {
-      options.compressLogfile = true;
-      settings.index = options.logDirectory;
-      echo("compress log file");
-      echo("index file = ", options.logDirectory, kIndexFileName);
-    }
-  } else if (key == "RecordThreadID") {
-    if (value == "1") {
-      options.recordThreadId = true;
-      echo("record thread ID.");
-    } else if (value == "0") {
-      options.recordThreadId = false;
-    }
-  } else if (key == "RecordMethodCallCount") {
-    options.recordMethodCallCount = value == "1";
-    if (options.recordMethodCallCount) echo("record method call count.");
-  } else if (key == "RecordTime") {
-    options.recordTime = value == "1";
-    if (options.recordTime) echo("record time in nanoseconds.");
-  } else if (key == "FilterMode") {
-    if (value == "1") {
-      options.ignoreFilteredMethods = false;
-      echo("recorde only filtered methods.");
-    } else if (value == "0") {
-      options.ignoreFilteredMethods = true;
-      echo("ignore filtered methods.");
-    }
-  } else if (key == "IgnoreBuiltInClass") {
-    options.ignoreBuiltInClass = value == "1";
-  } else if (key == "Verbose") {
-    options.verbose = value == "1";
-  } else if (key == "ReceiverTags") {
-    if (value == "0") {
-      options.receiverTags = ReceiverTagMode::Never;
-      echo("record no receiver tags.");
-    } else if (value == "1") {
-      options.receiverTags = ReceiverTagMode::BeforeGates;
-    } else if (value == "2") {
-      options.receiverTags = ReceiverTagMode::LoggedOnly;
-      echo("record receiver tags of logged calls only.");
-    }
-  } else if (key == "CaptureMode") {
-    if (value == "bytecode") {
-      options.captureMode = CaptureMode::Bytecode;
-      echo("capture calls by bytecode rewriting.");
-    } else if (value == "events") {
-      options.captureMode = CaptureMode::Events;
-    } else {
-      options.captureMode = CaptureMode::Events;
-      echo("unknown CaptureMode " + value + " (events or bytecode): capture calls by events.");
-    }
-  } else if (key == "RecordCallerLocation") {
-    if (value == "1") {
-      options.recordCallerLocation = 1;
-      echo("record caller instruction bytecode number.");
-    } else if (value == "2") {
-      options.recordCallerLocation = 2;
-      echo("record caller instruction soucecode line number.");
-    }
+  for (const SettingKey& entry : kSettingKeys) {
+    if (key != entry.key) continue;
+    SettingContext line{settings, startTimeStamp, value};
+    entry.apply(line);
+    return;
   }
 }
 

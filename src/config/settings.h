@@ -49,6 +49,9 @@ Settings defaultSettings(const std::string& startTimeStamp);
 void applySetting(Settings& settings, const std::string& startTimeStamp, const std::string& key,
                   const std::string& value);
 
+// Every key a settings file can hold.
+std::vector<std::string> settingKeys();
+
 // Reads lines until the end or the first line longer than the limit.
 Settings readSettings(std::istream& in, const std::string& startTimeStamp);
 

@@ -36,7 +36,7 @@ int64_t CLoggingAgent::receiverTag(CallSite& site, const MethodInfo& info, Recei
   return site.receiverTag();
 }
 
-void CLoggingAgent::logMethodEntry(CallSite& site, jmethodID method, const MethodInfo& info) {
+void CLoggingAgent::logMethodEntry(CallSite& site, const MethodInfo& info) {
   int64_t tag = receiverTag(site, info, ReceiverTagMode::BeforeGates);
   ThreadRegistry& registry = ThreadRegistry::instance();
   ThreadContext* context = registry.findContext(site.threadKey());
@@ -56,7 +56,7 @@ void CLoggingAgent::logMethodEntry(CallSite& site, jmethodID method, const Metho
 
   if (!passesFilterGate(info, site)) return;
 
-  context->pushCall(method);
+  context->pushCall(&info);
   // Numbered only when records show the number: the shared increment is the
   // one write every thread's calls would otherwise contend on.
   const int64_t callNumber =
@@ -67,7 +67,7 @@ void CLoggingAgent::logMethodEntry(CallSite& site, jmethodID method, const Metho
   // should not include the agent's own wait.
   const std::optional<int64_t> time = recordTime();
   if (settings.compressLogfile) {
-    writeBinaryEntry(method, info, tag, callNumber, time.value_or(0), context);
+    writeBinaryEntry(info, tag, callNumber, time.value_or(0), context);
   } else {
     writeTextEntry(site, info, tag, callNumber, time, context);
   }
@@ -82,20 +82,19 @@ void CLoggingAgent::writeTextEntry(CallSite& site, const MethodInfo& info, int64
   } else if (settings.recordCallerLocation == 2) {
     location = site.callerLocation(CallerLocation::SourceLine);
   }
-  const TextEntryParts entry{info.getEntryPrefix(),         info.getEntrySuffix(),
-                             receiverTag,                   settings.recordThreadId,
-                             context->threadNumber(),       settings.recordMethodCallCount,
-                             callNumber,                    location,
-                             time};
+  const TextEntryParts entry{info.getEntryPrefix(),
+                             info.getEntrySuffix(),
+                             {receiverTag, settings.recordThreadId, context->threadNumber(),
+                              settings.recordMethodCallCount, callNumber, location, time}};
   context->writeWith(textEntryLineBound(entry),
                      [&entry](char* out) { return writeTextEntryLine(out, entry); });
 }
 
-void CLoggingAgent::writeBinaryEntry(jmethodID method, const MethodInfo& info,
+void CLoggingAgent::writeBinaryEntry(const MethodInfo& info,
                                      int64_t receiverTag, int64_t callNumber, int64_t time,
                                      ThreadContext* context) {
   // Binary mode always has its index file: the same setting makes both.
-  const int32_t number = index->recordNumberFor(method, info);
+  const int32_t number = index->recordNumberFor(info);
   const RecordLayout layout = recordLayout;
   const std::size_t depth = context->callDepth();
   const int32_t threadNumber = context->threadNumber();
@@ -106,7 +105,7 @@ void CLoggingAgent::writeBinaryEntry(jmethodID method, const MethodInfo& info,
   });
 }
 
-void CLoggingAgent::logMethodExit(CallSite& site, jmethodID method, const MethodInfo& info,
+void CLoggingAgent::logMethodExit(CallSite& site, const MethodInfo& info,
                                   bool poppedByException) {
   ThreadContext* context = ThreadRegistry::instance().findContext(site.threadKey());
   if (context == nullptr) return;
@@ -116,12 +115,12 @@ void CLoggingAgent::logMethodExit(CallSite& site, jmethodID method, const Method
     if (context->startDepth() == 0) printStartMethodLine(info, "exited.");
   }
   if (!passesFilterGate(info, site)) return;
-  if (context->isCallStackEmpty() || context->topCall() != method) return;
+  if (context->isCallStackEmpty() || context->topCall() != &info) return;
   writeExit(context, poppedByException, recordTime());
   context->popCall();
 }
 
-void CLoggingAgent::closeInnermostCall(ThreadKey thread, jmethodID method) {
+void CLoggingAgent::closeInnermostCall(ThreadKey thread, const MethodInfo* method) {
   ThreadContext* context = ThreadRegistry::instance().findContext(thread);
   if (context == nullptr || context->isCallStackEmpty() || context->topCall() != method) return;
   writeExit(context, false, recordTime());

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "output/thread_registry.h"
+#include "output/thread_key.h"
 
 namespace kolvaprof {
 

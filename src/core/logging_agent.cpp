@@ -7,6 +7,7 @@
 #include "output/index_file.h"
 #include "output/log_file.h"
 #include "output/run_directory.h"
+#include "output/thread_log_file.h"
 #include "output/thread_registry.h"
 #include "output/virtual_thread_log.h"
 #include "registry/method_filters.h"
@@ -88,37 +89,34 @@ void CLoggingAgent::setLastExceptionClass(ThreadKey thread, const std::string& c
 
 ThreadContext* CLoggingAgent::createThreadContext(ThreadKey threadKey) {
   ThreadRegistry& registry = ThreadRegistry::instance();
-  if (std::optional<std::string> name = registry.virtualThreadName(threadKey)) {
-    return createVirtualThreadContext(threadKey, std::move(*name));
+  ThreadRegistry::NewThread thread = registry.registerThread(threadKey);
+  if (thread.isVirtual) {
+    return createVirtualThreadContext(threadKey, std::move(thread.name), thread.number);
   }
-  std::string name = registry.resolveName(threadKey);
-  const int32_t number = registry.takeThreadNumber();
-  LogFile* logFile = sharedLog.get();
-  const bool ownFile = settings.separateLogfilePerThread;
-  if (ownFile) {
-    logFile = new LogFile(threadLogDirectory, name, kLogExtension, LogFile::Writers::One);
+  std::unique_ptr<ThreadContext> context;
+  if (settings.separateLogfilePerThread) {
+    auto file = std::make_unique<ThreadLogFile>(threadLogDirectory, thread.name, kLogExtension);
+    context = std::make_unique<ThreadContext>(std::move(thread.name), thread.number, std::move(file));
+  } else {
+    context = std::make_unique<ThreadContext>(std::move(thread.name), thread.number, sharedLog.get());
   }
-  auto* context = new ThreadContext(std::move(name), number, logFile, ownFile);
   if (settings.recordThreadId) {
     if (!settings.compressLogfile) {
-      context->setPendingHeader(makeThreadHeaderLine(number, context->name()));
+      context->setPendingHeader(makeThreadHeaderLine(context->threadNumber(), context->name()));
     } else if (index) {
       index->writeThreadLine(*context);
     }
   }
-  registry.addContext(threadKey, context);
-  return context;
+  return registry.addContext(threadKey, std::move(context));
 }
 
-ThreadContext* CLoggingAgent::createVirtualThreadContext(ThreadKey threadKey, std::string name) {
-  ThreadRegistry& registry = ThreadRegistry::instance();
-  const int32_t number = registry.takeThreadNumber();
-  auto* context = new ThreadContext(std::move(name), number, nullptr, false);
+ThreadContext* CLoggingAgent::createVirtualThreadContext(ThreadKey threadKey, std::string name,
+                                                         int32_t number) {
+  auto context = std::make_unique<ThreadContext>(std::move(name), number);
   // Each block names its thread, so a text log needs no header line.
   if (virtualThreadLog) context->writeInBlocks(*virtualThreadLog);
   if (settings.recordThreadId && settings.compressLogfile && index) index->writeThreadLine(*context);
-  registry.addContext(threadKey, context);
-  return context;
+  return ThreadRegistry::instance().addContext(threadKey, std::move(context));
 }
 
 }  // namespace kolvaprof

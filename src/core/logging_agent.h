@@ -1,7 +1,5 @@
 #pragma once
 
-#include <jni.h>
-
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -61,15 +59,15 @@ class CLoggingAgent {
 
   ThreadContext* createThreadContext(ThreadKey threadKey);
 
-  void logMethodEntry(CallSite& site, jmethodID method, const MethodInfo& info);
-  void logMethodExit(CallSite& site, jmethodID method, const MethodInfo& info,
+  void logMethodEntry(CallSite& site, const MethodInfo& info);
+  void logMethodExit(CallSite& site, const MethodInfo& info,
                      bool poppedByException);
   // Writes the exit of the thread's innermost call if it is of this method:
   // for a frame whose exit the VM never reports.
-  void closeInnermostCall(ThreadKey thread, jmethodID method);
+  void closeInnermostCall(ThreadKey thread, const MethodInfo* method);
 
  private:
-  ThreadContext* createVirtualThreadContext(ThreadKey threadKey, std::string name);
+  ThreadContext* createVirtualThreadContext(ThreadKey threadKey, std::string name, int32_t number);
   bool passesFilterGate(const MethodInfo& info, CallSite& site);
   // The record's time when RecordTime is on.
   std::optional<int64_t> recordTime() const {
@@ -80,7 +78,7 @@ class CLoggingAgent {
   void writeTextEntry(CallSite& site, const MethodInfo& info, int64_t receiverTag,
                       int64_t callNumber, const std::optional<int64_t>& time,
                       ThreadContext* context);
-  void writeBinaryEntry(jmethodID method, const MethodInfo& info, int64_t receiverTag,
+  void writeBinaryEntry(const MethodInfo& info, int64_t receiverTag,
                         int64_t callNumber, int64_t time, ThreadContext* context);
   void writeExit(ThreadContext* context, bool poppedByException,
                  const std::optional<int64_t>& time);

@@ -87,15 +87,7 @@ void appendTextEntryLine(std::string& line, const TextEntry& entry) {
   // the method's pieces on the spot for callers without them.
   const std::string prefix = makeEntryPrefix(entry.method);
   const std::string suffix = makeEntrySuffix(entry.method);
-  const TextEntryParts parts{prefix,
-                             suffix,
-                             entry.receiverTag,
-                             entry.withThreadNumber,
-                             entry.threadNumber,
-                             entry.withCallNumber,
-                             entry.callNumber,
-                             entry.callerLocation,
-                             entry.time};
+  const TextEntryParts parts{prefix, suffix, entry.fields};
   const std::size_t start = line.size();
   line.resize(start + textEntryLineBound(parts));
   line.resize(start + writeTextEntryLine(line.data() + start, parts));
@@ -121,27 +113,28 @@ std::string makeEntrySuffix(const MethodText& method) {
 std::size_t textEntryLineBound(const TextEntryParts& entry) {
   // "@" digits " ", digits " ", "+" digits " ", "From:" location " ", prefix,
   // digits, suffix.
-  return 4 * (kMaxDigits + 2) + 6 + entry.callerLocation.size() + entry.prefix.size() +
+  return 4 * (kMaxDigits + 2) + 6 + entry.fields.callerLocation.size() + entry.prefix.size() +
          entry.suffix.size();
 }
 
 std::size_t writeTextEntryLine(char* out, const TextEntryParts& entry) {
-  char* at = writeThreadPiece(out, entry.withThreadNumber, entry.threadNumber);
-  if (entry.withCallNumber) {
-    at = writeDecimal(at, entry.callNumber);
+  const TextEntryFields& fields = entry.fields;
+  char* at = writeThreadPiece(out, fields.withThreadNumber, fields.threadNumber);
+  if (fields.withCallNumber) {
+    at = writeDecimal(at, fields.callNumber);
     *at++ = ' ';
   }
-  if (!entry.callerLocation.empty()) {
+  if (!fields.callerLocation.empty()) {
     at = copyText(at, "From:");
-    at = copyText(at, entry.callerLocation);
+    at = copyText(at, fields.callerLocation);
     *at++ = ' ';
   }
-  if (entry.time) {
-    at = writeTimePiece(at, *entry.time);
+  if (fields.time) {
+    at = writeTimePiece(at, *fields.time);
     *at++ = ' ';
   }
   at = copyText(at, entry.prefix);
-  at = writeDecimal(at, entry.receiverTag);
+  at = writeDecimal(at, fields.receiverTag);
   at = copyText(at, entry.suffix);
   return static_cast<std::size_t>(at - out);
 }

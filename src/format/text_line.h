@@ -10,9 +10,9 @@
 
 namespace kolvaprof {
 
-// What an entry line carries; each optional piece is left out when unset.
-struct TextEntry {
-  MethodText method;
+// What an entry line carries besides its method; each optional piece is
+// left out when unset.
+struct TextEntryFields {
   int64_t receiverTag = 0;
   bool withThreadNumber = false;
   int32_t threadNumber = 0;
@@ -20,6 +20,11 @@ struct TextEntry {
   int64_t callNumber = 0;
   std::string_view callerLocation;  // no "From:" piece when empty
   std::optional<int64_t> time;      // nanoseconds since the run started
+};
+
+struct TextEntry {
+  MethodText method;
+  TextEntryFields fields;
 };
 
 // Appends `[@T ][N ][From:L ][+ns ]ret pkg.Class(tag).name(params){` and a
@@ -37,13 +42,7 @@ std::string makeEntrySuffix(const MethodText& method);
 struct TextEntryParts {
   std::string_view prefix;
   std::string_view suffix;
-  int64_t receiverTag = 0;
-  bool withThreadNumber = false;
-  int32_t threadNumber = 0;
-  bool withCallNumber = false;
-  int64_t callNumber = 0;
-  std::string_view callerLocation;  // no "From:" piece when empty
-  std::optional<int64_t> time;
+  TextEntryFields fields;
 };
 
 // At least as many bytes as writeTextEntryLine writes, cheaper than counting

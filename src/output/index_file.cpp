@@ -10,7 +10,7 @@
 
 namespace kolvaprof {
 
-MethodNumber MethodNumbers::methodNumberFor(jmethodID method) {
+MethodNumber MethodNumbers::methodNumberFor(const MethodInfo* method) {
   if (const int32_t known = methodNumbers.find(method)) return {known, false};
   boost::lock_guard<boost::mutex> guard(methodNumberLock);
   if (const int32_t known = methodNumbers.find(method)) return {known, false};
@@ -33,10 +33,10 @@ void IndexFile::writeThreadLine(const ThreadContext& context) {
   logFile.write(makeIndexThreadLine(context.threadNumber(), context.name()));
 }
 
-int32_t IndexFile::numberFirstRecord(jmethodID method, const MethodInfo& info) {
+int32_t IndexFile::numberFirstRecord(const MethodInfo& info) {
   boost::lock_guard<boost::mutex> guard(firstRecordLock);
   if (const int32_t known = info.binaryNumber()) return known;
-  const MethodNumber numbered = numbers.methodNumberFor(method);
+  const MethodNumber numbered = numbers.methodNumberFor(&info);
   if (numbered.isNew) writeMethodLine(numbered.number, info);
   info.setBinaryNumber(numbered.number);
   return numbered.number;

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <jni.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,7 +25,7 @@ struct MethodNumber {
 // found without the lock; only handing out a new one takes it.
 class MethodNumbers {
  public:
-  MethodNumber methodNumberFor(jmethodID method);
+  MethodNumber methodNumberFor(const MethodInfo* method);
   static MethodNumbers& instance();
 
  private:
@@ -46,17 +44,17 @@ class IndexFile {
 
   void writeThreadLine(const ThreadContext& context);
   void writeMethodLine(int32_t number, const MethodInfo& info);
-  MethodNumber methodNumberFor(jmethodID method) { return numbers.methodNumberFor(method); }
+  MethodNumber methodNumberFor(const MethodInfo* method) { return numbers.methodNumberFor(method); }
   // The method's number for a record, its line written first if the number
   // is new: whoever else logs the method meanwhile waits for that line, so
   // no record ever names a method the index does not hold yet.
-  int32_t recordNumberFor(jmethodID method, const MethodInfo& info) {
+  int32_t recordNumberFor(const MethodInfo& info) {
     if (const int32_t known = info.binaryNumber()) return known;
-    return numberFirstRecord(method, info);
+    return numberFirstRecord(info);
   }
 
  private:
-  int32_t numberFirstRecord(jmethodID method, const MethodInfo& info);
+  int32_t numberFirstRecord(const MethodInfo& info);
 
   LogFile logFile;
   MethodNumbers& numbers;

@@ -10,75 +10,47 @@
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 
-namespace kolvaprof {
+#include "output/file_sink.h"
 
-class RunDirectory;
+namespace kolvaprof {
 
 // The stripe of a shared file's counters that this thread settles its
 // records in, plus one; 0 until its first record. Plain and initial-exec,
 // for the same reasons as the thread's cached context.
 extern __thread unsigned logFileStripe __attribute__((tls_model("initial-exec")));
 
-// A buffered output file that is created at its first write. Records wait in a
-// 1 MiB buffer and reach the file when the buffer would overflow and when the
-// object is destroyed; each write is all or nothing with respect to other
-// writes, so threads sharing a file never mix their records. A shared file
-// takes records without a lock (two threads on two cores would otherwise
-// queue on it at every record) and has two buffers, so that writers go on
-// while a full one goes to the disk; the file holds the records in the order
-// in which they took their places. A file is only
-// ever created, never opened over another one: when its own name cannot be
-// created or is taken, numbered names "(K)" + extension in the same directory
-// are tried until one is free. A file that cannot be created even so, or
-// whose write fails, says so once on the console and takes no more records,
-// so what is on disk is always a prefix of what was written; the program
-// being traced runs on.
+// A buffered output file that any thread may write to (the shared log, the
+// index file, the file of virtual threads), created at its first write.
+// Records wait in a 1 MiB buffer and reach the file when the buffer would
+// overflow and when the object is destroyed; each write is all or nothing
+// with respect to other writes, so threads never mix their records. Records
+// take their places without a lock (two threads on two cores would otherwise
+// queue on it at every record), and there are two buffers, so that writers go
+// on while a full one goes to the disk; the file holds the records in the
+// order in which they took their places. The file itself is a FileSink: made,
+// named and failed alike for every kind of log.
 class LogFile {
  public:
   static constexpr std::size_t kBufferSize = 1048576;
 
-  // Who writes: any thread (shared log, index file), or only the one thread
-  // that owns the file (per-thread logs), which needs no lock around a write.
-  enum class Writers { Many, One };
-
   // Into `directory`, which the run does not make.
-  LogFile(std::string directory, std::string baseName, std::string extension,
-          Writers writers = Writers::Many);
+  LogFile(std::string directory, std::string baseName, std::string extension);
   // Into the run's directory, taken at the first write of any of its files.
-  LogFile(std::shared_ptr<RunDirectory> directory, std::string baseName, std::string extension,
-          Writers writers = Writers::Many);
+  LogFile(std::shared_ptr<RunDirectory> directory, std::string baseName, std::string extension);
   ~LogFile();
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
   __attribute__((always_inline)) void write(const void* bytes, std::size_t length) {
-    if (writers == Writers::One) {
-      if (bufferedBytes + length <= room) {
-        std::memcpy(buffer.get() + bufferedBytes, bytes, length);
-        bufferedBytes += length;
-        return;
-      }
-      append(bytes, length);
-      return;
-    }
     writeShared(bytes, length);
   }
   void write(const std::string& text) { write(text.data(), text.size()); }
 
   // Lets `fill(char*)` write one record of at most `bound` bytes and return
-  // its length; all or nothing like write(). A file of one writer takes the
-  // record straight into its buffer, saving a copy; a shared file needs the
-  // exact length before it can give a record its place.
+  // its length; all or nothing like write(). The record needs its exact
+  // length before it can take its place, so it is made aside first.
   template <typename Fill>
   __attribute__((always_inline)) void writeWith(std::size_t bound, Fill&& fill) {
-    if (writers == Writers::One) {
-      if (bufferedBytes + bound <= room) {
-        bufferedBytes += fill(buffer.get() + bufferedBytes);
-        return;
-      }
-      appendWith(bound, fill);
-      return;
-    }
     if (bound <= kStackRecordBytes) {
       char record[kStackRecordBytes];
       writeShared(record, fill(record));
@@ -88,7 +60,7 @@ class LogFile {
   }
 
   // directory + base name + extension.
-  std::string fileName() const;
+  std::string fileName() const { return sink.fileName(); }
 
  private:
   static constexpr std::size_t kStackRecordBytes = 1024;
@@ -143,27 +115,6 @@ class LogFile {
   // claims go to the other half, or nowhere once `close` closes the file.
   void sendHalf(bool close);
 
-  void append(const void* bytes, std::size_t length);
-  // Room for `bound` bytes at the end of the buffer, flushing it first if
-  // need be; null when the file is dead or the record could never fit.
-  char* reserve(std::size_t bound);
-
-  template <typename Fill>
-  __attribute__((noinline)) void appendWith(std::size_t bound, Fill& fill) {
-    if (char* place = reserve(bound)) {
-      bufferedBytes += fill(place);
-      return;
-    }
-    if (bound <= kBufferSize) return;  // dead
-    std::string record(bound, '\0');
-    record.resize(fill(record.data()));
-    append(record.data(), record.size());
-  }
-  void open();
-  void flushBuffer();
-  void writeToFile(const char* bytes, std::size_t length);
-  std::string directoryPath() const;
-
   // Of a shared file, in this order: diskLock, then swapLock.
   // diskLock: the file itself, and the change of halves.
   boost::mutex diskLock;
@@ -184,26 +135,10 @@ class LogFile {
   char* halfBytes[2] = {nullptr, nullptr};  // in `buffer`, set under diskLock
   std::atomic<bool> closed{false};
 
-  int fd = -1;  // also -1 once a write has failed
-  bool opened = false;  // the first open (and the fallback, if needed) has run
-  std::string openedName;
-  std::string baseName;
-  std::string directory;
-  std::shared_ptr<RunDirectory> runDirectory;  // null: `directory` as it is
-  std::string extension;
-  // Allocated at the first write (a shared file's two halves, one after the
-  // other). A file of one writer: how much of it is filled, and how much the
-  // fast path may fill (0 before the first write and once the file is dead).
+  // Under diskLock.
+  FileSink sink;
+  // Allocated at the first write: the two halves, one after the other.
   std::unique_ptr<char[]> buffer;
-  std::size_t bufferedBytes = 0;
-  std::size_t room = 0;
-  Writers writers;
 };
-
-// False for base names that must not become file names: "", "." and "..", and
-// names holding a path separator, a control character or any of <>:"\|?*,
-// which keeps thread names from reaching outside the log directory or making
-// hidden files or names that scripts and other platforms cannot handle.
-bool isUsableFileBaseName(const std::string& baseName);
 
 }  // namespace kolvaprof

@@ -1,20 +1,25 @@
 #include "output/thread_context.h"
 
-#include "output/log_file.h"
 
 namespace kolvaprof {
 
-ThreadContext::ThreadContext(std::string name, int32_t threadNumber, LogFile* logFile,
-                             bool ownsLogFile)
+ThreadContext::ThreadContext(std::string name, int32_t threadNumber, LogFile* sharedLogFile)
     : name_(std::move(name)),
-      logFile_(logFile),
-      direct(logFile),
-      ownsLogFile(ownsLogFile),
+      sharedLogFile(sharedLogFile),
+      directOwn(nullptr),
+      directShared(sharedLogFile),
       threadNumber_(threadNumber) {}
 
-ThreadContext::~ThreadContext() {
-  if (ownsLogFile) delete logFile_;
-}
+ThreadContext::ThreadContext(std::string name, int32_t threadNumber,
+                             std::unique_ptr<ThreadLogFile> ownLogFile)
+    : name_(std::move(name)),
+      ownLogFile(std::move(ownLogFile)),
+      sharedLogFile(nullptr),
+      directOwn(this->ownLogFile.get()),
+      directShared(nullptr),
+      threadNumber_(threadNumber) {}
+
+ThreadContext::~ThreadContext() = default;
 
 std::size_t ThreadContext::popCall() {
   if (callStack.empty()) return 0;
@@ -27,14 +32,21 @@ void ThreadContext::writeOtherwise(const void* bytes, std::size_t length) {
     blocks->write(bytes, length);
     return;
   }
-  if (logFile_ == nullptr) return;
   writePendingHeader();
-  logFile_->write(bytes, length);
+  if (ownLogFile) {
+    ownLogFile->write(bytes, length);
+  } else if (sharedLogFile != nullptr) {
+    sharedLogFile->write(bytes, length);
+  }
 }
 
 void ThreadContext::writePendingHeader() {
   if (pendingHeader.empty()) return;
-  logFile_->write(pendingHeader);
+  if (ownLogFile) {
+    ownLogFile->write(pendingHeader);
+  } else if (sharedLogFile != nullptr) {
+    sharedLogFile->write(pendingHeader);
+  }
   pendingHeader.clear();
   settleDirect();
 }

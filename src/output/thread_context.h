@@ -1,7 +1,5 @@
 #pragma once
 
-#include <jni.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -9,27 +7,30 @@
 #include <vector>
 
 #include "output/log_file.h"
+#include "output/thread_log_file.h"
 #include "output/virtual_thread_log.h"
+#include "registry/method_info.h"
 
 namespace kolvaprof {
-
-class LogFile;
 
 // The logging state of one Java thread. Only its own thread touches it (and
 // teardown, once no callback runs any more), so it carries no lock.
 class ThreadContext {
  public:
-  ThreadContext(std::string name, int32_t threadNumber, LogFile* logFile, bool ownsLogFile);
+  // A thread that writes to a file shared with others, or to none.
+  ThreadContext(std::string name, int32_t threadNumber, LogFile* sharedLogFile = nullptr);
+  // A thread with a file of its own, written out and closed with the context.
+  ThreadContext(std::string name, int32_t threadNumber, std::unique_ptr<ThreadLogFile> ownLogFile);
   ~ThreadContext();
   ThreadContext(const ThreadContext&) = delete;
   ThreadContext& operator=(const ThreadContext&) = delete;
 
-  void pushCall(jmethodID method) { callStack.push_back(method); }
+  void pushCall(const MethodInfo* method) { callStack.push_back(method); }
   // Removes the innermost call and returns the new depth; 0 on an empty stack.
   std::size_t popCall();
-  jmethodID topCall() const { return callStack.back(); }
+  const MethodInfo* topCall() const { return callStack.back(); }
   // The call `index` levels above the outermost one.
-  jmethodID callAt(std::size_t index) const { return callStack[index]; }
+  const MethodInfo* callAt(std::size_t index) const { return callStack[index]; }
   bool isCallStackEmpty() const { return callStack.empty(); }
   std::size_t callDepth() const { return callStack.size(); }
 
@@ -39,8 +40,6 @@ class ThreadContext {
 
   int32_t threadNumber() const { return threadNumber_; }
   const std::string& name() const { return name_; }
-  LogFile* logFile() const { return logFile_; }
-
   void setPendingHeader(std::string header) {
     pendingHeader = std::move(header);
     settleDirect();
@@ -65,8 +64,12 @@ class ThreadContext {
 
   // Writes the pending header first (as a write of its own), then the record.
   void write(const void* bytes, std::size_t length) {
-    if (direct != nullptr) {
-      direct->write(bytes, length);
+    if (directOwn != nullptr) {
+      directOwn->write(bytes, length);
+      return;
+    }
+    if (directShared != nullptr) {
+      directShared->write(bytes, length);
       return;
     }
     writeOtherwise(bytes, length);
@@ -75,34 +78,47 @@ class ThreadContext {
   // Like write, with the record written in place (LogFile::writeWith).
   template <typename Fill>
   __attribute__((always_inline)) void writeWith(std::size_t bound, Fill&& fill) {
-    if (direct != nullptr) {
-      direct->writeWith(bound, fill);
+    if (directOwn != nullptr) {
+      directOwn->writeWith(bound, fill);
+      return;
+    }
+    if (directShared != nullptr) {
+      directShared->writeWith(bound, fill);
       return;
     }
     if (blocks) {
       blocks->writeWith(bound, fill);
       return;
     }
-    if (logFile_ == nullptr) return;
     writePendingHeader();
-    logFile_->writeWith(bound, fill);
+    if (ownLogFile) {
+      ownLogFile->writeWith(bound, fill);
+    } else if (sharedLogFile != nullptr) {
+      sharedLogFile->writeWith(bound, fill);
+    }
   }
 
  private:
   void writeOtherwise(const void* bytes, std::size_t length);
-  void settleDirect() { direct = pendingHeader.empty() && !blocks ? logFile_ : nullptr; }
+  void settleDirect() {
+    const bool direct = pendingHeader.empty() && !blocks;
+    directOwn = direct ? ownLogFile.get() : nullptr;
+    directShared = direct ? sharedLogFile : nullptr;
+  }
   void writePendingHeader();
 
   std::string name_;
   std::string pendingHeader;
   std::string lastException_;
-  LogFile* logFile_;
+  // One of the two, or neither (a virtual thread's records go in blocks).
+  std::unique_ptr<ThreadLogFile> ownLogFile;
+  LogFile* sharedLogFile;
   // The file a record goes straight to: null while there is a header to
   // write first, or blocks to write to instead, or no file.
-  LogFile* direct;
-  bool ownsLogFile;
+  ThreadLogFile* directOwn;
+  LogFile* directShared;
   std::unique_ptr<ThreadBlockBuffer> blocks;
-  std::vector<jmethodID> callStack;  // innermost last
+  std::vector<const MethodInfo*> callStack;  // innermost last
   int32_t startDepth_ = 0;
   int32_t threadNumber_;
 };

@@ -47,11 +47,14 @@ void ThreadRegistry::onVirtualThreadStart(ThreadKey key, const std::string& name
   virtualThreadNames[key] = std::move(given);
 }
 
-std::optional<std::string> ThreadRegistry::virtualThreadName(ThreadKey key) {
+ThreadRegistry::NewThread ThreadRegistry::registerThread(ThreadKey key) {
   boost::lock_guard<boost::mutex> guard(registryLock);
-  const auto found = virtualThreadNames.find(key);
-  if (found == virtualThreadNames.end()) return std::nullopt;
-  return found->second;
+  NewThread thread;
+  const auto virtualName = virtualThreadNames.find(key);
+  thread.isVirtual = virtualName != virtualThreadNames.end();
+  thread.name = thread.isVirtual ? virtualName->second : uniqueNameLocked(key);
+  thread.number = nextThreadNumber++;
+  return thread;
 }
 
 ThreadContext* ThreadRegistry::findContextLocked(ThreadKey key) {
@@ -67,17 +70,16 @@ ThreadContext* ThreadRegistry::findContextLocked(ThreadKey key) {
   return context;
 }
 
-void ThreadRegistry::addContext(ThreadKey key, ThreadContext* context) {
-  std::unique_ptr<ThreadContext> replaced;
+ThreadContext* ThreadRegistry::addContext(ThreadKey key, std::unique_ptr<ThreadContext> context) {
+  ThreadContext* const filed = context.get();
   {
     boost::lock_guard<boost::mutex> guard(registryLock);
     std::unique_ptr<ThreadContext>& slot = contexts[key];
-    if (slot.get() == context) return;
-    replaced = std::move(slot);
-    slot.reset(context);
-    if (replaced) removals.fetch_add(1, std::memory_order_acq_rel);
+    if (slot) removals.fetch_add(1, std::memory_order_acq_rel);
+    slot.swap(context);
   }
-  // `replaced` is destroyed here, outside the lock, closing its file.
+  // The context it replaced is destroyed here, outside the lock, closing its file.
+  return filed;
 }
 
 void ThreadRegistry::onThreadEnd(ThreadKey key) {
@@ -104,8 +106,7 @@ void ThreadRegistry::destroyAllContexts() {
   }
 }
 
-std::string ThreadRegistry::resolveName(ThreadKey key) {
-  boost::lock_guard<boost::mutex> guard(registryLock);
+std::string ThreadRegistry::uniqueNameLocked(ThreadKey key) {
   auto named = threadNames.find(key);
   if (named == threadNames.end()) {
     named = threadNames.emplace(key, "UnknownThread" + std::to_string(++unnamedThreadCount)).first;
@@ -117,11 +118,6 @@ std::string ThreadRegistry::resolveName(ThreadKey key) {
     given = name + "(" + std::to_string(++uses) + ")";
   }
   return given;
-}
-
-int32_t ThreadRegistry::takeThreadNumber() {
-  boost::lock_guard<boost::mutex> guard(registryLock);
-  return nextThreadNumber++;
 }
 
 }  // namespace kolvaprof

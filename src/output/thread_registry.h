@@ -11,13 +11,9 @@
 #include <boost/thread/mutex.hpp>
 
 #include "output/thread_context.h"
+#include "output/thread_key.h"
 
 namespace kolvaprof {
-
-// What tells the threads of the traced program apart: chosen by the capture
-// engine (the JNIEnv pointer of a platform thread, for instance), only
-// compared here.
-using ThreadKey = const void*;
 
 // The context this thread found last. Every callback of a thread passes the
 // same key, so after the first lookup the entry and exit paths find their
@@ -51,8 +47,14 @@ class ThreadRegistry {
   // unnamed one ("") is called VirtualThread-1, VirtualThread-2 ... skipping
   // names that platform threads were given. Forgotten at its end.
   void onVirtualThreadStart(ThreadKey key, const std::string& name);
-  // Its name when the key is that of a virtual thread still running.
-  std::optional<std::string> virtualThreadName(ThreadKey key);
+  // What a thread that logs for the first time is: its unique name and its
+  // number, taken together under one lock.
+  struct NewThread {
+    std::string name;
+    int32_t number = 0;
+    bool isVirtual = false;
+  };
+  NewThread registerThread(ThreadKey key);
   // The context filed under the key, or null. A thread finds its own context
   // again without the lock until a context leaves the registry.
   ThreadContext* findContext(ThreadKey key) {
@@ -63,17 +65,11 @@ class ThreadRegistry {
     }
     return findContextLocked(key);
   }
-  // Files the context under the key and takes ownership of it; filing the
-  // context already there changes nothing.
-  void addContext(ThreadKey key, ThreadContext* context);
+  // Files the context under the key, in place of one filed before.
+  ThreadContext* addContext(ThreadKey key, std::unique_ptr<ThreadContext> context);
   void onThreadEnd(ThreadKey key);
   void destroyAllContexts();
 
-  // main, main(2), main(3) ...; UnknownThread1, UnknownThread2 ... for threads
-  // whose start was not seen. Never a name given before, since names become
-  // file names: a thread named "w(2)" keeps "w(2)" from a second "w".
-  std::string resolveName(ThreadKey key);
-  int32_t takeThreadNumber();
 
   static ThreadRegistry& instance() {
     // Never destroyed: daemon threads may still deliver events at exit.
@@ -83,6 +79,10 @@ class ThreadRegistry {
 
  private:
   ThreadContext* findContextLocked(ThreadKey key);
+  // main, main(2), main(3) ...; UnknownThread1, UnknownThread2 ... for threads
+  // whose start was not seen. Never a name given before, since names become
+  // file names: a thread named "w(2)" keeps "w(2)" from a second "w".
+  std::string uniqueNameLocked(ThreadKey key);
   bool isGeneratedVirtualName(const std::string& name) const;
 
   boost::mutex registryLock;

@@ -65,7 +65,7 @@ bool MethodRegistry::excludesWholeClass(const std::string& dottedName) {
 
 ClassRegistration MethodRegistry::beginClass(const ClassDeclaration& declaration) {
   registrationLock.lock();
-  for (const jmethodID method : declaration.methods) {
+  for (const MethodKey method : declaration.methods) {
     if (registeredClasses.count(method) != 0) {
       registrationLock.unlock();
       return ClassRegistration(nullptr, std::string());
@@ -90,7 +90,7 @@ std::string MethodRegistry::hiddenClassName(const std::string& vmName) {
   return name + "$" + std::to_string(++hiddenClassCounts[name]);
 }
 
-void MethodRegistry::store(jmethodID method, std::unique_ptr<MethodInfo> info) {
+void MethodRegistry::store(MethodKey method, std::unique_ptr<MethodInfo> info) {
   const MethodInfo* record = info.get();
   {
     boost::lock_guard<boost::mutex> guard(ownedLock);
@@ -117,7 +117,7 @@ MethodRegistry& MethodRegistry::instance() {
   return *registry;
 }
 
-const MethodInfo* findMethodInfo(jmethodID method) {
+const MethodInfo* findMethodInfo(MethodKey method) {
   return MethodRegistry::instance().find(method);
 }
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <jni.h>
-
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -12,13 +10,14 @@
 
 #include "registry/method_filters.h"
 #include "registry/method_info.h"
+#include "registry/method_key.h"
 #include "registry/method_table.h"
 
 namespace kolvaprof {
 
 // A method as the VM describes it: name and JVM descriptor.
 struct MethodDeclaration {
-  jmethodID method;
+  MethodKey method;
   std::string name;
   std::string signature;
   bool isStatic;
@@ -30,7 +29,7 @@ struct ClassDeclaration {
   // the VM's name up to the address that follows it.
   std::string dottedName;
   bool hidden = false;
-  std::vector<jmethodID> methods;
+  std::vector<MethodKey> methods;
 };
 
 class MethodRegistry;
@@ -52,7 +51,7 @@ class ClassRegistration {
   // method's record.
   void add(const MethodDeclaration& declaration);
   // The record add() would store, for an engine that keeps records itself
-  // (the method has no jmethodID yet); declaration.method is not read.
+  // (the method has no MethodKey yet); declaration.method is not read.
   std::unique_ptr<MethodInfo> describe(const MethodDeclaration& declaration) const;
 
  private:
@@ -69,7 +68,7 @@ class ClassRegistration {
 // so a pointer handed out stays valid until then.
 class MethodRegistry {
  public:
-  const MethodInfo* find(jmethodID method) const { return methodInfos.find(method); }
+  const MethodInfo* find(MethodKey method) const { return methodInfos.find(method); }
 
   // The filters that decide every record stored from now on.
   void setFilters(MethodFilters filters);
@@ -84,7 +83,7 @@ class MethodRegistry {
 
   // Stores the record under the method; a record it replaces is kept alive
   // until destroyAll, since another thread may still be reading it.
-  void store(jmethodID method, std::unique_ptr<MethodInfo> info);
+  void store(MethodKey method, std::unique_ptr<MethodInfo> info);
 
   std::size_t size() const { return methodInfos.size(); }
 
@@ -105,12 +104,12 @@ class MethodRegistry {
   // Held for the whole registration of one class.
   boost::mutex registrationLock;
   // One method of every class registered.
-  std::unordered_set<jmethodID> registeredClasses;
+  std::unordered_set<MethodKey> registeredClasses;
   // Hidden classes registered so far, by the name they are numbered under.
   std::unordered_map<std::string, int> hiddenClassCounts;
   MethodFilters filters;
 };
 
-const MethodInfo* findMethodInfo(jmethodID method);
+const MethodInfo* findMethodInfo(MethodKey method);
 
 }  // namespace kolvaprof

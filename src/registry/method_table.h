@@ -1,7 +1,5 @@
 #pragma once
 
-#include <jni.h>
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -11,9 +9,11 @@
 #include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
 
+#include "registry/method_key.h"
+
 namespace kolvaprof {
 
-// A hash table keyed by jmethodID that every Java thread reads on every call
+// A hash table keyed by MethodKey that every Java thread reads on every call
 // and that class registration fills now and then. Readers take no lock and
 // write no shared memory, so lookups never serialise the threads; writers are
 // serialised by the table's own mutex. A slot's value is stored before its key
@@ -29,19 +29,19 @@ class MethodTable {
   MethodTable& operator=(const MethodTable&) = delete;
 
   // The value stored under the key, or Value{} when there is none.
-  Value find(jmethodID key) const {
+  Value find(MethodKey key) const {
     const Table* table = current.load(std::memory_order_acquire);
     for (std::size_t i = slotFor(key, table->mask);; i = (i + 1) & table->mask) {
-      const jmethodID stored = table->slots[i].key.load(std::memory_order_acquire);
+      const MethodKey stored = table->slots[i].key.load(std::memory_order_acquire);
       if (stored == key) return table->slots[i].value.load(std::memory_order_acquire);
       if (stored == nullptr) return Value{};
     }
   }
 
-  bool contains(jmethodID key) const {
+  bool contains(MethodKey key) const {
     const Table* table = current.load(std::memory_order_acquire);
     for (std::size_t i = slotFor(key, table->mask);; i = (i + 1) & table->mask) {
-      const jmethodID stored = table->slots[i].key.load(std::memory_order_acquire);
+      const MethodKey stored = table->slots[i].key.load(std::memory_order_acquire);
       if (stored == key) return true;
       if (stored == nullptr) return false;
     }
@@ -49,7 +49,7 @@ class MethodTable {
 
   // Stores or replaces the value under the key; returns the value it replaced,
   // or Value{} for a new key.
-  Value insert(jmethodID key, Value value) {
+  Value insert(MethodKey key, Value value) {
     boost::lock_guard<boost::mutex> guard(writerLock);
     Table* table = current.load(std::memory_order_relaxed);
     if ((count + 1) * 2 > table->mask + 1) {
@@ -75,7 +75,7 @@ class MethodTable {
   void forEach(Visitor visit) const {
     const Table* table = current.load(std::memory_order_acquire);
     for (std::size_t i = 0; i <= table->mask; ++i) {
-      const jmethodID key = table->slots[i].key.load(std::memory_order_acquire);
+      const MethodKey key = table->slots[i].key.load(std::memory_order_acquire);
       if (key != nullptr) visit(key, table->slots[i].value.load(std::memory_order_acquire));
     }
   }
@@ -92,7 +92,7 @@ class MethodTable {
   static constexpr std::size_t kInitialCapacity = 1024;
 
   struct Slot {
-    std::atomic<jmethodID> key{nullptr};
+    std::atomic<MethodKey> key{nullptr};
     std::atomic<Value> value{Value{}};
   };
   struct Table {
@@ -101,15 +101,15 @@ class MethodTable {
     std::unique_ptr<Slot[]> slots;
   };
 
-  static std::size_t slotFor(jmethodID key, std::size_t mask) {
+  static std::size_t slotFor(MethodKey key, std::size_t mask) {
     // Method identifiers are aligned pointers: mix the bits before masking.
     const std::uint64_t bits = reinterpret_cast<std::uintptr_t>(key);
     return static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ull) >> 20) & mask;
   }
 
-  static Slot& probe(Table& table, jmethodID key) {
+  static Slot& probe(Table& table, MethodKey key) {
     for (std::size_t i = slotFor(key, table.mask);; i = (i + 1) & table.mask) {
-      const jmethodID stored = table.slots[i].key.load(std::memory_order_relaxed);
+      const MethodKey stored = table.slots[i].key.load(std::memory_order_relaxed);
       if (stored == key || stored == nullptr) return table.slots[i];
     }
   }
@@ -122,7 +122,7 @@ class MethodTable {
   Table* grow(const Table& old) {
     Table* bigger = addTable((old.mask + 1) * 2);
     for (std::size_t i = 0; i <= old.mask; ++i) {
-      const jmethodID key = old.slots[i].key.load(std::memory_order_relaxed);
+      const MethodKey key = old.slots[i].key.load(std::memory_order_relaxed);
       if (key == nullptr) continue;
       Slot& slot = probe(*bigger, key);
       slot.value.store(old.slots[i].value.load(std::memory_order_relaxed), std::memory_order_relaxed);

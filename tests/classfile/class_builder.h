@@ -37,7 +37,8 @@ struct TestMethod {
   std::optional<std::vector<Frame>> frames;  // written as a StackMapTable when set
   std::vector<std::pair<uint16_t, uint16_t>> lines;
   std::vector<LocalVariable> locals;
-  std::string extraAttribute;  // a Code attribute of this name, 4 bytes long
+  std::string extraAttribute;  // a Code attribute of this name, with this body
+  std::vector<uint8_t> extraAttributeBody = {0, 0, 0, 0};
 };
 
 
@@ -52,6 +53,7 @@ struct DecodedMethod {
   std::vector<std::pair<uint16_t, uint16_t>> lines;
   std::vector<LocalVariable> locals;
   std::vector<std::string> attributeNames;
+  std::vector<std::vector<uint8_t>> attributeBodies;  // parallel to attributeNames
   // "kolvaprof/Hooks.exit": the method invoked by the instruction at offset.
   std::string invoked(uint32_t offset) const;
   std::vector<std::string> invokedNames;  // parallel to instructions, "" when not an invoke
@@ -117,7 +119,7 @@ inline std::vector<uint8_t> buildClass(uint16_t major, const std::vector<TestMet
       }
       attribute("LocalVariableTable", std::move(w.bytes()));
     }
-    if (!m.extraAttribute.empty()) attribute(m.extraAttribute, {0, 0, 0, 0});
+    if (!m.extraAttribute.empty()) attribute(m.extraAttribute, m.extraAttributeBody);
     ByteWriter code;
     code.u2(m.maxStack);
     code.u2(m.maxLocals);
@@ -191,6 +193,7 @@ inline DecodedMethod decodeMethod(const std::vector<uint8_t>& bytes, const std::
       for (const Attribute& inner : readAttributes(in)) {
         std::string innerName(cls.pool.utf8(inner.nameIndex));
         d.attributeNames.push_back(innerName);
+        d.attributeBodies.emplace_back(inner.data, inner.data + inner.size);
         ByteReader r(inner.data, inner.size);
         if (innerName == "StackMapTable") {
           d.hasTable = true;

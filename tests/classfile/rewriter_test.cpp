@@ -151,6 +151,43 @@ TEST(Rewriter, MovesExceptionLineAndLocalTables) {
   EXPECT_EQ(d.maxStack, 3);
 }
 
+// javac -Xjcov's ranges end at their last byte; a method that has them is
+// traced like any other.
+TEST(Rewriter, MovesCharacterRanges) {
+  TestMethod m;  // static int m(int x) { return x != 0 ? 1 : 0; }
+  m.descriptor = "(I)I";
+  m.code = {0x1a, 0x99, 0, 5, 0x04, kIreturn, 0x03, kIreturn};
+  m.extraAttribute = "CharacterRangeTable";
+  auto range = [](uint16_t start, uint16_t last, uint8_t tag) {
+    return std::vector<uint8_t>{uint8_t(start >> 8), uint8_t(start), uint8_t(last >> 8),
+                                uint8_t(last), 0, 0, 0x10, tag, 0, 0, 0x10, tag, 0, 1};
+  };
+  m.extraAttributeBody = {0, 3};
+  for (auto r : {range(0, 3, 1), range(4, 5, 2), range(6, 7, 3)})
+    m.extraAttributeBody.insert(m.extraAttributeBody.end(), r.begin(), r.end());
+  DecodedMethod d = decodeMethod(rewritten(buildClass(49, {m})), "m");
+  // iload_0 6, ifeq 7, iconst_1 10, exit hook 11..15, ireturn 16, iconst_0
+  // 17, exit hook 18..22, ireturn 23, the catch-all handler from 24.
+  std::vector<uint8_t> expected = {0, 3};
+  for (auto r : {range(0, 9, 1), range(10, 16, 2), range(17, 23, 3)})
+    expected.insert(expected.end(), r.begin(), r.end());
+  ASSERT_EQ(d.attributeNames, std::vector<std::string>{"CharacterRangeTable"});
+  EXPECT_EQ(d.attributeBodies[0], expected);
+  EXPECT_EQ(d.branchTarget(7), 17u);
+}
+
+// A pool without room for the hooks' entries is a limit the class reached,
+// not a fault of its code.
+TEST(Rewriter, SaysWhenTheConstantPoolHasNoRoomForTheHooks) {
+  TestMethod m;
+  m.code = {kReturn};
+  std::vector<uint8_t> in = buildClass(52, {m}, 65520);
+  RewriteResult r = rewriteAll(in);
+  EXPECT_EQ(r.outcome, RewriteResult::Outcome::Unchanged);
+  ASSERT_EQ(r.left.size(), 1u);
+  EXPECT_EQ(r.left[0].reason, "no room in the constant pool for the hooks' references");
+}
+
 TEST(Rewriter, PushesTheMethodNumberInTheShortestForm) {
   struct Case {
     int32_t number;

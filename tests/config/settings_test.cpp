@@ -237,6 +237,17 @@ TEST_F(Settings, WhichFileIsRead) {
   EXPECT_EQ(echo, "profiler> record method call count.\n");
 }
 
+// The keys the reader of the settings knows are the keys the README's table
+// documents, so that a new setting cannot be added without its row.
+TEST(SettingKeys, AreTheDocumentedOnes) {
+  std::ifstream readme(std::string(KOLVAPROF_SOURCE_DIR) + "/README.md");
+  const std::string text((std::istreambuf_iterator<char>(readme)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(text.empty());
+  for (const std::string& key : kolvaprof::settingKeys()) {
+    EXPECT_NE(text.find("\n| `" + key + "` |"), std::string::npos) << key;
+  }
+}
+
 TEST(TrimWhitespace, BothEnds) {
   const std::pair<const char*, const char*> cases[] = {
       {"", ""},          {" \t\n\v\f\r", ""}, {"  a b  ", "a b"}, {"\tVerbose\r\n", "Verbose"},

@@ -39,7 +39,9 @@ constexpr int kThreads = 8;
 constexpr int kRounds = 12;       // contexts per thread, one key reused
 constexpr int kIterations = 400;  // per round
 
-jmethodID fakeMethod(int n) { return reinterpret_cast<jmethodID>(0x5e5500000000 + n * 16); }
+kolvaprof::MethodKey fakeMethod(int n) {
+  return reinterpret_cast<kolvaprof::MethodKey>(0x5e5500000000 + n * 16);
+}
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -100,10 +102,10 @@ TEST_P(CoreStress, ConcurrentThreadsChurnThroughEveryMode) {
           reinterpret_cast<kolvaprof::ThreadKey>(keyBase + static_cast<std::uintptr_t>(t) * 64);
       TestCallSite site(key, t + 1);
       const auto enter = [&](int m) {
-        agent->logMethodEntry(site, fakeMethod(m), *kolvaprof::findMethodInfo(fakeMethod(m)));
+        agent->logMethodEntry(site, *kolvaprof::findMethodInfo(fakeMethod(m)));
       };
       const auto leave = [&](int m, bool popped) {
-        agent->logMethodExit(site, fakeMethod(m), *kolvaprof::findMethodInfo(fakeMethod(m)), popped);
+        agent->logMethodExit(site, *kolvaprof::findMethodInfo(fakeMethod(m)), popped);
       };
       while (!go.load()) std::this_thread::yield();
       for (int round = 0; round < kRounds; ++round) {

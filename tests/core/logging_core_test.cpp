@@ -110,8 +110,8 @@ TEST(LoggingCore, ConfigureMakesWhatTheSettingsAskFor) {
 // exit, and nowhere else: a call the filter gate stops takes no reading.
 // Byte for byte, through the injected clock.
 TEST(LoggingCore, RecordTimesComeFromTheRunClock) {
-  const jmethodID logged = reinterpret_cast<jmethodID>(0x71e000000010);
-  const jmethodID excluded = reinterpret_cast<jmethodID>(0x71e000000020);
+  const auto logged = reinterpret_cast<kolvaprof::MethodKey>(0x71e000000010);
+  const auto excluded = reinterpret_cast<kolvaprof::MethodKey>(0x71e000000020);
   const std::string entry1000("\x01\0\0\0\0\0\0\0\x01\0\0\0\xe8\x03\0\0\0\0\0\0", 20);
   const std::string exit2000("\0\0\0\0\0\0\0\0\x01\0\0\0\xd0\x07\0\0\0\0\0\0", 20);
   const std::pair<std::string, std::string> cases[] = {
@@ -126,16 +126,16 @@ TEST(LoggingCore, RecordTimesComeFromTheRunClock) {
       TestAgent agent;
       agent.configure({{"LogfileDirectory", pattern}, {"CompressLogfile", compress}, {"RecordTime", "1"}});
       file = agent.logDirectory() + "timed-" + compress + ".log";
-      for (const jmethodID method : {logged, excluded})
+      for (const kolvaprof::MethodKey method : {logged, excluded})
         kolvaprof::MethodRegistry::instance().store(
             method, std::make_unique<kolvaprof::MethodInfo>("demo", "Timed", "run", std::vector<std::string>{},
                                                             "void", method == excluded, false, true));
       kolvaprof::ThreadRegistry::instance().onThreadStart(key, "timed-" + compress);
       kolvaprof::testing::TestCallSite site(key);
-      agent.logMethodEntry(site, logged, *kolvaprof::findMethodInfo(logged));
-      agent.logMethodEntry(site, excluded, *kolvaprof::findMethodInfo(excluded));
-      agent.logMethodExit(site, excluded, *kolvaprof::findMethodInfo(excluded), false);
-      agent.logMethodExit(site, logged, *kolvaprof::findMethodInfo(logged), false);
+      agent.logMethodEntry(site, *kolvaprof::findMethodInfo(logged));
+      agent.logMethodEntry(site, *kolvaprof::findMethodInfo(excluded));
+      agent.logMethodExit(site, *kolvaprof::findMethodInfo(excluded), false);
+      agent.logMethodExit(site, *kolvaprof::findMethodInfo(logged), false);
     }
     ::testing::internal::GetCapturedStdout();
     std::ifstream in(file, std::ios::binary);

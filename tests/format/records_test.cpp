@@ -50,15 +50,15 @@ TEST(TextRecords, EntryLines) {
     SCOPED_TRACE(c.expected);
     std::string line;
     kolvaprof::appendTextEntryLine(
-        line, TextEntry{c.method, c.tag, c.withThread, c.thread, c.withCall, c.call,
-                              c.location, std::nullopt});
+        line, TextEntry{c.method, {c.tag, c.withThread, c.thread, c.withCall, c.call,
+                               c.location, std::nullopt}});
     EXPECT_EQ(line, c.expected);
   }
 }
 
 TEST(TextRecords, EntryLineIsAppended) {
   std::string line = "@thread 0 = \"main\"\n";
-  kolvaprof::appendTextEntryLine(line, TextEntry{utilRun, 0, false, 0, false, 1, "", std::nullopt});
+  kolvaprof::appendTextEntryLine(line, TextEntry{utilRun, {0, false, 0, false, 1, "", std::nullopt}});
   EXPECT_EQ(line, "@thread 0 = \"main\"\nvoid org.demo.Util(0).run(){\n");
 }
 

@@ -106,13 +106,13 @@ TEST(FormatRoundTrip, TextAndIndexLines) {
   for (const MethodText& method : methods) {
     for (const Pieces& p : pieces) {
       std::string written;
-      appendTextEntryLine(written, TextEntry{method, p.tag, p.withThread, p.thread, p.withCall, p.call, p.location,
-                                             p.time});
+      appendTextEntryLine(written, TextEntry{method, {p.tag, p.withThread, p.thread, p.withCall, p.call, p.location,
+                                              p.time}});
       SCOPED_TRACE(written);
       // The per-call path writes the same line in place from pieces made once.
       const std::string prefix = makeEntryPrefix(method), suffix = makeEntrySuffix(method);
-      const TextEntryParts parts{prefix,     suffix, p.tag,      p.withThread, p.thread,
-                                 p.withCall, p.call, p.location, p.time};
+      const TextEntryParts parts{
+          prefix, suffix, {p.tag, p.withThread, p.thread, p.withCall, p.call, p.location, p.time}};
       std::string inPlace(textEntryLineBound(parts), '\0');
       inPlace.resize(writeTextEntryLine(inPlace.data(), parts));
       EXPECT_EQ(inPlace, written);

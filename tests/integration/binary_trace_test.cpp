@@ -90,7 +90,7 @@ std::string render(const std::vector<Record>& records, const Index& index, Layou
     }
     TextEntry entry;
     entry.method = *parseMethodDeclaration(method->second);
-    entry.receiverTag = r.tag;
+    entry.fields.receiverTag = r.tag;
     appendTextEntryLine(text, entry);
   }
   EXPECT_EQ(open, 0u) << "calls left open";

@@ -69,6 +69,11 @@ const EngineCase kCases[] = {
      "itest.Builders", true},
     {"BinaryNoReceivers", "CompressLogfile=1\nReceiverTags=0\nFilterMode=1\nPackageFilter=itest*\n",
      "itest.Calls", true},
+    // JDK 17's accessor classes, defined by loaders that cannot find them by
+    // name, traced with the program.
+    {"ReflectionAndSerialization",
+     "FilterMode=1\nPackageFilter=itest*\nClassFilter=jdk.internal.reflect.Generated*\n",
+     "itest.Reflection", false},
 };
 
 class CaptureEngines : public ::testing::WithParamInterface<std::tuple<std::string, EngineCase>>,
@@ -93,9 +98,13 @@ class CaptureEngines : public ::testing::WithParamInterface<std::tuple<std::stri
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitStatus, 0) << result.stderrText;
     Run run;
+    // The bytecode engine's own lines: its echo, and what it left untraced
+    // (java.lang.Object, where GetFilteredMethod takes the JDK in), which
+    // BytecodeLimits checks.
     for (const std::string& line : result.stdoutLines()) {
       if (line.find(logs) == std::string::npos &&
-          line != "profiler> capture calls by bytecode rewriting.") {
+          line != "profiler> capture calls by bytecode rewriting." &&
+          line.rfind("profiler> left as they are, not traced: ", 0) != 0) {
         run.console.push_back(line);
       }
     }
@@ -148,37 +157,110 @@ GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CaptureEngines);
 namespace kolvaprof::itest {
 namespace {
 
-// javac compiling a small source set, traced whole (the JDK's start-up
-// classes rewritten after the fact, every receiver numbered, binary records):
-// the compiler's work is done and the reader finds the run clean.
-class WholeJavac : public JdkTest {};
+// Real JDK tools traced whole (the JDK's start-up classes rewritten after the
+// fact, every class verified, every receiver numbered, binary records): each
+// prints what it prints without the agent, ends alike, writes the same files,
+// and the reader finds the run clean. "@out" is a directory of each run's
+// own, "@root" the test's directory, "@sources" a small package's sources,
+// "@classes" the test programs' classes. On JDK 17 jshell and jdeps call
+// constructors through reflection often enough to meet its generated
+// accessors.
+struct ToolCase {
+  const char* name;
+  std::vector<std::string> arguments;  // java options, then -m module/class and its arguments
+  bool sameFiles;  // @out holds the same files after both runs
+};
 
-TEST_P(WholeJavac, CompilesAndLeavesACleanRun) {
+void PrintTo(const ToolCase& toolCase, std::ostream* out) { *out << toolCase.name; }
+
+const ToolCase kTools[] = {
+    {"javac", {"-m", "jdk.compiler/com.sun.tools.javac.Main", "-d", "@out", "@sources"}, true},
+    {"jshell",
+     {"-Djava.util.prefs.userRoot=@root/prefs", "-m",
+      "jdk.jshell/jdk.internal.jshell.tool.JShellToolProvider", "--execution", "local",
+      "--no-startup", "-q", "@root/script.jsh"},
+     false},
+    {"jdeps", {"-m", "jdk.jdeps/com.sun.tools.jdeps.Main", "-verbose:class", "@classes"}, false},
+    {"javadoc",
+     {"-m", "jdk.javadoc/jdk.javadoc.internal.tool.Main", "-quiet", "-notimestamp",
+      "-Xdoclint:none", "-d", "@out", "@sources"},
+     true},
+};
+
+constexpr const char* kJshellScript =
+    "int square(int x) { return x * x; }\n"
+    "record Pair(int a, String b) {}\n"
+    "System.out.println(java.util.stream.IntStream.range(0, 5).map(i -> square(i)).sum());\n"
+    "System.out.println(new Pair(1, \"one\"));\n"
+    "/exit\n";
+
+class WholeJdkTools : public ::testing::WithParamInterface<std::tuple<std::string, ToolCase>>,
+                      public JavaRunFixture {
+ protected:
+  WholeJdkTools() : JavaRunFixture(std::get<0>(GetParam())) {}
+
+  JavaResult runTool(const std::string& label, std::vector<std::string> options) {
+    const std::string sources = std::string(KOLVAPROF_SOURCE_DIR) + "/bench/javac-input/";
+    for (const std::string& argument : std::get<1>(GetParam()).arguments) {
+      if (argument == "@sources") {
+        for (const char* name : {"CalcException", "Token", "Node", "Parser", "Calculator"}) {
+          options.push_back(sources + name + ".java");
+        }
+      } else if (argument == "@out") {
+        options.push_back(root.path() + "/" + label);
+      } else if (argument == "@classes") {
+        options.push_back(std::string(KOLVAPROF_TEST_CLASSES) + "/itest");
+      } else {
+        options.push_back(std::regex_replace(argument, std::regex("@root"), root.path()));
+      }
+    }
+    return runJava(jdkHome, workDir, options, "", {}, 600);
+  }
+
+  static std::vector<std::string> programLines(const JavaResult& result) {
+    std::vector<std::string> lines;
+    for (const std::string& line : result.stdoutLines()) {
+      if (line.rfind("profiler> ", 0) != 0) lines.push_back(line);
+    }
+    return lines;
+  }
+};
+
+TEST_P(WholeJdkTools, DoTheirWorkAndLeaveACleanRun) {
+  const ToolCase& tool = std::get<1>(GetParam());
+  writeFile(root.path() + "/script.jsh", kJshellScript);
+  const JavaResult plain = runTool("plain", {});
+  ASSERT_FALSE(plain.timedOut);
+  ASSERT_EQ(plain.exitStatus, 0) << plain.stderrText;
+
   const std::string logs = root.path() + "/logs";
-  const std::string classes = root.path() + "/classes";
   makeDirectory(logs);
   writeFile(settingsPath, "LogfileDirectory=" + logs + "\nCompressLogfile=1\nCaptureMode=bytecode\n");
-  std::vector<std::string> options = {agentOption(settingsPath), "-m",
-                                      "jdk.compiler/com.sun.tools.javac.Main", "-d", classes};
-  const std::string sources = std::string(KOLVAPROF_SOURCE_DIR) + "/bench/javac-input/";
-  for (const char* name : {"CalcException", "Token", "Node", "Parser", "Calculator"}) {
-    options.push_back(sources + name + ".java");
+  const JavaResult traced = runTool("traced", verifyingAll({agentOption(settingsPath)}));
+  ASSERT_FALSE(traced.timedOut);
+  EXPECT_EQ(traced.exitStatus, plain.exitStatus) << traced.stderrText;
+  EXPECT_EQ(programLines(traced), programLines(plain)) << traced.stderrText;
+  // Something to compare.
+  EXPECT_FALSE(tool.sameFiles ? listDirectory(root.path() + "/plain").empty()
+                              : programLines(plain).empty());
+  if (tool.sameFiles) {
+    const std::string diff = "diff -r '" + root.path() + "/plain' '" + root.path() + "/traced'";
+    EXPECT_EQ(std::system((diff + " >/dev/null").c_str()), 0) << diff;
   }
-  const JavaResult result = runJava(jdkHome, workDir, options, "", {}, 900);
-  ASSERT_FALSE(result.timedOut);
-  ASSERT_EQ(result.exitStatus, 0) << result.stderrText;
-  EXPECT_FALSE(listDirectory(classes).empty());
 
   const std::string runDir = findRunDirectory(logs);
-  const std::string out = root.path() + "/check.txt";
-  const int status = std::system(("'" KOLVAPROF_READER "' check '" + runDir + "' >'" + out +
-                                  "' 2>&1").c_str());
-  const std::string report = readFile(out);
-  EXPECT_EQ(status, 0) << report;
-  EXPECT_NE(report.find("problems: none\nresult: clean\n"), std::string::npos) << report;
+  const ReaderResult check = runReader({"check", runDir}, root.path());
+  EXPECT_EQ(check.status, 0) << check.out << check.err;
+  EXPECT_NE(check.out.find("problems: none\nresult: clean\n"), std::string::npos) << check.out;
 }
 
-KOLVAPROF_RUN_ON_EVERY_JDK(WholeJavac);
+INSTANTIATE_TEST_SUITE_P(
+    Jdk, WholeJdkTools,
+    ::testing::Combine(::testing::ValuesIn(testJdks()), ::testing::ValuesIn(kTools)),
+    [](const ::testing::TestParamInfo<std::tuple<std::string, ToolCase>>& info) {
+      return jdkDisplayName(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
+    });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(WholeJdkTools);
 
 // Hooks called with numbers never handed out, foreign or missing receivers,
 // exits without entries, on the main thread and on another: the program runs

@@ -53,9 +53,9 @@ class ReaderRoundTrip : public JdkTest {
         if (parsed.kind == TextLine::Kind::Exit) {
           appendTextExitLine(text, withThread, parsed.thread.value_or(0), false, "");
         } else if (parsed.kind == TextLine::Kind::Entry) {
-          appendTextEntryLine(text, TextEntry{parsed.method, parsed.receiverTag, withThread,
-                                              parsed.thread.value_or(0), false, 0, parsed.location.value_or(""),
-                                              std::nullopt});
+          appendTextEntryLine(text, TextEntry{parsed.method, {parsed.receiverTag, withThread,
+                                               parsed.thread.value_or(0), false, 0, parsed.location.value_or(""),
+                                               std::nullopt}});
         } else {
           text += line + "\n";
         }

@@ -1,4 +1,5 @@
 #include "output/log_file.h"
+#include "output/thread_log_file.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -49,6 +50,9 @@ std::string record(int index, std::size_t length) {
   return text + "\n";
 }
 
+// Every kind of log file buffers, names, creates and fails alike; only
+// the shared one takes records from many threads.
+template <typename File>
 class LogFileTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -64,12 +68,17 @@ class LogFileTest : public testing::Test {
   std::string root;
 };
 
-TEST_F(LogFileTest, FileIsCreatedAtFirstWriteAndFilledAtDestruction) {
-  { LogFile unused(root, "unused", ".log"); }
-  const std::string path = root + "main.log";
+using LogFileKinds = testing::Types<LogFile, ThreadLogFile>;
+TYPED_TEST_SUITE(LogFileTest, LogFileKinds);
+
+using SharedLogFileTest = LogFileTest<LogFile>;
+
+TYPED_TEST(LogFileTest, FileIsCreatedAtFirstWriteAndFilledAtDestruction) {
+  { TypeParam unused(this->root, "unused", ".log"); }
+  const std::string path = this->root + "main.log";
   const char bytes[] = {'\x01', '\0', '\r', '\n'};
   {
-    LogFile file(root, "main", ".log");
+    TypeParam file(this->root, "main", ".log");
     EXPECT_EQ(file.fileName(), path);
     EXPECT_FALSE(fs::exists(path));
 
@@ -80,14 +89,14 @@ TEST_F(LogFileTest, FileIsCreatedAtFirstWriteAndFilledAtDestruction) {
   }
   EXPECT_EQ(readFile(path),
             "void a.B(1).run(){\n" + std::string(bytes, sizeof bytes) + "}\nline two\n");
-  EXPECT_EQ(listTree(root), std::set<std::string>{"main.log"});
+  EXPECT_EQ(listTree(this->root), std::set<std::string>{"main.log"});
 }
 
-TEST_F(LogFileTest, ExactlyOneBufferStaysInMemoryAndTheNextByteSendsBoth) {
-  const std::string path = root + "main.log";
+TYPED_TEST(LogFileTest, ExactlyOneBufferStaysInMemoryAndTheNextByteSendsBoth) {
+  const std::string path = this->root + "main.log";
   std::string expected;
   {
-    LogFile file(root, "main", ".log");
+    TypeParam file(this->root, "main", ".log");
     for (int i = 0; i < 1024; ++i) {
       const std::string r = record(i, 1024);
       file.write(r);
@@ -108,11 +117,11 @@ TEST_F(LogFileTest, ExactlyOneBufferStaysInMemoryAndTheNextByteSendsBoth) {
   EXPECT_EQ(readFile(path), expected);
 }
 
-TEST_F(LogFileTest, RecordLargerThanTheBufferFollowsWhatWasBuffered) {
-  const std::string path = root + "Index.dat";
+TYPED_TEST(LogFileTest, RecordLargerThanTheBufferFollowsWhatWasBuffered) {
+  const std::string path = this->root + "Index.dat";
   const std::string big = record(7, kBuffer + 1);
   {
-    LogFile file(root, "Index", ".dat");
+    TypeParam file(this->root, "Index", ".dat");
     file.write("head\n");
     file.write(big.data(), big.size());
     EXPECT_EQ(readFile(path), "head\n" + big);
@@ -123,10 +132,10 @@ TEST_F(LogFileTest, RecordLargerThanTheBufferFollowsWhatWasBuffered) {
 }
 
 // Another file's name is never taken: "taken.log" exists already.
-TEST_F(LogFileTest, UnusableOrTakenNamesFallBackToCountedNamesInsideTheDirectory) {
+TYPED_TEST(LogFileTest, UnusableOrTakenNamesFallBackToCountedNamesInsideTheDirectory) {
   // With logs/a present, "a/b" would be creatable as it stands, and "../x"
   // would land next to logs/.
-  const std::string logs = root + "logs/";
+  const std::string logs = this->root + "logs/";
   fs::create_directories(logs + "a");
   std::ofstream(logs + "taken.log") << "another file";
   struct Case {
@@ -142,7 +151,7 @@ TEST_F(LogFileTest, UnusableOrTakenNamesFallBackToCountedNamesInsideTheDirectory
     SCOPED_TRACE("base name \"" + cases[i].baseName + "\"");
     const std::string contents = "record " + std::to_string(i) + "\n";
     {
-      LogFile file(logs, cases[i].baseName, cases[i].extension);
+      TypeParam file(logs, cases[i].baseName, cases[i].extension);
       file.write(contents);
     }
     if (first < 0) {
@@ -159,32 +168,32 @@ TEST_F(LogFileTest, UnusableOrTakenNamesFallBackToCountedNamesInsideTheDirectory
     EXPECT_EQ(readFile(logs + name), contents) << name;
     expectedTree.insert("logs/" + name);
   }
-  EXPECT_EQ(listTree(root), expectedTree);
+  EXPECT_EQ(listTree(this->root), expectedTree);
   EXPECT_EQ(readFile(logs + "taken.log"), "another file");
 }
 
 // A file that cannot be created even under a numbered name says so once,
 // and its records are dropped.
-TEST_F(LogFileTest, MissingDirectoryIsSaidOnceAndLosesTheRecords) {
+TYPED_TEST(LogFileTest, MissingDirectoryIsSaidOnceAndLosesTheRecords) {
   testing::internal::CaptureStdout();
   {
-    LogFile file(root + "missing/", "main", ".log");
+    TypeParam file(this->root + "missing/", "main", ".log");
     file.write("lost\n");
     file.write(std::string(kBuffer, 'x'));  // the overflow path on a dead file
     file.write("lost too\n");
   }
   EXPECT_THAT(testing::internal::GetCapturedStdout(),
-              testing::MatchesRegex("profiler> cannot create log file " + root +
+              testing::MatchesRegex("profiler> cannot create log file " + this->root +
                                     "missing/\\([0-9]+\\)\\.log: No such file or directory; its "
                                     "records are lost\n"));
-  EXPECT_TRUE(listTree(root).empty());
+  EXPECT_TRUE(listTree(this->root).empty());
 }
 
 // A write that fails part-way, here at the file size limit as on a full disk:
 // the file keeps a prefix of the records and takes none after it, even once
 // writing would work again, so no record lands at the wrong offset.
-TEST_F(LogFileTest, FailedWriteEndsTheFileAtWhatReachedIt) {
-  const std::string path = root + "main.log";
+TYPED_TEST(LogFileTest, FailedWriteEndsTheFileAtWhatReachedIt) {
+  const std::string path = this->root + "main.log";
   constexpr rlim_t kLimit = kBuffer + 1500;
   EXPECT_EXIT(
       {
@@ -197,7 +206,7 @@ TEST_F(LogFileTest, FailedWriteEndsTheFileAtWhatReachedIt) {
         setrlimit(RLIMIT_FSIZE, &limit);
         std::string written;
         {
-          LogFile file(root, "main", ".log");
+          TypeParam file(this->root, "main", ".log");
           for (int i = 0; i < 3000; ++i) {
             if (i == 2500) {
               limit.rlim_cur = hard;
@@ -218,7 +227,7 @@ TEST_F(LogFileTest, FailedWriteEndsTheFileAtWhatReachedIt) {
 // Records take their places without a lock: none may be torn, mixed with
 // another, doubled or lost, and each thread's stay in its order, also while
 // the buffer's halves change hands and at destruction.
-TEST_F(LogFileTest, ConcurrentWritersNeverMixRecords) {
+TEST_F(SharedLogFileTest, ConcurrentWritersNeverMixRecords) {
   constexpr int kThreads = 8;
   struct Case {
     const char* what;

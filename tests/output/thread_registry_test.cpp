@@ -61,22 +61,22 @@ class TempDir {
 TEST(ThreadRegistryTest, VirtualThreadNames) {
   ThreadRegistry registry;
   registry.onThreadStart(key(1), "VirtualThread-2");
-  EXPECT_EQ(registry.resolveName(key(1)), "VirtualThread-2");
+  EXPECT_EQ(registry.registerThread(key(1)).name, "VirtualThread-2");
   registry.onVirtualThreadStart(key(10), "");
   registry.onVirtualThreadStart(key(11), "");
   registry.onVirtualThreadStart(key(12), "main");
   registry.onVirtualThreadStart(key(13), "main");
-  EXPECT_EQ(registry.virtualThreadName(key(10)), "VirtualThread-1");
-  EXPECT_EQ(registry.virtualThreadName(key(11)), "VirtualThread-3");
-  EXPECT_EQ(registry.virtualThreadName(key(12)), "main");
-  EXPECT_EQ(registry.virtualThreadName(key(13)), "main");
-  EXPECT_EQ(registry.virtualThreadName(key(1)), std::nullopt);
+  EXPECT_EQ(registry.registerThread(key(10)).name, "VirtualThread-1");
+  EXPECT_EQ(registry.registerThread(key(11)).name, "VirtualThread-3");
+  EXPECT_EQ(registry.registerThread(key(12)).name, "main");
+  EXPECT_EQ(registry.registerThread(key(13)).name, "main");
+  EXPECT_TRUE(registry.registerThread(key(13)).isVirtual);
   registry.onThreadStart(key(2), "VirtualThread-3");
   registry.onThreadStart(key(3), "VirtualThread-4");
-  EXPECT_EQ(registry.resolveName(key(2)), "VirtualThread-3(2)");
-  EXPECT_EQ(registry.resolveName(key(3)), "VirtualThread-4");
+  EXPECT_EQ(registry.registerThread(key(2)).name, "VirtualThread-3(2)");
+  EXPECT_EQ(registry.registerThread(key(3)).name, "VirtualThread-4");
   registry.onThreadEnd(key(10));
-  EXPECT_EQ(registry.virtualThreadName(key(10)), std::nullopt);
+  EXPECT_FALSE(registry.registerThread(key(10)).isVirtual);
 }
 
 TEST(ThreadRegistryTest, NamesComeFromThreadStartAndAreMadeUnique) {
@@ -87,31 +87,28 @@ TEST(ThreadRegistryTest, NamesComeFromThreadStartAndAreMadeUnique) {
   registry.onThreadStart(key(4), "early name");
   registry.onThreadStart(key(4), "Worker");  // a later start replaces the name
 
-  EXPECT_EQ(registry.resolveName(key(1)), "main");
-  EXPECT_EQ(registry.resolveName(key(2)), "main(2)");
-  EXPECT_EQ(registry.resolveName(key(5)), "UnknownThread1");
-  EXPECT_EQ(registry.resolveName(key(3)), "main(3)");
-  EXPECT_EQ(registry.resolveName(key(4)), "Worker");
-  EXPECT_EQ(registry.resolveName(key(6)), "UnknownThread2");
-
-  EXPECT_EQ(registry.takeThreadNumber(), 0);
-  EXPECT_EQ(registry.takeThreadNumber(), 1);
-  EXPECT_EQ(registry.takeThreadNumber(), 2);
+  const std::pair<int, const char*> expected[] = {
+      {1, "main"}, {2, "main(2)"}, {5, "UnknownThread1"}, {3, "main(3)"}, {4, "Worker"},
+      {6, "UnknownThread2"}};
+  int32_t number = 0;
+  for (const auto& [thread, name] : expected) {
+    const ThreadRegistry::NewThread registered = registry.registerThread(key(thread));
+    EXPECT_EQ(registered.name, name);
+    EXPECT_EQ(registered.number, number++);
+    EXPECT_FALSE(registered.isVirtual);
+  }
 
   ThreadRegistry other;  // counters belong to the instance
-  EXPECT_EQ(other.resolveName(key(1)), "UnknownThread1");
-  EXPECT_EQ(other.takeThreadNumber(), 0);
+  EXPECT_EQ(other.registerThread(key(1)).name, "UnknownThread1");
+  EXPECT_EQ(other.registerThread(key(2)).number, 1);
 }
 
 TEST(ThreadRegistryTest, ContextsAreFiledFoundAndEnded) {
   ThreadRegistry registry;
   EXPECT_EQ(registry.findContext(key(1)), nullptr);
 
-  auto* first = new ThreadContext("main", 0, nullptr, false);
-  registry.addContext(key(1), first);
-  registry.addContext(key(1), first);  // filing it again changes nothing
-  auto* other = new ThreadContext("other", 1, nullptr, false);
-  registry.addContext(key(2), other);
+  ThreadContext* first = registry.addContext(key(1), std::make_unique<ThreadContext>("main", 0));
+  ThreadContext* other = registry.addContext(key(2), std::make_unique<ThreadContext>("other", 1));
   EXPECT_EQ(registry.findContext(key(1)), first);
   EXPECT_EQ(registry.findContext(key(2)), other);
 
@@ -122,8 +119,8 @@ TEST(ThreadRegistryTest, ContextsAreFiledFoundAndEnded) {
   registry.onThreadEnd(key(3));
 
   // A new thread that got the ended thread's JNIEnv gets a new context.
-  auto* reused = new ThreadContext("main(2)", 2, nullptr, false);
-  registry.addContext(key(1), reused);
+  ThreadContext* reused =
+      registry.addContext(key(1), std::make_unique<ThreadContext>("main(2)", 2));
   ASSERT_EQ(registry.findContext(key(1)), reused);
   EXPECT_EQ(registry.findContext(key(1))->name(), "main(2)");
 
@@ -139,8 +136,7 @@ TEST(ThreadRegistryTest, ANewRegistryDoesNotSeeContextsOfAnEarlierOne) {
     SCOPED_TRACE(round);
     ThreadRegistry registry;
     EXPECT_EQ(registry.findContext(key(1)), nullptr);
-    auto* context = new ThreadContext("main", 0, nullptr, false);
-    registry.addContext(key(1), context);
+    ThreadContext* context = registry.addContext(key(1), std::make_unique<ThreadContext>("main", 0));
     EXPECT_EQ(registry.findContext(key(1)), context);
   }
 }
@@ -153,12 +149,13 @@ TEST(ThreadRegistryTest, ThreadEndWritesOutAndClosesTheThreadsOwnFile) {
   {
     LogFile shared(dir.path, "shared", ".log");
     ThreadRegistry registry;
-    auto* main = new ThreadContext("main", 0, new LogFile(dir.path, "main", ".log"), true);
-    auto* worker = new ThreadContext("worker", 1, new LogFile(dir.path, "worker", ".log"), true);
-    auto* guest = new ThreadContext("guest", 2, &shared, false);
-    registry.addContext(key(1), main);
-    registry.addContext(key(2), worker);
-    registry.addContext(key(3), guest);
+    ThreadContext* main = registry.addContext(
+        key(1), std::make_unique<ThreadContext>(
+                    "main", 0, std::make_unique<ThreadLogFile>(dir.path, "main", ".log")));
+    ThreadContext* worker = registry.addContext(
+        key(2), std::make_unique<ThreadContext>(
+                    "worker", 1, std::make_unique<ThreadLogFile>(dir.path, "worker", ".log")));
+    ThreadContext* guest = registry.addContext(key(3), std::make_unique<ThreadContext>("guest", 2, &shared));
     main->write("void a.B(1).run(){\n");
     main->write("}\n");
     worker->write("worker record\n");
@@ -198,10 +195,11 @@ TEST(ThreadRegistryTest, ConcurrentThreadsCreateFindAndEndTheirOwnContexts) {
       registry.onThreadStart(self, "worker");
       for (int round = 0; round < kRounds; ++round) {
         if (registry.findContext(self) != nullptr) ++wrongLookups;
-        const std::string name = registry.resolveName(self);
-        const int32_t number = registry.takeThreadNumber();
-        auto* context = new ThreadContext(name, number, nullptr, false);
-        registry.addContext(self, context);
+        ThreadRegistry::NewThread thread = registry.registerThread(self);
+        const std::string name = thread.name;
+        const int32_t number = thread.number;
+        ThreadContext* context =
+            registry.addContext(self, std::make_unique<ThreadContext>(name, number));
         for (int i = 0; i < 20; ++i) {
           if (registry.findContext(self) != context) ++wrongLookups;
         }
@@ -229,15 +227,15 @@ TEST(ThreadRegistryTest, ConcurrentThreadsCreateFindAndEndTheirOwnContexts) {
   for (int i = 0; i < kThreads * kRounds; ++i) ASSERT_EQ(allNumbers[i], i);
 }
 
-TEST(ThreadContextTest, CallStackHoldsFullWidthMethodIds) {
-  ThreadContext context("main", 7, nullptr, false);
+TEST(ThreadContextTest, CallStackHoldsFullWidthMethodRecords) {
+  ThreadContext context("main", 7);
   EXPECT_TRUE(context.isCallStackEmpty());
   EXPECT_EQ(context.popCall(), 0u);
   EXPECT_EQ(context.callDepth(), 0u);
 
   // The two identifiers differ only above bit 31.
-  const auto outer = reinterpret_cast<jmethodID>(0x00007f1012345678);
-  const auto inner = reinterpret_cast<jmethodID>(0x00007f2012345678);
+  const auto outer = reinterpret_cast<const MethodInfo*>(0x00007f1012345678);
+  const auto inner = reinterpret_cast<const MethodInfo*>(0x00007f2012345678);
   context.pushCall(outer);
   context.pushCall(inner);
   EXPECT_EQ(context.callDepth(), 2u);
@@ -266,7 +264,7 @@ TEST(ThreadContextTest, PendingHeaderIsWrittenOnceAsItsOwnWriteBeforeTheFirstRec
   {
     LogFile shared(dir.path, "shared", ".log");
     shared.write(filler);
-    ThreadContext context("worker", 3, &shared, false);
+    ThreadContext context("worker", 3, &shared);
     context.setPendingHeader(header);
     context.write("r1\n");
     EXPECT_EQ(readFile(dir.path + "shared.log"), filler + header);
@@ -276,7 +274,7 @@ TEST(ThreadContextTest, PendingHeaderIsWrittenOnceAsItsOwnWriteBeforeTheFirstRec
 
   {
     // A thread that never logs never writes its header, so it leaves no file.
-    ThreadContext idle("idle", 4, new LogFile(dir.path, "idle", ".log"), true);
+    ThreadContext idle("idle", 4, std::make_unique<ThreadLogFile>(dir.path, "idle", ".log"));
     idle.setPendingHeader(makeThreadHeaderLine(4, "idle"));
   }
   EXPECT_FALSE(fs::exists(dir.path + "idle.log"));

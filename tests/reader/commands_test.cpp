@@ -206,7 +206,7 @@ const std::string kOddName = "a \"b\"\\;c\td\nThread 0=\"forged";
 TEST(OddThreadName, KeepsToItsLineAndComesBackWhole) {
   const MethodText main{"void", "", "Main", "main", ""};
   std::string text = makeThreadHeaderLine(7, kOddName);
-  appendTextEntryLine(text, TextEntry{main, 0, true, 7, true, 1, "", std::nullopt});
+  appendTextEntryLine(text, TextEntry{main, {0, true, 7, true, 1, "", std::nullopt}});
   appendTextExitLine(text, true, 7, false, "");
   for (const bool binary : {false, true}) {
     SCOPED_TRACE(binary ? "binary" : "text");

@@ -11,9 +11,10 @@
 namespace {
 
 using Table = kolvaprof::MethodTable<std::uintptr_t>;
+using kolvaprof::MethodKey;
 
 // Method identifiers are aligned pointers; the table never dereferences them.
-jmethodID key(std::uintptr_t n) { return reinterpret_cast<jmethodID>((n + 1) * 16); }
+MethodKey key(std::uintptr_t n) { return reinterpret_cast<MethodKey>((n + 1) * 16); }
 std::uintptr_t valueFor(std::uintptr_t n) { return n * 7 + 3; }
 
 TEST(MethodTable, FindInsertReplaceClear) {
@@ -49,7 +50,7 @@ TEST(MethodTable, GrowsPastItsFirstCapacity) {
   EXPECT_FALSE(table.contains(key(count)));
 
   std::size_t visited = 0;
-  table.forEach([&](jmethodID k, std::uintptr_t v) {
+  table.forEach([&](MethodKey k, std::uintptr_t v) {
     const std::uintptr_t n = reinterpret_cast<std::uintptr_t>(k) / 16 - 1;
     EXPECT_EQ(v, valueFor(n));
     ++visited;

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "reader/model/run_reader.h"
+#include "reader/model/run.h"
 #include "reader/output/check_report.h"
 #include "reader/output/chrome_writer.h"
 #include "reader/output/collapsed_writer.h"

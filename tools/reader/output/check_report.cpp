@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "format/name_escape.h"
-#include "reader/model/run_reader.h"
+#include "reader/model/run.h"
 
 namespace kolvaprof::reader {
 namespace {

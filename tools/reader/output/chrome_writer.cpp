@@ -7,7 +7,7 @@
 #include <variant>
 
 #include "reader/input/utf8.h"
-#include "reader/model/run_reader.h"
+#include "reader/model/run.h"
 
 namespace kolvaprof::reader {
 

@@ -8,7 +8,7 @@
 
 #include "format/name_escape.h"
 #include "reader/model/call_tree.h"
-#include "reader/model/run_reader.h"
+#include "reader/model/run.h"
 
 namespace kolvaprof::reader {
 namespace {

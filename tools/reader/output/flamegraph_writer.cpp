@@ -8,7 +8,7 @@
 
 #include "reader/input/utf8.h"
 #include "reader/model/call_tree.h"
-#include "reader/model/run_reader.h"
+#include "reader/model/run.h"
 
 namespace kolvaprof::reader {
 namespace {

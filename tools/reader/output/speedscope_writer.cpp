@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "reader/input/utf8.h"
-#include "reader/model/run_reader.h"
+#include "reader/model/run.h"
 
 namespace kolvaprof::reader {
 namespace {

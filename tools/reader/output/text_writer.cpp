@@ -5,7 +5,7 @@
 #include "format/text_line.h"
 #include "reader/input/diagnostics.h"
 #include "reader/input/run_directory.h"
-#include "reader/model/run_reader.h"
+#include "reader/model/run.h"
 
 namespace kolvaprof::reader {
 
@@ -55,8 +55,8 @@ void TextWriter::enter(const ThreadState& thread, const Entry& entry) {
   header(thread);
   const MethodName& m = frames.method(entry.frame);
   appendTextEntryLine(buffer, TextEntry{{m.returnType, m.packageName, m.className, m.methodName, m.parameters},
-                                       entry.tag, thread.number >= 0, thread.number, entry.callNumber.has_value(),
-                                       entry.callNumber.value_or(0), entry.location.value_or(""), entry.time});
+                                       {entry.tag, thread.number >= 0, thread.number, entry.callNumber.has_value(),
+                                        entry.callNumber.value_or(0), entry.location.value_or(""), entry.time}});
   flush(false);
 }
 

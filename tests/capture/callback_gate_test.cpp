@@ -1,4 +1,5 @@
-#include "agent/vm_phase.h"
+#include "capture/callback_gate.h"
+#include "capture/vm_phase.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "reader/model/run_reader.h"
+#include "reader/model/run.h"
 
 #include <fmt/format.h>
 

@@ -1,4 +1,4 @@
-#include "agent/vm_phase.h"
+#include "capture/callback_gate.h"
 
 #include <linux/membarrier.h>
 #include <sys/syscall.h>
@@ -12,6 +12,8 @@
 
 #include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
+
+#include "capture/vm_phase.h"
 
 namespace kolvaprof {
 
@@ -40,8 +42,6 @@ struct InFlightSlot {
 };
 
 namespace {
-
-std::atomic<int> phase{static_cast<int>(VmPhase::NotStarted)};
 
 struct Slots {
   boost::mutex lock;
@@ -109,14 +109,6 @@ bool registerAsymmetricGate() {
 const bool asymmetricGate = registerAsymmetricGate();
 
 }  // namespace
-
-VmPhase currentVmPhase() { return static_cast<VmPhase>(phase.load(std::memory_order_acquire)); }
-
-void setVmPhase(VmPhase next) { phase.store(static_cast<int>(next), std::memory_order_release); }
-
-bool isVmStarted() { return currentVmPhase() != VmPhase::NotStarted; }
-
-bool isVmDead() { return currentVmPhase() == VmPhase::Dead; }
 
 CallbackScope::CallbackScope() : slot(nullptr) {
   if (currentVmPhase() != VmPhase::Live) return;

@@ -2,13 +2,6 @@
 
 namespace kolvaprof {
 
-enum class VmPhase : int { NotStarted = 0, Live = 1, Dead = 2 };
-
-VmPhase currentVmPhase();
-void setVmPhase(VmPhase phase);
-bool isVmStarted();
-bool isVmDead();
-
 // Counts an event callback in while the VM is live. Teardown closes the gate
 // and then waits until every callback that got in has left, so that no
 // callback touches the agent or its logs once their destruction has begun.

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace kolvaprof {
+
+class RunDirectory;
+
+// What both kinds of log file buffer for: the file on disk. It is created at
+// the first open, and only ever created, never opened over another file: when
+// its own name cannot be created or is taken, numbered names "(K)" +
+// extension in the same directory are tried until one is free. A file that
+// cannot be created even so, or whose write fails, says so once on the
+// console and takes no more bytes, so what is on disk is always a prefix of
+// what was written; the program being traced runs on. Not locked: its owner
+// serialises the calls.
+class FileSink {
+ public:
+  // Into `directory`, which the run does not make.
+  FileSink(std::string directory, std::string baseName, std::string extension);
+  // Into the run's directory, taken at the first open of any of its files.
+  FileSink(std::shared_ptr<RunDirectory> directory, std::string baseName, std::string extension);
+  ~FileSink();
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+
+  // Creates the file at the first call; whether it takes bytes.
+  bool open();
+  bool isOpened() const { return opened; }
+  // Takes bytes: opened, and no write has failed.
+  bool isWritable() const { return fd >= 0; }
+  // All of the bytes, or the file ends before them.
+  void write(const char* bytes, std::size_t length);
+
+  // directory + base name + extension.
+  std::string fileName() const;
+
+ private:
+  std::string directoryPath() const;
+
+  int fd = -1;  // also -1 once a write has failed
+  bool opened = false;  // the first open (and the fallback, if needed) has run
+  std::string openedName;
+  std::string baseName;
+  std::string directory;
+  std::shared_ptr<RunDirectory> runDirectory;  // null: `directory` as it is
+  std::string extension;
+};
+
+// False for base names that must not become file names: "", "." and "..", and
+// names holding a path separator, a control character or any of <>:"\|?*,
+// which keeps thread names from reaching outside the log directory or making
+// hidden files or names that scripts and other platforms cannot handle.
+bool isUsableFileBaseName(const std::string& baseName);
+
+}  // namespace kolvaprof
