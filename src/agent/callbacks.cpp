@@ -72,8 +72,8 @@ void JNICALL methodExitCallback(jvmtiEnv* env, JNIEnv* jni, jthread, jmethodID m
   });
 }
 
-void JNICALL classFileLoadHookCallback(jvmtiEnv*, JNIEnv*, jclass beingRedefined, jobject,
-                                       const char* name, jobject, jint length,
+void JNICALL classFileLoadHookCallback(jvmtiEnv*, JNIEnv* jni, jclass beingRedefined,
+                                       jobject loader, const char* name, jobject, jint length,
                                        const unsigned char* data, jint* newLength,
                                        unsigned char** newData) {
   // While the program starts no teardown can run, and the engine only notes
@@ -83,7 +83,8 @@ void JNICALL classFileLoadHookCallback(jvmtiEnv*, JNIEnv*, jclass beingRedefined
       CJVMTILoggingAgent* agent = getAgent(nullptr);
       BytecodeEngine* engine = agent != nullptr ? agent->bytecodeEngine() : nullptr;
       if (engine != nullptr) {
-        engine->onClassFileLoad(beingRedefined, name, length, data, newLength, newData);
+        engine->onClassFileLoad(jni, beingRedefined, loader, name, length, data, newLength,
+                                newData);
       }
     } catch (...) {
     }
@@ -91,7 +92,8 @@ void JNICALL classFileLoadHookCallback(jvmtiEnv*, JNIEnv*, jclass beingRedefined
   }
   forwardToAgent([&](CJVMTILoggingAgent& agent) {
     if (BytecodeEngine* engine = agent.bytecodeEngine()) {
-      engine->onClassFileLoad(beingRedefined, name, length, data, newLength, newData);
+      engine->onClassFileLoad(jni, beingRedefined, loader, name, length, data, newLength,
+                              newData);
     }
   });
 }

@@ -43,6 +43,19 @@ const EngineCase kCases[] = {
     {"ReceiversLoggedOnly", "ReceiverTags=2\nFilterMode=1\nPackageFilter=itest*\n",
      "itest.Receivers", true},
     {"RetransformedByAnotherAgent", kOwnCode, "itest.Retransformer", false, true},
+    // Retransformed while main runs on: caller indexes of the frames that
+    // span it, and one line per method in Index.dat.
+    {"RetransformedCallerIndexes", "RecordCallerLocation=1\nFilterMode=1\nPackageFilter=itest\n",
+     "itest.Reloaded", false, true},
+    {"RetransformedIndex", "CompressLogfile=1\nReceiverTags=2\nFilterMode=1\nPackageFilter=itest\n",
+     "itest.Reloaded", true, true},
+    // Superclass constructors without hooks (the JDK's, a filtered package's)
+    // that throw, call back, make objects and run a traced one above them.
+    {"UntracedSuperConstructors", "FilterMode=1\nPackageFilter=itest\n", "itest.Supers", false},
+    {"UntracedSuperConstructorsLoggedOnly", "ReceiverTags=2\nFilterMode=1\nPackageFilter=itest\n",
+     "itest.Supers", true},
+    {"UntracedSuperConstructorsWithoutBuiltIn",
+     "IgnoreBuiltInClass=1\nFilterMode=1\nPackageFilter=itest\n", "itest.Supers", false},
     {"StartMethod", "StartMethod=itest.Starter.run\nFilterMode=1\nPackageFilter=itest\n",
      "itest.Starter", false},
     {"GetFilteredMethod",
