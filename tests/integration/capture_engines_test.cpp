@@ -54,8 +54,10 @@ const EngineCase kCases[] = {
     {"UntracedSuperConstructors", "FilterMode=1\nPackageFilter=itest\n", "itest.Supers", false},
     {"UntracedSuperConstructorsLoggedOnly", "ReceiverTags=2\nFilterMode=1\nPackageFilter=itest\n",
      "itest.Supers", true},
-    {"UntracedSuperConstructorsWithoutBuiltIn",
-     "IgnoreBuiltInClass=1\nFilterMode=1\nPackageFilter=itest\n", "itest.Supers", false},
+    {"UntracedSuperConstructorsExcluded",
+     "PackageFilter=java*\nPackageFilter=jdk*\nPackageFilter=sun*\n"
+     "ClassFilter=itest.untraced.Shelf\nMethodFilter=Middle.<init>\n",
+     "itest.Supers", false},
     {"StartMethod", "StartMethod=itest.Starter.run\nFilterMode=1\nPackageFilter=itest\n",
      "itest.Starter", false},
     {"GetFilteredMethod",
