@@ -1,6 +1,7 @@
 #include "bytecode/bytecode_engine.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -92,10 +93,11 @@ void BytecodeEngine::onClassFileLoad(JNIEnv* jni, jclass beingRedefined, jobject
   MethodNumbers given;
   const classfile::MethodSelector select =
       [&](const classfile::MethodDescription& method) -> std::optional<int32_t> {
-    std::string methodKey = std::string(method.name) + std::string(method.descriptor);
+    const uint64_t hash = methodHash(method.name, method.descriptor);
     if (known) {
-      const auto found = known->find(methodKey);
-      if (found == known->end()) return std::nullopt;
+      const auto found = std::lower_bound(known->begin(), known->end(),
+                                          std::make_pair(hash, INT32_MIN));
+      if (found == known->end() || found->first != hash) return std::nullopt;
       return found->second;
     }
     if (!registration) {
@@ -113,7 +115,7 @@ void BytecodeEngine::onClassFileLoad(JNIEnv* jni, jclass beingRedefined, jobject
                              ? classfile::constructorKey(method.className, method.descriptor)
                              : 0);
     if (number == 0) return std::nullopt;
-    given.emplace(std::move(methodKey), number);
+    given.emplace_back(hash, number);
     return number;
   };
   const bool withOffsets = core.options().recordCallerLocation == 1;
@@ -127,6 +129,7 @@ void BytecodeEngine::onClassFileLoad(JNIEnv* jni, jclass beingRedefined, jobject
     }
   }
   if (registration && *registration && name != nullptr && jni != nullptr) {
+    std::sort(given.begin(), given.end());
     catalogueClass(jni, name, loader, std::move(given));
   }
   if (result.outcome == classfile::RewriteResult::Outcome::Refused) {
@@ -170,6 +173,18 @@ classfile::ReceiverPassing BytecodeEngine::receiverPassing(jclass beingRedefined
   if (beingRedefined == nullptr) return classfile::ReceiverPassing::NumberFieldsWhereUseful;
   return hasNumberFields(beingRedefined) ? classfile::ReceiverPassing::NumberFields
                                          : classfile::ReceiverPassing::Object;
+}
+
+uint64_t BytecodeEngine::methodHash(std::string_view name, std::string_view descriptor) {
+  // FNV-1a, 64 bits: a descriptor starts with '(', which no name holds.
+  uint64_t hash = 14695981039346656037ull;
+  for (std::string_view text : {name, descriptor}) {
+    for (char c : text) {
+      hash ^= static_cast<uint8_t>(c);
+      hash *= 1099511628211ull;
+    }
+  }
+  return hash;
 }
 
 std::optional<BytecodeEngine::MethodNumbers> BytecodeEngine::cataloguedNumbers(

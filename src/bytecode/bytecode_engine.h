@@ -3,9 +3,10 @@
 #include <jvmti.h>
 
 #include <atomic>
-#include <optional>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -82,8 +83,10 @@ class BytecodeEngine {
   // pass their receiver.
   classfile::ReceiverPassing receiverPassing(jclass beingRedefined);
   bool hasNumberFields(jclass klass);
-  // The numbers of the methods of a class, by name and descriptor.
-  using MethodNumbers = std::unordered_map<std::string, int32_t>;
+  // The numbers of the methods of a class by a hash of name and descriptor,
+  // sorted: every rewritten class keeps them, so they are kept small.
+  using MethodNumbers = std::vector<std::pair<uint64_t, int32_t>>;
+  static uint64_t methodHash(std::string_view name, std::string_view descriptor);
   // Those given when the class of this name and defining loader was first
   // rewritten; nothing when it was not.
   std::optional<MethodNumbers> cataloguedNumbers(JNIEnv* jni, const std::string& name,
