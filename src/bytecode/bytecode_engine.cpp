@@ -42,6 +42,17 @@ std::string dotted(std::string name) {
   return name;
 }
 
+// Whether `dottedName` names the class of the method.
+bool isClassOf(const MethodInfo& info, const std::string& dottedName) {
+  const std::string& package = info.getPackageName();
+  const std::string& simple = info.getClassName();
+  if (package.empty()) return dottedName == simple;
+  return dottedName.size() == package.size() + 1 + simple.size() &&
+         dottedName.compare(0, package.size(), package) == 0 &&
+         dottedName[package.size()] == '.' &&
+         dottedName.compare(package.size() + 1, std::string::npos, simple) == 0;
+}
+
 // A constructor run by another constructor's super(...) or this(...) call.
 bool isChained(const HookFrames& frames, std::size_t index) {
   const int32_t root = frames[index].chainRoot;
@@ -323,19 +334,18 @@ void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool const
   if (info == nullptr) return;  // not a number this engine handed out
   const ThreadKey key = currentThreadKey(jvmti, jni);
   HookFrames& frames = threads.framesOf(key);
-  const int32_t index = static_cast<int32_t>(frames.size());
   int32_t chainRoot = -1;
-  if (constructor) {
+  bool chained = false;
+  if (!frames.empty() && frames.back().awaitingSuper) {
     // A constructor called by a constructor waiting on its own super(...)
     // or this(...) builds the same object; one called from inside a super
     // constructor without hooks builds another.
-    bool chained = false;
-    if (!frames.empty() && frames.back().chainRoot >= 0 && frames.back().awaitingSuper) {
-      chained = frames.back().superKey == catalogue.constructorKey(number) ||
-                reachedThroughSuperclasses(jni);
-    }
-    chainRoot = chained ? frames.back().chainRoot : index;
+    chained = constructor && (frames.back().superKey == catalogue.constructorKey(number) ||
+                              reachedThroughSuperclasses(jni));
+    if (!chained) closeLeftConstructors(jni, key, frames);
   }
+  const int32_t index = static_cast<int32_t>(frames.size());
+  if (constructor) chainRoot = chained ? frames.back().chainRoot : index;
   jmethodID method = nullptr;
   if (core.options().recordCallerLocation == 1) {
     // Depth 0 is the hook, 1 the method entered.
@@ -403,6 +413,50 @@ bool BytecodeEngine::reachedThroughSuperclasses(JNIEnv* jni) {
   return continues;
 }
 
+// Constructors still waiting on their super(...) call whose frames are gone:
+// the super constructor, without hooks, threw, and only code without hooks
+// caught the exception. Asked only when a call comes while the innermost
+// frame waits, which is also how a super constructor calls back: the stack
+// then still holds a constructor of the waiting one's class.
+void BytecodeEngine::closeLeftConstructors(JNIEnv* jni, ThreadKey key, HookFrames& frames) {
+  constexpr jint kDepth = 512;
+  jvmtiFrameInfo stack[kDepth];
+  jint count = 0;
+  // Depth 0 is the hook, 1 the method entered.
+  if (jvmti->GetStackTrace(nullptr, 2, kDepth, stack, &count) != JVMTI_ERROR_NONE ||
+      count == kDepth) {
+    return;  // not known: left as it is
+  }
+  while (!frames.empty() && frames.back().awaitingSuper) {
+    HookFrame& waiting = frames.back();
+    for (jint i = 0; i < count; ++i) {
+      // Once found, the constructor's method is known and compared alone.
+      if (waiting.method != nullptr) {
+        if (stack[i].method == waiting.method) return;
+        continue;
+      }
+      JvmtiBuffer<char> name(jvmti);
+      if (jvmti->GetMethodName(stack[i].method, name.out(), nullptr, nullptr) !=
+              JVMTI_ERROR_NONE ||
+          std::strcmp(name.get(), "<init>") != 0) {
+        continue;
+      }
+      jclass klass = nullptr;
+      if (jvmti->GetMethodDeclaringClass(stack[i].method, &klass) != JVMTI_ERROR_NONE) continue;
+      JvmtiBuffer<char> signature(jvmti);
+      const bool found =
+          jvmti->GetClassSignature(klass, signature.out(), nullptr) == JVMTI_ERROR_NONE &&
+          isClassOf(*waiting.info, dotted(internalNameFromSignature(signature.get())));
+      jni->DeleteLocalRef(klass);
+      if (found) {
+        waiting.method = stack[i].method;
+        return;
+      }
+    }
+    leaveTop(key, frames, true);
+  }
+}
+
 void BytecodeEngine::chainInit(JNIEnv* jni, jint key) {
   HookFrames& frames = threads.framesOf(currentThreadKey(jvmti, jni));
   if (frames.empty() || frames.back().chainRoot < 0) return;
@@ -466,15 +520,7 @@ int64_t BytecodeEngine::constructionTag(JNIEnv* jni, jobject object, HookFrames*
     const HookFrame& waiting = (*frames)[i];
     if (!waiting.awaitingSuper || waiting.chainRoot < 0) continue;
     HookFrame& root = (*frames)[static_cast<std::size_t>(waiting.chainRoot)];
-    const std::string& package = root.info->getPackageName();
-    const std::string& simple = root.info->getClassName();
-    const bool same = package.empty()
-                          ? name == simple
-                          : name.size() == package.size() + 1 + simple.size() &&
-                                name.compare(0, package.size(), package) == 0 &&
-                                name[package.size()] == '.' &&
-                                name.compare(package.size() + 1, std::string::npos, simple) == 0;
-    if (!same) continue;
+    if (!isClassOf(*root.info, name)) continue;
     if (root.tag == 0) root.tag = core.allocateObjectTag();
     return root.tag;
   }

@@ -77,6 +77,7 @@ class BytecodeEngine {
   int64_t objectTag(JNIEnv* jni, jobject object, HookFrames* frames);
   int64_t constructionTag(JNIEnv* jni, jobject object, HookFrames* frames);
   bool reachedThroughSuperclasses(JNIEnv* jni);
+  void closeLeftConstructors(JNIEnv* jni, ThreadKey key, HookFrames& frames);
   // The object's tag, set to `wanted` (or a new number) when it has none.
   int64_t tagOnce(jobject object, int64_t wanted);
   // How the instance methods of the class being loaded or retransformed

@@ -29,7 +29,9 @@ struct HookFrame {
   bool awaitingSuper;  // between chainInit and bindInit
   // While awaitingSuper: the constructorKey of the constructor called.
   int32_t superKey;
-  // The VM's id of the method, taken only when caller locations need it.
+  // The VM's id of the method, taken only when caller locations need it, or
+  // for a constructor waiting on its super(...) call once its frame was
+  // looked for.
   jmethodID method;
 };
 

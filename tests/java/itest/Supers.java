@@ -14,8 +14,8 @@ import java.util.HashSet;
 // above it again. Each object keeps one number, and each constructor closes
 // where it ends.
 public class Supers {
-    static class SizedList extends ArrayList<String> {
-        SizedList(int capacity) {
+    public static class SizedList extends ArrayList<String> {
+        public SizedList(int capacity) {
             super(capacity);
         }
 
@@ -23,7 +23,7 @@ public class Supers {
             this(Integer.parseInt(capacity) - 10);
         }
 
-        int room() {
+        public int room() {
             return 10 - size();
         }
     }
@@ -95,6 +95,7 @@ public class Supers {
             System.out.println("refused " + e.getClass().getSimpleName());
         }
         refuse("3");
+        System.out.println(Shelf.attempt(-2));
         SizedList list = new SizedList(4);
         list.add("x");
         System.out.println("room " + list.room());

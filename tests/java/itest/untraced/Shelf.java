@@ -18,6 +18,16 @@ public class Shelf {
         return new Supers.Item(weight);
     }
 
+    // Catches, without hooks, what a superclass constructor without hooks
+    // threw for a traced constructor.
+    public static String attempt(int capacity) {
+        try {
+            return "made " + new Supers.SizedList(capacity).room();
+        } catch (IllegalArgumentException e) {
+            return "refused here";
+        }
+    }
+
     public int total() {
         int total = 0;
         for (Supers.Item item : items) total += item.weight();
