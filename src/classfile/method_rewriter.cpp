@@ -101,6 +101,12 @@ class MethodRewriter {
   }
 
  private:
+  // Reads the code and everything about it the rewriting needs.
+  void decode(const Attribute& codeAttribute);
+  // Where hooks go and where every instruction lands.
+  void plan();
+  // The code's attributes, with offsets moved; the stack map made anew.
+  std::vector<Attribute> rewriteAttributes(uint32_t plainHandler, uint32_t uninitHandler);
   void readAttributes();
   void planConstructor();
   void planNumber();
@@ -202,6 +208,49 @@ class MethodRewriter {
 };
 
 std::vector<uint8_t> MethodRewriter::run(const Attribute& codeAttribute) {
+  decode(codeAttribute);
+  plan();
+
+  const std::size_t n = insns_.size();
+  std::size_t handlerLength = 1 + numberLength_ + 3 + 1;
+  bool anyUninit = std::find(region_.begin(), region_.end(), Region::ThisUninitialized) != region_.end();
+  uint32_t bodyEnd = layout_.preStart[n];
+  uint32_t plainHandler = bodyEnd;
+  uint32_t uninitHandler = anyUninit ? static_cast<uint32_t>(bodyEnd + handlerLength) : 0;
+  uint64_t total = uint64_t{bodyEnd} + handlerLength * (anyUninit ? 2 : 1);
+  if (total > kMaxCode) throw Unsupported("code would exceed 65535 bytes");
+  uint32_t maxStack = std::max<uint32_t>(c_.maxStack + 1u, 3);
+  if (maxStack > 65535) throw Unsupported("max_stack would exceed 65535");
+
+  emitCode();
+  // The handlers: dup; <number>; invokestatic exitThrow; athrow.
+  for (int k = 0; k < (anyUninit ? 2 : 1); ++k) {
+    out_.u1(op::kDup);
+    emitNumber();
+    emitInvoke(Hook::ExitThrow);
+    out_.u1(op::kAthrow);
+  }
+  std::vector<ExceptionHandler> exceptions = exceptionTable(plainHandler, uninitHandler);
+  if (exceptions.size() > 65535) throw Unsupported("exception table would exceed 65535 entries");
+  const std::vector<Attribute> attributes = rewriteAttributes(plainHandler, uninitHandler);
+
+  ByteWriter body;
+  body.u2(maxStack);
+  body.u2(c_.maxLocals);
+  body.u4(static_cast<uint32_t>(out_.size()));
+  body.append(out_.bytes());
+  body.u2(static_cast<uint32_t>(exceptions.size()));
+  for (const auto& h : exceptions) {
+    body.u2(h.start);
+    body.u2(h.end);
+    body.u2(h.handler);
+    body.u2(h.catchType);
+  }
+  writeAttributes(body, attributes);
+  return std::move(body.bytes());
+}
+
+void MethodRewriter::decode(const Attribute& codeAttribute) {
   name_ = pool_.utf8(method_.nameIndex);
   descriptor_ = pool_.utf8(method_.descriptorIndex);
   isStatic_ = (method_.access & kAccStatic) != 0;
@@ -231,7 +280,9 @@ std::vector<uint8_t> MethodRewriter::run(const Attribute& codeAttribute) {
   initial_ = initialFrame(ctx_.className, name_, descriptor_, isStatic_);
   readAttributes();
   needsFrames_ = hasTable_ || ctx_.cls.majorVersion >= 51;
+}
 
+void MethodRewriter::plan() {
   std::size_t n = insns_.size();
   before_.assign(n, Before::Nothing);
   bindAfter_.assign(n, false);
@@ -245,28 +296,10 @@ std::vector<uint8_t> MethodRewriter::run(const Attribute& codeAttribute) {
   if (isConstructor_) planConstructor();
   planNumber();
   lay();
+}
 
-  std::size_t handlerLength = 1 + numberLength_ + 3 + 1;
-  bool anyUninit = std::find(region_.begin(), region_.end(), Region::ThisUninitialized) != region_.end();
-  uint32_t bodyEnd = layout_.preStart[n];
-  uint32_t plainHandler = bodyEnd;
-  uint32_t uninitHandler = anyUninit ? static_cast<uint32_t>(bodyEnd + handlerLength) : 0;
-  uint64_t total = uint64_t{bodyEnd} + handlerLength * (anyUninit ? 2 : 1);
-  if (total > kMaxCode) throw Unsupported("code would exceed 65535 bytes");
-  uint32_t maxStack = std::max<uint32_t>(c_.maxStack + 1u, 3);
-  if (maxStack > 65535) throw Unsupported("max_stack would exceed 65535");
-
-  emitCode();
-  // The handlers: dup; <number>; invokestatic exitThrow; athrow.
-  for (int k = 0; k < (anyUninit ? 2 : 1); ++k) {
-    out_.u1(op::kDup);
-    emitNumber();
-    emitInvoke(Hook::ExitThrow);
-    out_.u1(op::kAthrow);
-  }
-  std::vector<ExceptionHandler> exceptions = exceptionTable(plainHandler, uninitHandler);
-  if (exceptions.size() > 65535) throw Unsupported("exception table would exceed 65535 entries");
-
+std::vector<Attribute> MethodRewriter::rewriteAttributes(uint32_t plainHandler,
+                                                         uint32_t uninitHandler) {
   std::vector<Attribute> attributes = c_.attributes;
   for (std::size_t k = 0; k < attributes.size(); ++k) {
     Attribute& a = attributes[k];
@@ -290,21 +323,7 @@ std::vector<uint8_t> MethodRewriter::run(const Attribute& codeAttribute) {
     a.replacement = stackMapTable(plainHandler, uninitHandler);
     attributes.push_back(std::move(a));
   }
-
-  ByteWriter body;
-  body.u2(maxStack);
-  body.u2(c_.maxLocals);
-  body.u4(static_cast<uint32_t>(out_.size()));
-  body.append(out_.bytes());
-  body.u2(static_cast<uint32_t>(exceptions.size()));
-  for (const auto& h : exceptions) {
-    body.u2(h.start);
-    body.u2(h.end);
-    body.u2(h.handler);
-    body.u2(h.catchType);
-  }
-  writeAttributes(body, attributes);
-  return std::move(body.bytes());
+  return attributes;
 }
 
 void MethodRewriter::readAttributes() {
