@@ -22,8 +22,8 @@ void JNICALL enterInitHook(JNIEnv* jni, jclass, jint number) {
   forward([&](BytecodeEngine& engine) { engine.enterInit(jni, number); });
 }
 
-void JNICALL chainInitHook(JNIEnv* jni, jclass) {
-  forward([&](BytecodeEngine& engine) { engine.chainInit(jni); });
+void JNICALL chainInitHook(JNIEnv* jni, jclass, jint key) {
+  forward([&](BytecodeEngine& engine) { engine.chainInit(jni, key); });
 }
 
 void JNICALL bindInitHook(JNIEnv* jni, jclass, jobject self) {
@@ -48,6 +48,10 @@ void JNICALL enterNumberedHook(JNIEnv* jni, jclass, jint number, jlong receiver)
   forward([&](BytecodeEngine& engine) { engine.enterNumbered(jni, number, receiver); });
 }
 
+void JNICALL caughtHook(JNIEnv* jni, jclass, jthrowable exception, jint number) {
+  forward([&](BytecodeEngine& engine) { engine.caught(jni, exception, number); });
+}
+
 JNINativeMethod native(classfile::Hook hook, void* function) {
   const classfile::HookSignature signature = classfile::hookSignature(hook);
   return JNINativeMethod{const_cast<char*>(signature.name),
@@ -66,6 +70,7 @@ const JNINativeMethod* hookNatives() {
       native(classfile::Hook::ExitThrow, reinterpret_cast<void*>(&exitThrowHook)),
       native(classfile::Hook::ReceiverNumber, reinterpret_cast<void*>(&receiverNumberHook)),
       native(classfile::Hook::EnterNumbered, reinterpret_cast<void*>(&enterNumberedHook)),
+      native(classfile::Hook::Caught, reinterpret_cast<void*>(&caughtHook)),
   };
   return natives;
 }

@@ -1,6 +1,7 @@
 #include "bytecode/bytecode_engine.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -40,6 +41,17 @@ std::string dotted(std::string name) {
     if (c == '/') c = '.';
   }
   return name;
+}
+
+// Whether `dottedName` names the class of the method.
+bool isClassOf(const MethodInfo& info, const std::string& dottedName) {
+  const std::string& package = info.getPackageName();
+  const std::string& simple = info.getClassName();
+  if (package.empty()) return dottedName == simple;
+  return dottedName.size() == package.size() + 1 + simple.size() &&
+         dottedName.compare(0, package.size(), package) == 0 &&
+         dottedName[package.size()] == '.' &&
+         dottedName.compare(package.size() + 1, std::string::npos, simple) == 0;
 }
 
 // A constructor run by another constructor's super(...) or this(...) call.
@@ -87,8 +99,19 @@ void BytecodeEngine::onClassFileLoad(JNIEnv* jni, jclass beingRedefined, jobject
 
   const bool filteredNeeded = core.options().getFilteredMethod;
   std::optional<ClassRegistration> registration;
+  // A class catalogued before (this is a retransformation) keeps its numbers.
+  std::optional<MethodNumbers> known;
+  if (name != nullptr && jni != nullptr) known = cataloguedNumbers(jni, name, loader);
+  MethodNumbers given;
   const classfile::MethodSelector select =
       [&](const classfile::MethodDescription& method) -> std::optional<int32_t> {
+    const uint64_t hash = methodHash(method.name, method.descriptor);
+    if (known) {
+      const auto found = std::lower_bound(known->begin(), known->end(),
+                                          std::make_pair(hash, INT32_MIN));
+      if (found == known->end() || found->first != hash) return std::nullopt;
+      return found->second;
+    }
     if (!registration) {
       registration.emplace(MethodRegistry::instance().beginClass(
           ClassDeclaration{dotted(std::string(method.className)), false, {}}));
@@ -99,8 +122,12 @@ void BytecodeEngine::onClassFileLoad(JNIEnv* jni, jclass beingRedefined, jobject
         (method.access & kStaticAccess) != 0});
     // Calls into excluded methods are seen only when a setting shows them.
     if (info->isExcluded() && !filteredNeeded) return std::nullopt;
-    const int32_t number = catalogue.add(std::move(info));
+    const int32_t number = catalogue.add(
+        std::move(info), method.name == "<init>"
+                             ? classfile::constructorKey(method.className, method.descriptor)
+                             : 0);
     if (number == 0) return std::nullopt;
+    given.emplace_back(hash, number);
     return number;
   };
   const bool withOffsets = core.options().recordCallerLocation == 1;
@@ -112,6 +139,10 @@ void BytecodeEngine::onClassFileLoad(JNIEnv* jni, jclass beingRedefined, jobject
     for (classfile::MovedCode& moved : result.moved) {
       movedCode[moved.number] = std::move(moved.offsets);
     }
+  }
+  if (registration && *registration && name != nullptr && jni != nullptr) {
+    std::sort(given.begin(), given.end());
+    catalogueClass(jni, name, loader, std::move(given));
   }
   const std::string shownName = name != nullptr ? name : "?";
   if (result.classLeft) untraced.noteClass(shownName, result.reason);
@@ -194,6 +225,59 @@ bool BytecodeEngine::definedByReflectionLoader(JNIEnv* jni, jobject loader, cons
   }
   if (klass != nullptr) jni->DeleteLocalRef(klass);
   return reflection;
+}
+
+uint64_t BytecodeEngine::methodHash(std::string_view name, std::string_view descriptor) {
+  // FNV-1a, 64 bits: a descriptor starts with '(', which no name holds.
+  uint64_t hash = 14695981039346656037ull;
+  for (std::string_view text : {name, descriptor}) {
+    for (char c : text) {
+      hash ^= static_cast<uint8_t>(c);
+      hash *= 1099511628211ull;
+    }
+  }
+  return hash;
+}
+
+std::optional<BytecodeEngine::MethodNumbers> BytecodeEngine::cataloguedNumbers(
+    JNIEnv* jni, const std::string& name, jobject loader) {
+  boost::lock_guard<boost::mutex> guard(cataloguedLock);
+  const auto classes = catalogued.find(name);
+  if (classes == catalogued.end()) return std::nullopt;
+  for (const CataloguedClass& known : classes->second) {
+    // A loader that is gone compares equal to null: the boot loader is told
+    // apart by a mark of its own.
+    const bool same = loader == nullptr
+                          ? known.boot
+                          : !known.boot && jni->IsSameObject(known.loader, loader) == JNI_TRUE;
+    if (same) return known.numbers;
+  }
+  return std::nullopt;
+}
+
+void BytecodeEngine::catalogueClass(JNIEnv* jni, const std::string& name, jobject loader,
+                                    MethodNumbers numbers) {
+  CataloguedClass known;
+  known.boot = loader == nullptr;
+  known.loader = known.boot ? nullptr : jni->NewWeakGlobalRef(loader);
+  if (!known.boot && known.loader == nullptr) {
+    if (jni->ExceptionCheck()) jni->ExceptionClear();
+    return;
+  }
+  known.numbers = std::move(numbers);
+  boost::lock_guard<boost::mutex> guard(cataloguedLock);
+  std::vector<CataloguedClass>& classes = catalogued[name];
+  // The entries of loaders that are gone make room.
+  classes.erase(std::remove_if(classes.begin(), classes.end(),
+                               [&](const CataloguedClass& old) {
+                                 if (old.boot || !jni->IsSameObject(old.loader, nullptr)) {
+                                   return false;
+                                 }
+                                 jni->DeleteWeakGlobalRef(old.loader);
+                                 return true;
+                               }),
+                classes.end());
+  classes.push_back(std::move(known));
 }
 
 bool BytecodeEngine::hasNumberFields(jclass klass) {
@@ -306,15 +390,18 @@ void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool const
   if (info == nullptr) return;  // not a number this engine handed out
   const ThreadKey key = currentThreadKey(jvmti, jni);
   HookFrames& frames = threads.framesOf(key);
-  const int32_t index = static_cast<int32_t>(frames.size());
   int32_t chainRoot = -1;
-  if (constructor) {
+  bool chained = false;
+  if (!frames.empty() && frames.back().awaitingSuper) {
     // A constructor called by a constructor waiting on its own super(...)
-    // or this(...) builds the same object.
-    const bool chained = !frames.empty() && frames.back().chainRoot >= 0 &&
-                         frames.back().awaitingSuper;
-    chainRoot = chained ? frames.back().chainRoot : index;
+    // or this(...) builds the same object; one called from inside a super
+    // constructor without hooks builds another.
+    chained = constructor && (frames.back().superKey == catalogue.constructorKey(number) ||
+                              reachedThroughSuperclasses(jni));
+    if (!chained) closeLeftConstructors(jni, key, frames);
   }
+  const int32_t index = static_cast<int32_t>(frames.size());
+  if (constructor) chainRoot = chained ? frames.back().chainRoot : index;
   jmethodID method = nullptr;
   if (core.options().recordCallerLocation == 1) {
     // Depth 0 is the hook, 1 the method entered.
@@ -329,8 +416,9 @@ void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool const
   frame.chainRoot = chainRoot;
   frame.tag = 0;
   frame.awaitingSuper = false;
+  frame.superKey = 0;
   frame.method = method;
-  HookCallSite site(*this, key, frames, frames.size() - 1, receiver, receiverNumber);
+  HookCallSite site(*this, jni, key, frames, frames.size() - 1, receiver, receiverNumber);
   core.logMethodEntry(site, *info);
 }
 
@@ -338,7 +426,9 @@ void BytecodeEngine::enter(JNIEnv* jni, jint number, jobject receiver) {
   push(jni, number, receiver, false);
 }
 
-int64_t BytecodeEngine::receiverNumber(JNIEnv*, jobject receiver) { return objectTag(receiver); }
+int64_t BytecodeEngine::receiverNumber(JNIEnv* jni, jobject receiver) {
+  return objectTag(jni, receiver, nullptr);
+}
 
 void BytecodeEngine::enterNumbered(JNIEnv* jni, jint number, int64_t receiver) {
   push(jni, number, nullptr, false, receiver);
@@ -346,15 +436,97 @@ void BytecodeEngine::enterNumbered(JNIEnv* jni, jint number, int64_t receiver) {
 
 void BytecodeEngine::enterInit(JNIEnv* jni, jint number) { push(jni, number, nullptr, true); }
 
-void BytecodeEngine::chainInit(JNIEnv* jni) {
+// A constructor reached through superclass constructors without hooks (a
+// class between two traced ones that the filters leave out) continues the
+// object under construction: its caller is then a constructor of a direct
+// subclass of its class. Asked only when the keys disagree.
+bool BytecodeEngine::reachedThroughSuperclasses(JNIEnv* jni) {
+  // Depth 0 is the hook, 1 the constructor entered, 2 its caller.
+  jmethodID callee = nullptr;
+  jmethodID caller = nullptr;
+  jlocation location = 0;
+  if (jvmti->GetFrameLocation(nullptr, 1, &callee, &location) != JVMTI_ERROR_NONE ||
+      jvmti->GetFrameLocation(nullptr, 2, &caller, &location) != JVMTI_ERROR_NONE ||
+      callee == nullptr || caller == nullptr) {
+    return false;
+  }
+  JvmtiBuffer<char> name(jvmti);
+  if (jvmti->GetMethodName(caller, name.out(), nullptr, nullptr) != JVMTI_ERROR_NONE ||
+      std::strcmp(name.get(), "<init>") != 0) {
+    return false;
+  }
+  jclass calleeClass = nullptr;
+  jclass callerClass = nullptr;
+  if (jvmti->GetMethodDeclaringClass(callee, &calleeClass) != JVMTI_ERROR_NONE) return false;
+  bool continues = false;
+  if (jvmti->GetMethodDeclaringClass(caller, &callerClass) == JVMTI_ERROR_NONE) {
+    jclass superclass = jni->GetSuperclass(callerClass);
+    continues = superclass != nullptr && jni->IsSameObject(superclass, calleeClass);
+    if (superclass != nullptr) jni->DeleteLocalRef(superclass);
+    jni->DeleteLocalRef(callerClass);
+  }
+  jni->DeleteLocalRef(calleeClass);
+  return continues;
+}
+
+// Constructors still waiting on their super(...) call whose frames are gone:
+// the super constructor, without hooks, threw, and only code without hooks
+// caught the exception. Asked only when a call comes while the innermost
+// frame waits, which is also how a super constructor calls back: the stack
+// then still holds a constructor of the waiting one's class.
+void BytecodeEngine::closeLeftConstructors(JNIEnv* jni, ThreadKey key, HookFrames& frames) {
+  constexpr jint kDepth = 512;
+  jvmtiFrameInfo stack[kDepth];
+  jint count = 0;
+  // Depth 0 is the hook, 1 the method entered.
+  if (jvmti->GetStackTrace(nullptr, 2, kDepth, stack, &count) != JVMTI_ERROR_NONE ||
+      count == kDepth) {
+    return;  // not known: left as it is
+  }
+  while (!frames.empty() && frames.back().awaitingSuper) {
+    HookFrame& waiting = frames.back();
+    for (jint i = 0; i < count; ++i) {
+      // Once found, the constructor's method is known and compared alone.
+      if (waiting.method != nullptr) {
+        if (stack[i].method == waiting.method) return;
+        continue;
+      }
+      JvmtiBuffer<char> name(jvmti);
+      if (jvmti->GetMethodName(stack[i].method, name.out(), nullptr, nullptr) !=
+              JVMTI_ERROR_NONE ||
+          std::strcmp(name.get(), "<init>") != 0) {
+        continue;
+      }
+      jclass klass = nullptr;
+      if (jvmti->GetMethodDeclaringClass(stack[i].method, &klass) != JVMTI_ERROR_NONE) continue;
+      JvmtiBuffer<char> signature(jvmti);
+      const bool found =
+          jvmti->GetClassSignature(klass, signature.out(), nullptr) == JVMTI_ERROR_NONE &&
+          isClassOf(*waiting.info, dotted(internalNameFromSignature(signature.get())));
+      jni->DeleteLocalRef(klass);
+      if (found) {
+        waiting.method = stack[i].method;
+        return;
+      }
+    }
+    leaveTop(key, frames, true);
+  }
+}
+
+void BytecodeEngine::chainInit(JNIEnv* jni, jint key) {
   HookFrames& frames = threads.framesOf(currentThreadKey(jvmti, jni));
-  if (!frames.empty() && frames.back().chainRoot >= 0) frames.back().awaitingSuper = true;
+  if (frames.empty() || frames.back().chainRoot < 0) return;
+  HookFrame& frame = frames.back();
+  if (!frame.awaitingSuper) ++frames.awaiting;
+  frame.awaitingSuper = true;
+  frame.superKey = key;
 }
 
 void BytecodeEngine::bindInit(JNIEnv* jni, jobject self) {
   HookFrames& frames = threads.framesOf(currentThreadKey(jvmti, jni));
   if (frames.empty() || frames.back().chainRoot < 0) return;
   HookFrame& frame = frames.back();
+  if (frame.awaitingSuper) --frames.awaiting;
   frame.awaitingSuper = false;
   const int64_t tag = frames[static_cast<std::size_t>(frame.chainRoot)].tag;
   if (tag == 0 || self == nullptr) return;
@@ -362,7 +534,8 @@ void BytecodeEngine::bindInit(JNIEnv* jni, jobject self) {
   if (jvmti->GetTag(self, &current) == JVMTI_ERROR_NONE && current == 0) tagOnce(self, tag);
 }
 
-int64_t BytecodeEngine::receiverTag(HookFrames& frames, std::size_t index, jobject receiver) {
+int64_t BytecodeEngine::receiverTag(JNIEnv* jni, HookFrames& frames, std::size_t index,
+                                    jobject receiver) {
   const HookFrame& frame = frames[index];
   if (frame.chainRoot >= 0) {
     // The object is not usable before its super(...) call: its number is
@@ -371,10 +544,44 @@ int64_t BytecodeEngine::receiverTag(HookFrames& frames, std::size_t index, jobje
     if (root.tag == 0) root.tag = core.allocateObjectTag();
     return root.tag;
   }
-  return objectTag(receiver);
+  return objectTag(jni, receiver, &frames);
 }
 
-int64_t BytecodeEngine::objectTag(jobject object) { return objectNumber(jvmti, core, object); }
+int64_t BytecodeEngine::objectTag(JNIEnv* jni, jobject object, HookFrames* frames) {
+  if (object == nullptr) return 0;
+  jlong tag = 0;
+  if (jvmti->GetTag(object, &tag) != JVMTI_ERROR_NONE) return 0;
+  if (tag != 0) return tag;
+  return tagOnce(object, constructionTag(jni, object, frames));
+}
+
+// An object without a number whose class is that of a constructor chain
+// still waiting on its super(...) call is, but for a copy nothing traced has
+// met, the object under construction, met through a method that a super
+// constructor without hooks called back: it takes the number its chain
+// keeps for it, which bindInit finds on it then.
+int64_t BytecodeEngine::constructionTag(JNIEnv* jni, jobject object, HookFrames* frames) {
+  if (jni == nullptr) return 0;
+  if (frames == nullptr) frames = &threads.framesOf(currentThreadKey(jvmti, jni));
+  if (frames->awaiting == 0) return 0;
+  std::string name;
+  jclass klass = jni->GetObjectClass(object);
+  if (klass == nullptr) return 0;
+  JvmtiBuffer<char> signature(jvmti);
+  if (jvmti->GetClassSignature(klass, signature.out(), nullptr) == JVMTI_ERROR_NONE) {
+    name = dotted(internalNameFromSignature(signature.get()));
+  }
+  jni->DeleteLocalRef(klass);
+  for (std::size_t i = frames->size(); i-- > 0;) {
+    const HookFrame& waiting = (*frames)[i];
+    if (!waiting.awaitingSuper || waiting.chainRoot < 0) continue;
+    HookFrame& root = (*frames)[static_cast<std::size_t>(waiting.chainRoot)];
+    if (!isClassOf(*root.info, name)) continue;
+    if (root.tag == 0) root.tag = core.allocateObjectTag();
+    return root.tag;
+  }
+  return 0;
+}
 
 int64_t BytecodeEngine::tagOnce(jobject object, int64_t wanted) {
   return objectNumber(jvmti, core, object, wanted);
@@ -404,8 +611,9 @@ std::string BytecodeEngine::callerLocation(HookFrames& frames, std::size_t index
 
 void BytecodeEngine::leaveTop(ThreadKey key, HookFrames& frames, bool poppedByException) {
   const HookFrame& frame = frames.back();
-  HookCallSite site(*this, key, frames, frames.size() - 1, nullptr);
+  HookCallSite site(*this, nullptr, key, frames, frames.size() - 1, nullptr);
   core.logMethodExit(site, *frame.info, poppedByException);
+  if (frames.back().awaitingSuper) --frames.awaiting;
   frames.pop_back();
 }
 
@@ -440,16 +648,7 @@ void BytecodeEngine::exitThrow(JNIEnv* jni, jthrowable exception, jint number) {
     }
   }
   if (index == frames.size()) return;
-  if (exception != nullptr) {
-    jclass klass = jni->GetObjectClass(exception);
-    if (klass != nullptr) {
-      JvmtiBuffer<char> signature(jvmti);
-      if (jvmti->GetClassSignature(klass, signature.out(), nullptr) == JVMTI_ERROR_NONE) {
-        core.setLastExceptionClass(key, dotted(internalNameFromSignature(signature.get())));
-      }
-      jni->DeleteLocalRef(klass);
-    }
-  }
+  noteException(jni, key, exception);
   // No handler can cover a constructor's own super(...) or this(...) call:
   // when a constructor called that way throws, the constructors of its chain
   // that wait on it leave with it.
@@ -459,6 +658,30 @@ void BytecodeEngine::exitThrow(JNIEnv* jni, jthrowable exception, jint number) {
     chained = isChained(frames, frames.size() - 1);
     leaveTop(key, frames, true);
   }
+}
+
+void BytecodeEngine::caught(JNIEnv* jni, jthrowable exception, jint number) {
+  const ThreadKey key = currentThreadKey(jvmti, jni);
+  HookFrames& frames = threads.framesOf(key);
+  // Most often the method catching is the innermost frame already.
+  if (frames.empty() || frames.back().number == number) return;
+  for (std::size_t i = frames.size() - 1; i-- > 0;) {
+    if (frames[i].number != number) continue;
+    noteException(jni, key, exception);
+    while (frames.size() > i + 1) leaveTop(key, frames, true);
+    return;
+  }
+}
+
+void BytecodeEngine::noteException(JNIEnv* jni, ThreadKey key, jthrowable exception) {
+  if (exception == nullptr) return;
+  jclass klass = jni->GetObjectClass(exception);
+  if (klass == nullptr) return;
+  JvmtiBuffer<char> signature(jvmti);
+  if (jvmti->GetClassSignature(klass, signature.out(), nullptr) == JVMTI_ERROR_NONE) {
+    core.setLastExceptionClass(key, dotted(internalNameFromSignature(signature.get())));
+  }
+  jni->DeleteLocalRef(klass);
 }
 
 }  // namespace kolvaprof

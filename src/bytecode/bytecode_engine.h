@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -53,10 +55,14 @@ class BytecodeEngine {
   // The hooks.
   void enter(JNIEnv* jni, jint number, jobject receiver);
   void enterInit(JNIEnv* jni, jint number);
-  void chainInit(JNIEnv* jni);
+  void chainInit(JNIEnv* jni, jint key);
   void bindInit(JNIEnv* jni, jobject self);
   void exit(JNIEnv* jni, jint number);
   void exitThrow(JNIEnv* jni, jthrowable exception, jint number);
+  // A handler of method `number` caught `exception`: frames above the
+  // method's were left by it without a hook (constructors waiting on a super
+  // constructor without hooks that threw).
+  void caught(JNIEnv* jni, jthrowable exception, jint number);
   // The number of an object whose class keeps it in fields of its own; the
   // number is the object's tag, so that every class of the object and every
   // method that passes the object itself agree on it.
@@ -64,13 +70,17 @@ class BytecodeEngine {
   void enterNumbered(JNIEnv* jni, jint number, int64_t receiver);
 
   // For the call site: the receiver number of the frame's object.
-  int64_t receiverTag(HookFrames& frames, std::size_t index, jobject receiver);
+  int64_t receiverTag(JNIEnv* jni, HookFrames& frames, std::size_t index, jobject receiver);
   std::string callerLocation(HookFrames& frames, std::size_t index, CallerLocation what);
 
  private:
   void push(JNIEnv* jni, jint number, jobject receiver, bool constructor,
             int64_t receiverNumber = 0);
-  int64_t objectTag(jobject object);
+  // `frames` are the thread's, or null when the caller has not fetched them.
+  int64_t objectTag(JNIEnv* jni, jobject object, HookFrames* frames);
+  int64_t constructionTag(JNIEnv* jni, jobject object, HookFrames* frames);
+  bool reachedThroughSuperclasses(JNIEnv* jni);
+  void closeLeftConstructors(JNIEnv* jni, ThreadKey key, HookFrames& frames);
   // The object's tag, set to `wanted` (or a new number) when it has none.
   int64_t tagOnce(jobject object, int64_t wanted);
   // How the instance methods of the class being loaded or retransformed
@@ -80,10 +90,22 @@ class BytecodeEngine {
   // The class's loader cannot find the class by its name.
   bool definedByReflectionLoader(JNIEnv* jni, jobject loader, const char* name);
   bool hasNumberFields(jclass klass);
+  // The numbers of the methods of a class by a hash of name and descriptor,
+  // sorted: every rewritten class keeps them, so they are kept small.
+  using MethodNumbers = std::vector<std::pair<uint64_t, int32_t>>;
+  static uint64_t methodHash(std::string_view name, std::string_view descriptor);
+  // Those given when the class of this name and defining loader was first
+  // rewritten; nothing when it was not.
+  std::optional<MethodNumbers> cataloguedNumbers(JNIEnv* jni, const std::string& name,
+                                                 jobject loader);
+  void catalogueClass(JNIEnv* jni, const std::string& name, jobject loader,
+                      MethodNumbers numbers);
   // Leaves frames[index] and every frame above it that was left without an
   // exit hook; the innermost are closed by exception.
   void leaveDownTo(ThreadKey key, HookFrames& frames, std::size_t index, bool poppedByException);
   void leaveTop(ThreadKey key, HookFrames& frames, bool poppedByException);
+  // The records' name for the exception the thread throws now.
+  void noteException(JNIEnv* jni, ThreadKey key, jthrowable exception);
   void readModules();
   void retransformLoadedClasses();
   bool selects(const std::string& internalName) const;
@@ -105,6 +127,16 @@ class BytecodeEngine {
   // Kept only when caller bytecode indexes are recorded.
   boost::mutex offsetsLock;
   std::unordered_map<int32_t, std::vector<std::pair<uint32_t, uint32_t>>> movedCode;
+  // A retransformation of a class (by another agent, say) rewrites it with
+  // the numbers it was first given: one method, one record, one number. Kept
+  // by name and defining loader (a weak reference, null for the boot loader).
+  struct CataloguedClass {
+    jweak loader;
+    bool boot;
+    MethodNumbers numbers;
+  };
+  boost::mutex cataloguedLock;
+  std::unordered_map<std::string, std::vector<CataloguedClass>> catalogued;
   boost::mutex classesLock;
   // Classes the VM handed over before the hooks class existed, while the
   // program was starting (the VM gives none from before that).

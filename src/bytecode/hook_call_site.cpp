@@ -14,7 +14,7 @@ std::string HookCallSite::callerLocation(CallerLocation what) {
 
 int64_t HookCallSite::receiverTag() {
   if (receiverNumber != 0) return receiverNumber;
-  return engine.receiverTag(frames, index, receiver);
+  return engine.receiverTag(jni, frames, index, receiver);
 }
 
 }  // namespace kolvaprof

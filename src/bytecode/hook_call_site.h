@@ -15,10 +15,11 @@ class BytecodeEngine;
 // object.
 class HookCallSite final : public CallSite {
  public:
-  HookCallSite(BytecodeEngine& engine, ThreadKey thread, HookFrames& frames, std::size_t index,
-               jobject receiver, int64_t receiverNumber = 0)
+  HookCallSite(BytecodeEngine& engine, JNIEnv* jni, ThreadKey thread, HookFrames& frames,
+               std::size_t index, jobject receiver, int64_t receiverNumber = 0)
       : CallSite(thread),
         engine(engine),
+        jni(jni),
         frames(frames),
         index(index),
         receiver(receiver),
@@ -30,6 +31,7 @@ class HookCallSite final : public CallSite {
 
  private:
   BytecodeEngine& engine;
+  JNIEnv* jni;
   HookFrames& frames;
   std::size_t index;
   jobject receiver;

@@ -27,11 +27,20 @@ struct HookFrame {
   int32_t chainRoot;
   int64_t tag;  // the chain root's receiver number, once asked for
   bool awaitingSuper;  // between chainInit and bindInit
-  // The VM's id of the method, taken only when caller locations need it.
+  // While awaitingSuper: the constructorKey of the constructor called.
+  int32_t superKey;
+  // The VM's id of the method, taken only when caller locations need it, or
+  // for a constructor waiting on its super(...) call once its frame was
+  // looked for.
   jmethodID method;
 };
 
-using HookFrames = std::vector<HookFrame>;
+struct HookFrames : std::vector<HookFrame> {
+  // Frames awaitingSuper: while there are some, an object met for the first
+  // time may be one whose constructors wait on a superclass constructor
+  // without hooks (which called back one of its methods).
+  int32_t awaiting = 0;
+};
 
 // The hook frames of every thread by key. Each thread reaches its own through
 // a per-OS-thread cache; only the thread itself touches its frames.

@@ -25,10 +25,15 @@ class MethodCatalogue {
   MethodCatalogue(const MethodCatalogue&) = delete;
   MethodCatalogue& operator=(const MethodCatalogue&) = delete;
 
-  // The record's number, from 1 up; 0 when the table is full.
-  int32_t add(std::unique_ptr<MethodInfo> info);
+  // The record's number, from 1 up; 0 when the table is full. A
+  // constructor's record carries its classfile::constructorKey.
+  int32_t add(std::unique_ptr<MethodInfo> info, int32_t constructorKey = 0);
   // Null for a number never handed out.
   const MethodInfo* find(int32_t number) const;
+  // The key given with the record; only for a number find() has answered.
+  int32_t constructorKey(int32_t number) const {
+    return keys[number >> kChunkBits].load(std::memory_order_relaxed)[number & (kChunkSize - 1)];
+  }
 
  private:
   static constexpr int kChunkBits = 12;
@@ -37,6 +42,8 @@ class MethodCatalogue {
   using Slot = std::atomic<const MethodInfo*>;
 
   std::unique_ptr<std::atomic<Slot*>[]> chunks;
+  // Written before the record's slot is published.
+  std::unique_ptr<std::atomic<int32_t*>[]> keys;
   boost::mutex writerLock;
   std::vector<std::unique_ptr<MethodInfo>> owned;
   int32_t assigned = 0;

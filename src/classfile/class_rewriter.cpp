@@ -55,77 +55,32 @@ void addNumberFields(ClassFile& cls) {
   cls.addedFields = std::move(out.bytes());
 }
 
-RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelector& select,
-                      const HookNames& hooks, bool withOffsets, ReceiverPassing receivers) {
+// The class stays as it is, for `reason`; `counted`: a class the engine
+// meant to trace, which its users are told of.
+RewriteResult leftAsItIs(std::string reason, bool counted,
+                         RewriteResult::Outcome outcome = RewriteResult::Outcome::Unchanged) {
   RewriteResult result;
-  ClassFile cls;
-  try {
-    cls = parseClassFile(data, size);
-  } catch (const FormatError& e) {
-    result.outcome = RewriteResult::Outcome::Refused;
-    result.classLeft = true;
-    result.reason = std::string("not a readable class file: ") + e.what();
-    return result;
-  }
-  if (cls.majorVersion < kOldestMajor || cls.majorVersion > kNewestMajor) {
-    result.outcome = RewriteResult::Outcome::Refused;
-    result.classLeft = true;
-    result.reason = "class file version " + std::to_string(cls.majorVersion) + " is not supported";
-    return result;
-  }
-  if (cls.access & kAccModule) {
-    result.reason = "module descriptor";
-    return result;
-  }
-  std::string_view className;
-  try {
-    className = cls.pool.className(cls.thisClass);
-  } catch (const FormatError& e) {
-    result.outcome = RewriteResult::Outcome::Refused;
-    result.classLeft = true;
-    result.reason = std::string("not a readable class file: ") + e.what();
-    return result;
-  }
-  if (className == "java/lang/Object") {
-    // HotSpot treats its constructor specially (finalizer registration, the
-    // compilers' assumptions about its code); C2 was seen to crash compiling
-    // a rewritten one.
-    result.reason = "java/lang/Object";
-    result.classLeft = true;
-    return result;
-  }
-  if (className == hooks.owner) {
-    // Its hooks would call themselves.
-    result.reason = "the hooks class";
-    return result;
-  }
+  result.outcome = outcome;
+  result.classLeft = counted;
+  result.reason = std::move(reason);
+  return result;
+}
 
-  bool fields = false;
-  try {
-    fields = cls.superClass != 0 && takesNumberFields(cls, receivers);
-  } catch (const FormatError& e) {
-    result.outcome = RewriteResult::Outcome::Refused;
-    result.classLeft = true;
-    result.reason = std::string("not a readable class file: ") + e.what();
-    return result;
-  }
-  ReceiverPassing methodsPass = receivers;
-  if (fields) methodsPass = ReceiverPassing::NumberFields;
-  else if (receivers != ReceiverPassing::Null) methodsPass = ReceiverPassing::Object;
-  ClassContext context(cls, className, hooks, methodsPass);
+RewriteResult refused(std::string reason) {
+  return leftAsItIs(std::move(reason), true, RewriteResult::Outcome::Refused);
+}
+
+// Rewrites the selected methods of `cls` into `result`; whether any of them
+// (instance methods other than constructors) use the number fields.
+bool rewriteMethods(ClassFile& cls, std::string_view className, const MethodSelector& select,
+                    ClassContext& context, bool withOffsets, RewriteResult& result) {
   bool fieldsUsed = false;
   for (Method& method : cls.methods) {
     Attribute* code = nullptr;
-    std::string_view name, descriptor;
-    try {
-      name = cls.pool.utf8(method.nameIndex);
-      descriptor = cls.pool.utf8(method.descriptorIndex);
-      for (Attribute& a : method.attributes)
-        if (cls.pool.utf8(a.nameIndex) == "Code") code = &a;
-    } catch (const FormatError& e) {
-      result.outcome = RewriteResult::Outcome::Refused;
-      result.reason = std::string("not a readable class file: ") + e.what();
-      return result;
+    const std::string_view name = cls.pool.utf8(method.nameIndex);
+    const std::string_view descriptor = cls.pool.utf8(method.descriptorIndex);
+    for (Attribute& a : method.attributes) {
+      if (cls.pool.utf8(a.nameIndex) == "Code") code = &a;
     }
     if (!code) continue;
     std::optional<int32_t> number = select(MethodDescription{className, name, descriptor, method.access});
@@ -141,16 +96,39 @@ RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelecto
       fieldsUsed = fieldsUsed || (!(method.access & kAccStatic) && name != "<init>");
     }
   }
+  return fieldsUsed;
+}
+
+// Throws FormatError where the class file cannot be read.
+RewriteResult rewrite(const uint8_t* data, std::size_t size, const MethodSelector& select,
+                      const HookNames& hooks, bool withOffsets, ReceiverPassing receivers) {
+  ClassFile cls = parseClassFile(data, size);
+  if (cls.majorVersion < kOldestMajor || cls.majorVersion > kNewestMajor) {
+    return refused("class file version " + std::to_string(cls.majorVersion) + " is not supported");
+  }
+  if (cls.access & kAccModule) return leftAsItIs("module descriptor", false);
+  const std::string_view className = cls.pool.className(cls.thisClass);
+  // HotSpot treats Object's constructor specially (finalizer registration,
+  // the compilers' assumptions about its code); C2 was seen to crash
+  // compiling a rewritten one.
+  if (className == "java/lang/Object") return leftAsItIs("java/lang/Object", true);
+  // Its hooks would call themselves.
+  if (className == hooks.owner) return leftAsItIs("the hooks class", false);
+
+  const bool fields = cls.superClass != 0 && takesNumberFields(cls, receivers);
+  ReceiverPassing methodsPass = receivers;
+  if (fields) methodsPass = ReceiverPassing::NumberFields;
+  else if (receivers != ReceiverPassing::Null) methodsPass = ReceiverPassing::Object;
+  ClassContext context(cls, className, hooks, methodsPass);
+  RewriteResult result;
+  const bool fieldsUsed = rewriteMethods(cls, className, select, context, withOffsets, result);
   // A retransformation must keep the fields the class was loaded with.
   if (fields && (fieldsUsed || receivers == ReceiverPassing::NumberFields)) {
     try {
       addNumberFields(cls);
     } catch (const ConstantPoolFull&) {
       // The rewritten methods use the fields: none of them can stay.
-      RewriteResult full;
-      full.reason = "no room in the constant pool for the number fields";
-      full.classLeft = true;
-      return full;
+      return leftAsItIs("no room in the constant pool for the number fields", true);
     }
     result.numberFields = true;
   }
@@ -170,25 +148,17 @@ RewriteResult rewriteClass(const uint8_t* data, std::size_t size, const MethodSe
                            ReceiverPassing receivers) {
   try {
     return rewrite(data, size, select, hooks, withOffsets, receivers);
+  } catch (const ConstantPoolFull& e) {
+    return refused(std::string("no room in the constant pool: ") + e.what());
+  } catch (const FormatError& e) {
+    return refused(std::string("not a readable class file: ") + e.what());
   } catch (const std::bad_alloc&) {
-    RewriteResult result;
-    result.outcome = RewriteResult::Outcome::Refused;
-    result.classLeft = true;
-    result.reason = "out of memory";
-    return result;
+    return refused("out of memory");
   } catch (const std::exception& e) {
     // Includes exceptions thrown by the selector.
-    RewriteResult result;
-    result.outcome = RewriteResult::Outcome::Refused;
-    result.classLeft = true;
-    result.reason = std::string("internal error: ") + e.what();
-    return result;
+    return refused(std::string("internal error: ") + e.what());
   } catch (...) {
-    RewriteResult result;
-    result.outcome = RewriteResult::Outcome::Refused;
-    result.classLeft = true;
-    result.reason = "internal error";
-    return result;
+    return refused("internal error");
   }
 }
 

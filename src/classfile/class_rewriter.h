@@ -6,8 +6,9 @@
 // The hooks, all static methods of HookNames::owner:
 //   enter(ILjava/lang/Object;)V      at the start of a method (this, or null)
 //   enterInit(I)V                    at the start of a constructor
-//   chainInit()V                     just before the constructor's own
-//                                    super(...) or this(...) call
+//   chainInit(I)V                    just before the constructor's own
+//                                    super(...) or this(...) call, with the
+//                                    constructorKey of the one it calls
 //   bindInit(Ljava/lang/Object;)V    just after it, with the now usable this
 //   exit(I)V                         before every return instruction
 //   exitThrow(Ljava/lang/Throwable;I)V  when an exception leaves the method
@@ -17,6 +18,8 @@
 //                                    first time one of its methods runs
 //   enterNumbered(IJ)V               at the start of an instance method of
 //                                    such a class, with the kept number
+//   caught(Ljava/lang/Throwable;I)V  at the start of each handler of the
+//                                    method's own, with the exception caught
 
 #include <cstddef>
 #include <cstdint>

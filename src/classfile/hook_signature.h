@@ -4,6 +4,8 @@
 // calls them and the agent that defines and binds them.
 
 #include <cstddef>
+#include <cstdint>
+#include <string_view>
 
 namespace kolvaprof::classfile {
 
@@ -16,6 +18,7 @@ enum class Hook {
   ExitThrow,
   ReceiverNumber,
   EnterNumbered,
+  Caught,
   Count
 };
 
@@ -27,5 +30,12 @@ struct HookSignature {
 };
 
 HookSignature hookSignature(Hook hook);
+
+// What chainInit passes and what the constructor it runs for is known by: a
+// hash of the constructor's class (internal name) and descriptor. A
+// constructor entered while another waits on its super(...) or this(...) call
+// continues that object only when the keys agree; otherwise it is an object
+// made inside a constructor that has no hooks.
+int32_t constructorKey(std::string_view className, std::string_view descriptor);
 
 }  // namespace kolvaprof::classfile

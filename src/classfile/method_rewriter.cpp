@@ -74,6 +74,13 @@ CodeAttribute parseCode(const Attribute& a) {
 }
 
 enum class Before : uint8_t { Nothing, ExitHook, ChainInit };
+
+// An int pushed in its shortest form: iconst, bipush, sipush or ldc.
+struct IntPush {
+  int32_t value = 0;
+  uint16_t poolIndex = 0;  // the Integer constant, when ldc is needed
+  uint32_t length = 0;
+};
 enum class Region : uint8_t { Unknown, Plain, ThisUninitialized };
 
 // Where every original instruction went.
@@ -94,9 +101,17 @@ class MethodRewriter {
   }
 
  private:
+  // Reads the code and everything about it the rewriting needs.
+  void decode(const Attribute& codeAttribute);
+  // Where hooks go and where every instruction lands.
+  void plan();
+  // The code's attributes, with offsets moved; the stack map made anew.
+  std::vector<Attribute> rewriteAttributes(uint32_t plainHandler, uint32_t uninitHandler);
   void readAttributes();
   void planConstructor();
   void planNumber();
+  IntPush planPush(int32_t value);
+  void emitPush(const IntPush& push);
   uint32_t newLength(std::size_t i, uint32_t at) const;
   void lay();
   void emitCode();
@@ -179,16 +194,63 @@ class MethodRewriter {
 
   std::vector<Before> before_;
   std::vector<bool> bindAfter_;
+  // The start of a handler of the method's own: caught is called there.
+  std::vector<bool> caughtBefore_;
   std::vector<Region> region_;
   std::vector<bool> wide_;
+  // The key chainInit passes, for the instructions it stands before.
+  std::vector<IntPush> chainKey_;
   Layout layout_;
 
-  uint16_t numberIndex_ = 0;  // Integer constant when the number needs ldc
+  IntPush numberPush_;
   uint32_t numberLength_ = 0;
   ByteWriter out_;
 };
 
 std::vector<uint8_t> MethodRewriter::run(const Attribute& codeAttribute) {
+  decode(codeAttribute);
+  plan();
+
+  const std::size_t n = insns_.size();
+  std::size_t handlerLength = 1 + numberLength_ + 3 + 1;
+  bool anyUninit = std::find(region_.begin(), region_.end(), Region::ThisUninitialized) != region_.end();
+  uint32_t bodyEnd = layout_.preStart[n];
+  uint32_t plainHandler = bodyEnd;
+  uint32_t uninitHandler = anyUninit ? static_cast<uint32_t>(bodyEnd + handlerLength) : 0;
+  uint64_t total = uint64_t{bodyEnd} + handlerLength * (anyUninit ? 2 : 1);
+  if (total > kMaxCode) throw Unsupported("code would exceed 65535 bytes");
+  uint32_t maxStack = std::max<uint32_t>(c_.maxStack + 1u, 3);
+  if (maxStack > 65535) throw Unsupported("max_stack would exceed 65535");
+
+  emitCode();
+  // The handlers: dup; <number>; invokestatic exitThrow; athrow.
+  for (int k = 0; k < (anyUninit ? 2 : 1); ++k) {
+    out_.u1(op::kDup);
+    emitNumber();
+    emitInvoke(Hook::ExitThrow);
+    out_.u1(op::kAthrow);
+  }
+  std::vector<ExceptionHandler> exceptions = exceptionTable(plainHandler, uninitHandler);
+  if (exceptions.size() > 65535) throw Unsupported("exception table would exceed 65535 entries");
+  const std::vector<Attribute> attributes = rewriteAttributes(plainHandler, uninitHandler);
+
+  ByteWriter body;
+  body.u2(maxStack);
+  body.u2(c_.maxLocals);
+  body.u4(static_cast<uint32_t>(out_.size()));
+  body.append(out_.bytes());
+  body.u2(static_cast<uint32_t>(exceptions.size()));
+  for (const auto& h : exceptions) {
+    body.u2(h.start);
+    body.u2(h.end);
+    body.u2(h.handler);
+    body.u2(h.catchType);
+  }
+  writeAttributes(body, attributes);
+  return std::move(body.bytes());
+}
+
+void MethodRewriter::decode(const Attribute& codeAttribute) {
   name_ = pool_.utf8(method_.nameIndex);
   descriptor_ = pool_.utf8(method_.descriptorIndex);
   isStatic_ = (method_.access & kAccStatic) != 0;
@@ -218,39 +280,26 @@ std::vector<uint8_t> MethodRewriter::run(const Attribute& codeAttribute) {
   initial_ = initialFrame(ctx_.className, name_, descriptor_, isStatic_);
   readAttributes();
   needsFrames_ = hasTable_ || ctx_.cls.majorVersion >= 51;
+}
 
+void MethodRewriter::plan() {
   std::size_t n = insns_.size();
   before_.assign(n, Before::Nothing);
   bindAfter_.assign(n, false);
+  caughtBefore_.assign(n, false);
+  for (const auto& h : c_.handlers) caughtBefore_[indexOf(h.handler)] = true;
   region_.assign(n, Region::Plain);
   wide_.assign(n, false);
+  chainKey_.assign(n, IntPush{});
   for (std::size_t i = 0; i < n; ++i)
     if (isReturn(insns_[i].opcode)) before_[i] = Before::ExitHook;
   if (isConstructor_) planConstructor();
   planNumber();
   lay();
+}
 
-  std::size_t handlerLength = 1 + numberLength_ + 3 + 1;
-  bool anyUninit = std::find(region_.begin(), region_.end(), Region::ThisUninitialized) != region_.end();
-  uint32_t bodyEnd = layout_.preStart[n];
-  uint32_t plainHandler = bodyEnd;
-  uint32_t uninitHandler = anyUninit ? static_cast<uint32_t>(bodyEnd + handlerLength) : 0;
-  uint64_t total = uint64_t{bodyEnd} + handlerLength * (anyUninit ? 2 : 1);
-  if (total > kMaxCode) throw Unsupported("code would exceed 65535 bytes");
-  uint32_t maxStack = std::max<uint32_t>(c_.maxStack + 1u, 3);
-  if (maxStack > 65535) throw Unsupported("max_stack would exceed 65535");
-
-  emitCode();
-  // The handlers: dup; <number>; invokestatic exitThrow; athrow.
-  for (int k = 0; k < (anyUninit ? 2 : 1); ++k) {
-    out_.u1(op::kDup);
-    emitNumber();
-    emitInvoke(Hook::ExitThrow);
-    out_.u1(op::kAthrow);
-  }
-  std::vector<ExceptionHandler> exceptions = exceptionTable(plainHandler, uninitHandler);
-  if (exceptions.size() > 65535) throw Unsupported("exception table would exceed 65535 entries");
-
+std::vector<Attribute> MethodRewriter::rewriteAttributes(uint32_t plainHandler,
+                                                         uint32_t uninitHandler) {
   std::vector<Attribute> attributes = c_.attributes;
   for (std::size_t k = 0; k < attributes.size(); ++k) {
     Attribute& a = attributes[k];
@@ -274,21 +323,7 @@ std::vector<uint8_t> MethodRewriter::run(const Attribute& codeAttribute) {
     a.replacement = stackMapTable(plainHandler, uninitHandler);
     attributes.push_back(std::move(a));
   }
-
-  ByteWriter body;
-  body.u2(maxStack);
-  body.u2(c_.maxLocals);
-  body.u4(static_cast<uint32_t>(out_.size()));
-  body.append(out_.bytes());
-  body.u2(static_cast<uint32_t>(exceptions.size()));
-  for (const auto& h : exceptions) {
-    body.u2(h.start);
-    body.u2(h.end);
-    body.u2(h.handler);
-    body.u2(h.catchType);
-  }
-  writeAttributes(body, attributes);
-  return std::move(body.bytes());
+  return attributes;
 }
 
 void MethodRewriter::readAttributes() {
@@ -326,21 +361,31 @@ void MethodRewriter::planConstructor() {
     if (initializesThis) {
       before_[i] = Before::ChainInit;
       bindAfter_[i] = true;
+      const ConstantPool::MemberRef callee = pool_.memberRef(readU2(c_.code + insns_[i].offset + 1));
+      chainKey_[i] = planPush(constructorKey(callee.owner, callee.descriptor));
     }
   });
 }
 
 void MethodRewriter::planNumber() {
-  if (number_ >= -1 && number_ <= 5) {
-    numberLength_ = 1;
-  } else if (number_ >= -128 && number_ <= 127) {
-    numberLength_ = 2;
-  } else if (number_ >= -32768 && number_ <= 32767) {
-    numberLength_ = 3;
+  numberPush_ = planPush(number_);
+  numberLength_ = numberPush_.length;
+}
+
+IntPush MethodRewriter::planPush(int32_t value) {
+  IntPush push;
+  push.value = value;
+  if (value >= -1 && value <= 5) {
+    push.length = 1;
+  } else if (value >= -128 && value <= 127) {
+    push.length = 2;
+  } else if (value >= -32768 && value <= 32767) {
+    push.length = 3;
   } else {
-    numberIndex_ = pool_.addInteger(number_);
-    numberLength_ = numberIndex_ <= 255 ? 2 : 3;
+    push.poolIndex = pool_.addInteger(value);
+    push.length = push.poolIndex <= 255 ? 2 : 3;
   }
+  return push;
 }
 
 uint32_t MethodRewriter::newLength(std::size_t i, uint32_t at) const {
@@ -367,8 +412,9 @@ void MethodRewriter::lay() {
     uint64_t pos = entryLength;
     for (std::size_t i = 0; i < n; ++i) {
       layout_.preStart[i] = static_cast<uint32_t>(pos);
+      if (caughtBefore_[i]) pos += hookLength + 1;
       if (before_[i] == Before::ExitHook) pos += hookLength;
-      if (before_[i] == Before::ChainInit) pos += 3;
+      if (before_[i] == Before::ChainInit) pos += chainKey_[i].length + 3;
       layout_.instrStart[i] = static_cast<uint32_t>(pos);
       pos += newLength(i, static_cast<uint32_t>(pos));
       if (bindAfter_[i]) pos += 4;
@@ -390,23 +436,25 @@ void MethodRewriter::lay() {
   }
 }
 
-void MethodRewriter::emitNumber() {
-  if (numberLength_ == 1) {
-    out_.u1(op::kIconst0 + number_);
-  } else if (numberIndex_ != 0) {
-    if (numberLength_ == 2) {
+void MethodRewriter::emitNumber() { emitPush(numberPush_); }
+
+void MethodRewriter::emitPush(const IntPush& push) {
+  if (push.length == 1) {
+    out_.u1(op::kIconst0 + push.value);
+  } else if (push.poolIndex != 0) {
+    if (push.length == 2) {
       out_.u1(op::kLdc);
-      out_.u1(numberIndex_);
+      out_.u1(push.poolIndex);
     } else {
       out_.u1(op::kLdcW);
-      out_.u2(numberIndex_);
+      out_.u2(push.poolIndex);
     }
-  } else if (numberLength_ == 2) {
+  } else if (push.length == 2) {
     out_.u1(op::kBipush);
-    out_.u1(static_cast<uint32_t>(number_));
+    out_.u1(static_cast<uint32_t>(push.value));
   } else {
     out_.u1(op::kSipush);
-    out_.u2(static_cast<uint32_t>(number_));
+    out_.u2(static_cast<uint32_t>(push.value));
   }
 }
 
@@ -459,10 +507,17 @@ void MethodRewriter::emitCode() {
     }
   }
   for (std::size_t i = 0; i < insns_.size(); ++i) {
+    if (caughtBefore_[i]) {
+      // The exception is on the stack, alone.
+      out_.u1(op::kDup);
+      emitNumber();
+      emitInvoke(Hook::Caught);
+    }
     if (before_[i] == Before::ExitHook) {
       emitNumber();
       emitInvoke(Hook::Exit);
     } else if (before_[i] == Before::ChainInit) {
+      emitPush(chainKey_[i]);
       emitInvoke(Hook::ChainInit);
     }
     if (out_.size() != layout_.instrStart[i]) throw FormatError("layout mismatch");
@@ -545,9 +600,11 @@ std::vector<ExceptionHandler> MethodRewriter::exceptionTable(uint32_t plainHandl
       // The call that initialises this is left out: HotSpot holds a handler
       // over it to both the frame before the call (this uninitialised, the
       // flag set) and the one after (this initialised, the flag still set),
-      // and no frame fits both. An exception from that call leaves this
-      // method unseen; the callee, entered after chainInit, reports it, and
-      // the runtime closes the chaining constructor with it.
+      // and no frame fits both (a handler that only throws is allowed there,
+      // but its frame must still fit both). An exception from that call
+      // leaves this method unseen: a traced callee reports it and the runtime
+      // closes the chaining constructors with it; past a callee without
+      // hooks, the handler that catches it (see caught) closes them.
       cover(layout_.preStart[i], layout_.instrStart[i], handler);
       cover(layout_.instrStart[i] + 3, end, plainHandler);
     } else {

@@ -10,6 +10,7 @@
 
 #include "classfile/class_builder.h"
 #include "classfile/class_rewriter.h"
+#include "classfile/hook_signature.h"
 
 namespace kolvaprof::classfile {
 namespace {
@@ -126,25 +127,30 @@ TEST(Rewriter, MovesExceptionLineAndLocalTables) {
   m.locals = {{0, 7, "this", "Lt/T;", 0}, {0, 7, "x", "I", 1}, {5, 2, "e", "Ljava/lang/Exception;", 2}};
   DecodedMethod d = decodeMethod(rewritten(buildClass(52, {m})), "m");
 
-  // iload_1 at 6 .. idiv at 8, exit hook 9..13, ireturn 14, astore_2 15,
-  // iconst_m1 16, exit hook 17..21, ireturn 22, catch-all handler at 23.
+  // iload_1 at 6 .. idiv at 8, exit hook 9..13, ireturn 14, the handler's
+  // caught hook 15..20 (dup; bipush 7; invokestatic), astore_2 21,
+  // iconst_m1 22, exit hook 23..27, ireturn 28, catch-all handler at 29.
   ASSERT_EQ(d.handlers.size(), 2u);
   EXPECT_EQ(d.handlers[0].start, 6u);
   EXPECT_EQ(d.handlers[0].end, 9u);
   EXPECT_EQ(d.handlers[0].handler, 15u);
   EXPECT_EQ(d.catchTypes[0], "java/lang/Exception");
+  EXPECT_EQ(d.code[15], op::kDup);
+  EXPECT_EQ(d.invoked(18), "kolvaprof/Hooks.caught");
+  EXPECT_EQ(d.code[21], 0x4d);
+  EXPECT_NE(frameAtOffset(d, 15), nullptr);
   EXPECT_EQ(d.handlers[1].start, 6u);
-  EXPECT_EQ(d.handlers[1].end, 23u);
-  EXPECT_EQ(d.handlers[1].handler, 23u);
+  EXPECT_EQ(d.handlers[1].end, 29u);
+  EXPECT_EQ(d.handlers[1].handler, 29u);
   EXPECT_EQ(d.catchTypes[1], "");
-  EXPECT_EQ(d.code[23], op::kDup);
-  EXPECT_EQ(d.invoked(26), "kolvaprof/Hooks.exitThrow");
-  EXPECT_EQ(d.code[29], op::kAthrow);
+  EXPECT_EQ(d.code[29], op::kDup);
+  EXPECT_EQ(d.invoked(32), "kolvaprof/Hooks.exitThrow");
+  EXPECT_EQ(d.code[35], op::kAthrow);
   EXPECT_EQ(d.lines, (std::vector<std::pair<uint16_t, uint16_t>>{{0, 10}, {15, 11}}));
   ASSERT_EQ(d.locals.size(), 3u);
-  EXPECT_EQ(std::make_pair(d.locals[0].start, d.locals[0].length), std::make_pair(uint16_t{0}, uint16_t{23}));
-  EXPECT_EQ(std::make_pair(d.locals[2].start, d.locals[2].length), std::make_pair(uint16_t{16}, uint16_t{7}));
-  const Frame* handler = frameAtOffset(d, 23);
+  EXPECT_EQ(std::make_pair(d.locals[0].start, d.locals[0].length), std::make_pair(uint16_t{0}, uint16_t{29}));
+  EXPECT_EQ(std::make_pair(d.locals[2].start, d.locals[2].length), std::make_pair(uint16_t{22}, uint16_t{7}));
+  const Frame* handler = frameAtOffset(d, 29);
   ASSERT_NE(handler, nullptr);
   EXPECT_TRUE(handler->locals.empty());
   EXPECT_EQ(handler->stack, std::vector<VType>{object("java/lang/Throwable")});
@@ -227,19 +233,25 @@ TEST(Rewriter, ConstructorsBindAroundTheCallThatInitialisesThis) {
                        "kolvaprof/Hooks.enterInit", "kolvaprof/Hooks.chainInit", "java/lang/Object.<init>",
                        "kolvaprof/Hooks.bindInit", "kolvaprof/Hooks.exit", "kolvaprof/Hooks.exitThrow",
                        "kolvaprof/Hooks.exitThrow"}));
-  EXPECT_EQ(d.code[12], op::kAload0);  // bindInit gets this
+  // chainInit gets the key of the constructor called, from the pool (ldc).
+  EXPECT_EQ(d.code[6], op::kLdc);
+  EXPECT_EQ(d.invoked(8), "kolvaprof/Hooks.chainInit");
+  EXPECT_EQ(d.code[14], op::kAload0);  // bindInit gets this
   // Before the call: its own handler with this uninitialised; the call itself
   // is in neither; after it, the plain one.
   ASSERT_EQ(d.handlers.size(), 2u);
   EXPECT_EQ(std::make_tuple(d.handlers[0].start, d.handlers[0].end, d.handlers[0].handler),
-            std::make_tuple(5u, 9u, 29u));
+            std::make_tuple(5u, 11u, 31u));
   EXPECT_EQ(std::make_tuple(d.handlers[1].start, d.handlers[1].end, d.handlers[1].handler),
-            std::make_tuple(12u, 22u, 22u));
-  const Frame* uninit = frameAtOffset(d, 29);
+            std::make_tuple(14u, 24u, 24u));
+  EXPECT_EQ(d.code[37], op::kAthrow);
+  const Frame* uninit = frameAtOffset(d, 31);
   ASSERT_NE(uninit, nullptr);
   const VType uninitializedThis{VTag::UninitializedThis, 0, {}};
   EXPECT_EQ(uninit->locals, std::vector<VType>{uninitializedThis});
-  EXPECT_TRUE(frameAtOffset(d, 22)->locals.empty());
+  EXPECT_TRUE(frameAtOffset(d, 24)->locals.empty());
+  EXPECT_NE(constructorKey("java/lang/Object", "()V"), constructorKey("t/T", "()V"));
+  EXPECT_NE(constructorKey("t/T", "()V"), constructorKey("t/T", "(I)V"));
 
   // The <init> of an object made by new in the arguments is not the chain.
   DecodedMethod n = decodeMethod(out, "<init>", "(Ljava/lang/Object;)V");

@@ -80,8 +80,9 @@ std::vector<uint8_t> emptyHooksClass(const std::string& owner) {
     int slots;
   };
   const Hook hooks[] = {{"enter", "(ILjava/lang/Object;)V", 2}, {"enterInit", "(I)V", 1},
-                        {"chainInit", "()V", 0},           {"bindInit", "(Ljava/lang/Object;)V", 1},
-                        {"exit", "(I)V", 1},              {"exitThrow", "(Ljava/lang/Throwable;I)V", 2}};
+                        {"chainInit", "(I)V", 1},          {"bindInit", "(Ljava/lang/Object;)V", 1},
+                        {"exit", "(I)V", 1},              {"exitThrow", "(Ljava/lang/Throwable;I)V", 2},
+                        {"caught", "(Ljava/lang/Throwable;I)V", 2}};
   ByteWriter out;
   out.u4(0xCAFEBABE);
   out.u2(0);
@@ -91,7 +92,8 @@ std::vector<uint8_t> emptyHooksClass(const std::string& owner) {
     out.u2(static_cast<uint32_t>(s.size()));
     out.append(reinterpret_cast<const uint8_t*>(s.data()), s.size());
   };
-  out.u2(6 + 2 * 6);
+  constexpr int kHooks = static_cast<int>(sizeof hooks / sizeof hooks[0]);
+  out.u2(6 + 2 * kHooks);
   utf8(owner);                // 1
   out.u1(7), out.u2(1);       // 2
   utf8("java/lang/Object");   // 3
@@ -103,8 +105,8 @@ std::vector<uint8_t> emptyHooksClass(const std::string& owner) {
   out.u2(4);
   out.u2(0);
   out.u2(0);
-  out.u2(6);
-  for (int k = 0; k < 6; ++k) {
+  out.u2(kHooks);
+  for (int k = 0; k < kHooks; ++k) {
     out.u2(0x0009);  // public static
     out.u2(6 + 2 * k);
     out.u2(7 + 2 * k);

@@ -16,7 +16,7 @@ public class BadHooks {
         Method exit = hooks.getMethod("exit", int.class);
         Method exitThrow = hooks.getMethod("exitThrow", Throwable.class, int.class);
         Method enterInit = hooks.getMethod("enterInit", int.class);
-        Method chainInit = hooks.getMethod("chainInit");
+        Method chainInit = hooks.getMethod("chainInit", int.class);
         Method bindInit = hooks.getMethod("bindInit", Object.class);
         for (int number : new int[] {0, -1, Integer.MAX_VALUE, Integer.MIN_VALUE, 1 << 28}) {
             enter.invoke(null, number, null);
@@ -26,7 +26,7 @@ public class BadHooks {
             exitThrow.invoke(null, new IllegalStateException(), number);
             enterInit.invoke(null, number);
         }
-        chainInit.invoke(null);
+        chainInit.invoke(null, 12345);
         bindInit.invoke(null, (Object) null);
         bindInit.invoke(null, "foreign");
         exit.invoke(null, 1);

@@ -19,7 +19,8 @@ import java.util.Map;
  * the innermost open call, a bind outside a constructor) is reported as a line
  * with ERROR. A constructor whose own super(...) or this(...) call throws gets
  * its exit from the constructor it called, which was entered through
- * chainInit: that call has no handler around it.
+ * chainInit: that call has no handler around it. Calls above one whose
+ * handler catches were left without a hook: {@code < ... caught Class}.
  */
 public final class Hooks {
   private static final PrintStream OUT = System.err;
@@ -111,7 +112,7 @@ public final class Hooks {
     t.calls.push(new Call(method, id, chained));
   }
 
-  public static void chainInit() {
+  public static void chainInit(int callee) {
     PerThread t = THREAD.get();
     Call top = t.calls.peek();
     if (top == null || !name(top.method).contains(".<init>(")) {
@@ -146,6 +147,15 @@ public final class Hooks {
 
   public static void exitThrow(Throwable thrown, int method) {
     leave(method, " throws " + thrown.getClass().getName());
+  }
+
+  public static void caught(Throwable thrown, int method) {
+    PerThread t = THREAD.get();
+    while (!t.calls.isEmpty() && t.calls.peek().method != method) {
+      Call left = t.calls.poll();
+      line(t, "< " + name(left.method) + " caught " + thrown.getClass().getName());
+    }
+    if (t.calls.isEmpty()) line(t, "ERROR caught in " + name(method) + ", which is not open");
   }
 
   private static void leave(int method, String how) {
