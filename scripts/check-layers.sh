@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Holds the direction of includes between the folders of src/ and of the
 # reader, so that every layer builds on the ones below it only:
-#   format < config, registry < output < core < capture < bytecode < agent
-#   (capture holds what both engines ask of the VM; the bytecode engine is a
-#   capture layer of its own, which agent chooses)
+#   format < config, registry < output < core < capture < events, bytecode < agent
+#   (capture holds what both engines ask of the VM; each engine is a capture
+#   layer of its own, and agent chooses one)
 # Only the capture layers may see jvmti.h and jni.h; the reader sees src/format alone,
 # and its own folders go input < model < output.
 # Prints every include that points the wrong way and exits 1 if there is one.
@@ -20,10 +20,11 @@ declare -A below=(
   [output]="format config registry"
   [core]="format config registry output"
   [capture]="format config registry output core"
+  [events]="format config registry output core capture"
   [bytecode]="format config registry output core capture classfile"
-  [agent]="format config registry output core capture bytecode"
+  [agent]="format config registry output core capture events bytecode"
 )
-capture_layers="agent bytecode capture"
+capture_layers="agent bytecode events capture"
 
 status=0
 complain() {

@@ -15,7 +15,7 @@ extern "C" JNIEXPORT jint JNICALL Agent_OnLoad(JavaVM* vm, char* options, void* 
     } catch (...) {
       // Settings that could not be applied leave the defaults; the VM goes on.
     }
-    agent->startCapture();
+    agent->prepareCapture();
   } catch (...) {
     // Nothing is traced; the VM goes on.
   }

@@ -3,16 +3,23 @@
 // event to the agent; no exception may leave a callback into the VM.
 #include "agent/callbacks.h"
 
-#include "agent/hook_natives.h"
 #include "agent/forward_to_agent.h"
 #include "agent/jvmti_logging_agent.h"
+#include "bytecode/bytecode_engine.h"
 #include "capture/callback_gate.h"
 #include "capture/vm_phase.h"
-#include "bytecode/bytecode_engine.h"
-#include "output/thread_registry.h"
+#include "events/events_engine.h"
 
 namespace kolvaprof {
 namespace {
+
+// The method events' callbacks, which only the events engine asks for.
+template <typename Work>
+void forwardToEvents(Work work) {
+  forwardToAgent([&](CJVMTILoggingAgent& agent) {
+    if (EventsEngine* events = agent.eventsEngine()) work(*events);
+  });
+}
 
 void JNICALL vmInitCallback(jvmtiEnv* env, JNIEnv* jni, jthread thread) {
   setVmPhase(VmPhase::Live);
@@ -21,7 +28,7 @@ void JNICALL vmInitCallback(jvmtiEnv* env, JNIEnv* jni, jthread thread) {
   // that very thread, so its name is taken here.
   forwardToAgent([&](CJVMTILoggingAgent& agent) {
     agent.onThreadStart(env, jni, thread);
-    if (BytecodeEngine* engine = agent.bytecodeEngine()) engine->onVmInit(jni, hookNatives());
+    agent.startCapture(jni);
   });
 }
 
@@ -39,10 +46,7 @@ void JNICALL threadStartCallback(jvmtiEnv* env, JNIEnv* jni, jthread thread) {
 }
 
 void JNICALL threadEndCallback(jvmtiEnv*, JNIEnv* jni, jthread) {
-  forwardToAgent([&](CJVMTILoggingAgent& agent) {
-    if (BytecodeEngine* engine = agent.bytecodeEngine()) engine->onThreadEnd(jni);
-    ThreadRegistry::instance().onThreadEnd(jni);
-  });
+  forwardToAgent([&](CJVMTILoggingAgent& agent) { agent.onThreadEnd(jni); });
 }
 
 void JNICALL virtualThreadStartCallback(jvmtiEnv* env, JNIEnv*, jthread thread) {
@@ -54,22 +58,22 @@ void JNICALL virtualThreadEndCallback(jvmtiEnv* env, JNIEnv*, jthread) {
 }
 
 void JNICALL classPrepareCallback(jvmtiEnv* env, JNIEnv*, jthread, jclass klass) {
-  forwardToAgent([&](CJVMTILoggingAgent& agent) { agent.registerClass(env, klass); });
+  forwardToEvents([&](EventsEngine& events) { events.registerClass(env, klass); });
 }
 
 void JNICALL exceptionCallback(jvmtiEnv* env, JNIEnv* jni, jthread, jmethodID, jlocation,
                                jobject exception, jmethodID, jlocation) {
-  forwardToAgent([&](CJVMTILoggingAgent& agent) { agent.onException(env, jni, exception); });
+  forwardToEvents([&](EventsEngine& events) { events.onException(env, jni, exception); });
 }
 
 void JNICALL methodEntryCallback(jvmtiEnv* env, JNIEnv* jni, jthread, jmethodID method) {
-  forwardToAgent([&](CJVMTILoggingAgent& agent) { agent.onMethodEntry(env, jni, method); });
+  forwardToEvents([&](EventsEngine& events) { events.onMethodEntry(env, jni, method); });
 }
 
 void JNICALL methodExitCallback(jvmtiEnv* env, JNIEnv* jni, jthread, jmethodID method,
                                 jboolean wasPoppedByException, jvalue) {
-  forwardToAgent([&](CJVMTILoggingAgent& agent) {
-    agent.onMethodExit(env, jni, method, wasPoppedByException != JNI_FALSE);
+  forwardToEvents([&](EventsEngine& events) {
+    events.onMethodExit(env, jni, method, wasPoppedByException != JNI_FALSE);
   });
 }
 

@@ -6,17 +6,14 @@
 #include <new>
 
 #include "agent/callbacks.h"
-#include "agent/event_call_site.h"
-#include "agent/mount_frame.h"
-#include "agent/suspend_window.h"
-#include "capture/thread_key.h"
-#include "capture/vm_phase.h"
 #include "bytecode/bytecode_engine.h"
 #include "capture/jvmti_buffer.h"
+#include "capture/thread_key.h"
+#include "capture/vm_phase.h"
 #include "config/settings.h"
+#include "events/events_engine.h"
 #include "output/console.h"
 #include "output/thread_registry.h"
-#include "registry/method_registry.h"
 
 namespace kolvaprof {
 namespace {
@@ -29,13 +26,6 @@ constexpr jvmtiEvent kCommonEvents[] = {
     JVMTI_EVENT_VM_DEATH,
     JVMTI_EVENT_THREAD_START,
     JVMTI_EVENT_THREAD_END,
-};
-// Those of the method events engine, once the settings chose it.
-constexpr jvmtiEvent kMethodEvents[] = {
-    JVMTI_EVENT_METHOD_ENTRY,
-    JVMTI_EVENT_METHOD_EXIT,
-    JVMTI_EVENT_EXCEPTION,
-    JVMTI_EVENT_CLASS_PREPARE,
 };
 // Every event, in the order they are switched off at teardown.
 constexpr jvmtiEvent kEvents[] = {
@@ -55,17 +45,6 @@ jvmtiCapabilities commonCapabilities() {
   jvmtiCapabilities capabilities{};
   capabilities.can_tag_objects = 1;
   capabilities.can_get_line_numbers = 1;
-  return capabilities;
-}
-
-// Method events keep every thread that has them in the interpreter; these
-// are asked for only when the settings choose them.
-jvmtiCapabilities methodEventCapabilities() {
-  jvmtiCapabilities capabilities{};
-  capabilities.can_access_local_variables = 1;
-  capabilities.can_generate_exception_events = 1;
-  capabilities.can_generate_method_entry_events = 1;
-  capabilities.can_generate_method_exit_events = 1;
   return capabilities;
 }
 
@@ -118,8 +97,8 @@ CJVMTILoggingAgent::CJVMTILoggingAgent(JavaVM* vm, const Clock& clock)
 }
 
 CJVMTILoggingAgent::~CJVMTILoggingAgent() {
-  // At the end of the run, when every class has come by: before "exit".
-  if (bytecode) bytecode->reportUntraced();
+  // Before "exit", which the core's teardown prints.
+  if (engine) engine->stop();
   forgetAgent(this);
   jvmti->SetEventCallbacks(nullptr, 0);
   for (const jvmtiEvent event : kEvents) {
@@ -135,23 +114,29 @@ void CJVMTILoggingAgent::loadSettings(const std::string& optionString) {
   configure(readSettingsFile(optionString, startTimeStamp()));
 }
 
-void CJVMTILoggingAgent::startCapture() {
+void CJVMTILoggingAgent::prepareCapture() {
   if (options().captureMode == CaptureMode::Bytecode) {
-    const jvmtiCapabilities capabilities = BytecodeEngine::capabilities();
-    if (jvmti->AddCapabilities(&capabilities) == JVMTI_ERROR_NONE) {
-      bytecode = std::make_unique<BytecodeEngine>(*this, jvmti);
-      jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+    auto rewriting = std::make_unique<BytecodeEngine>(*this, jvmti);
+    if (rewriting->prepare()) {
+      bytecode = rewriting.get();
+      engine = std::move(rewriting);
       return;
     }
     printMessage(&std::cout, "cannot rewrite classes in this VM: capture calls by events.");
   }
-  const jvmtiCapabilities capabilities = methodEventCapabilities();
-  if (jvmti->AddCapabilities(&capabilities) != JVMTI_ERROR_NONE) {
-    fatal("Unable to get necessary JVMTI capabilities");
-  }
-  for (const jvmtiEvent event : kMethodEvents) {
-    jvmti->SetEventNotificationMode(JVMTI_ENABLE, event, nullptr);
-  }
+  auto methodEvents = std::make_unique<EventsEngine>(*this, jvmti, locations);
+  if (!methodEvents->prepare()) fatal("Unable to get necessary JVMTI capabilities");
+  events = methodEvents.get();
+  engine = std::move(methodEvents);
+}
+
+void CJVMTILoggingAgent::startCapture(JNIEnv* jni) {
+  if (engine) engine->start(jni);
+}
+
+void CJVMTILoggingAgent::onThreadEnd(ThreadKey thread) {
+  if (engine) engine->onThreadEnd(thread);
+  ThreadRegistry::instance().onThreadEnd(thread);
 }
 
 void CJVMTILoggingAgent::onThreadStart(jvmtiEnv* env, JNIEnv* jni, jthread thread) {
@@ -169,7 +154,7 @@ void CJVMTILoggingAgent::onVirtualThreadStart(jvmtiEnv* env, jthread thread) {
   // slows a server of virtual threads by orders of magnitude, enough that
   // its clients give up. Said rather than changed, since the mode decides
   // which objects take which numbers.
-  if (!bytecode && options().receiverTags == ReceiverTagMode::BeforeGates &&
+  if (events != nullptr && options().receiverTags == ReceiverTagMode::BeforeGates &&
       !warnedOfReceiverFetches.exchange(true, std::memory_order_relaxed)) {
     printMessage(&std::cout,
                  "virtual threads: fetching the receiver of every call (ReceiverTags=1) stalls them all; "
@@ -190,47 +175,8 @@ void CJVMTILoggingAgent::onVirtualThreadStart(jvmtiEnv* env, jthread thread) {
 void CJVMTILoggingAgent::onVirtualThreadEnd(jvmtiEnv* env) {
   const ThreadKey key = virtualThreadIdentity(env);
   if (key == nullptr) return;
-  if (bytecode) bytecode->onThreadEnd(key);
-  ThreadRegistry::instance().onThreadEnd(key);
+  onThreadEnd(key);
   releaseVirtualThreadIdentity(env, key);
-}
-
-void CJVMTILoggingAgent::onException(jvmtiEnv* env, JNIEnv* jni, jobject exception) {
-  if (exception == nullptr) return;
-  jclass klass = jni->GetObjectClass(exception);
-  if (klass == nullptr) return;
-  setLastExceptionClass(currentThreadKey(env, jni), getDottedClassName(env, klass));
-  jni->DeleteLocalRef(klass);
-}
-
-void CJVMTILoggingAgent::onMethodEntry(jvmtiEnv* env, JNIEnv* jni, jmethodID method) {
-  const MethodInfo* info = findMethodInfo(method);
-  if (info == nullptr && !ignoreBuiltInClass()) {
-    jclass klass = nullptr;
-    if (env->GetMethodDeclaringClass(method, &klass) != JVMTI_ERROR_NONE || klass == nullptr) {
-      return;
-    }
-    registerClass(env, klass);
-    jni->DeleteLocalRef(klass);
-    info = findMethodInfo(method);
-  }
-  if (info == nullptr) return;
-  EventCallSite site(*this, env, jni);
-  MountFrame::closePending(*this, jni);
-  SuspendWindow::closeLeftCalls(*this, env, site.threadKey(), true);
-  logMethodEntry(site, *info);
-  MountFrame::noteEntry(method, jni, site.threadKey());
-}
-
-void CJVMTILoggingAgent::onMethodExit(jvmtiEnv* env, JNIEnv* jni, jmethodID method,
-                                      bool poppedByException) {
-  const MethodInfo* info = findMethodInfo(method);
-  if (info == nullptr) return;
-  EventCallSite site(*this, env, jni);
-  MountFrame::closePending(*this, jni);
-  SuspendWindow::closeLeftCalls(*this, env, site.threadKey(), false);
-  logMethodExit(site, *info, poppedByException);
-  SuspendWindow::noteExit(*this, env, method, site.threadKey());
 }
 
 }  // namespace kolvaprof

@@ -10,6 +10,7 @@
 #include <boost/thread/lock_guard.hpp>
 
 #include "bytecode/hook_call_site.h"
+#include "bytecode/hook_natives.h"
 #include "bytecode/hooks_class.h"
 #include "capture/jvmti_buffer.h"
 #include "capture/object_numbers.h"
@@ -65,12 +66,30 @@ bool isChained(const HookFrames& frames, std::size_t index) {
 BytecodeEngine::BytecodeEngine(CLoggingAgent& core, jvmtiEnv* env)
     : core(core), jvmti(env), locations(locationSupport(env)) {}
 
-jvmtiCapabilities BytecodeEngine::capabilities() {
+std::atomic<BytecodeEngine*> BytecodeEngine::activeEngine{nullptr};
+
+bool BytecodeEngine::prepare() {
   jvmtiCapabilities capabilities{};
   capabilities.can_retransform_classes = 1;
   capabilities.can_tag_objects = 1;
   capabilities.can_get_line_numbers = 1;
-  return capabilities;
+  if (jvmti->AddCapabilities(&capabilities) != JVMTI_ERROR_NONE) return false;
+  jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+  return true;
+}
+
+void BytecodeEngine::start(JNIEnv* jni) {
+  activeEngine.store(this, std::memory_order_release);
+  onVmInit(jni, hookNatives());
+}
+
+void BytecodeEngine::stop() {
+  BytecodeEngine* self = this;
+  activeEngine.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
+  jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+  // At the end of the run, when every class has come by.
+  const std::string summary = untraced.summary(core.verbose());
+  if (!summary.empty()) printMessage(&std::cout, summary);
 }
 
 bool BytecodeEngine::selects(const std::string& internalName) const {
@@ -378,11 +397,6 @@ void BytecodeEngine::retransformLoadedClasses() {
 }
 
 void BytecodeEngine::onThreadEnd(ThreadKey thread) { threads.forget(thread); }
-
-void BytecodeEngine::reportUntraced() {
-  const std::string summary = untraced.summary(core.verbose());
-  if (!summary.empty()) printMessage(&std::cout, summary);
-}
 
 void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool constructor,
                           int64_t receiverNumber) {

@@ -14,6 +14,7 @@
 
 #include <boost/thread/mutex.hpp>
 
+#include "capture/capture_engine.h"
 #include "capture/frame_location.h"
 #include "classfile/class_rewriter.h"
 #include "bytecode/hook_threads.h"
@@ -29,14 +30,22 @@ class CLoggingAgent;
 // loaded before the hooks class existed are rewritten once it does, by
 // retransformation. Each hook call becomes the same entry or exit the core
 // would get from the method events.
-class BytecodeEngine {
+class BytecodeEngine final : public CaptureEngine {
  public:
   BytecodeEngine(CLoggingAgent& core, jvmtiEnv* env);
   BytecodeEngine(const BytecodeEngine&) = delete;
   BytecodeEngine& operator=(const BytecodeEngine&) = delete;
 
-  // What the engine needs of the VM, to be added while the agent loads.
-  static jvmtiCapabilities capabilities();
+  // Asks for retransformation and the class file load events.
+  bool prepare() override;
+  // Makes the hooks class and rewrites the classes loaded so far; from then
+  // on the hooks reach this engine.
+  void start(JNIEnv* jni) override;
+  // The hooks reach no engine any more; says what was left untraced.
+  void stop() override;
+  // The engine the hooks' native methods hand their calls to: the one
+  // started last and not stopped, or null.
+  static BytecodeEngine* active() { return activeEngine.load(std::memory_order_acquire); }
 
   // ClassFileLoadHook: the class's bytes with hook calls, or nothing when no
   // method of it is traced or the hooks class is not there yet.
@@ -48,9 +57,7 @@ class BytecodeEngine {
   // rewrites the classes loaded so far. False when the hooks class could not
   // be made: nothing is traced then.
   bool onVmInit(JNIEnv* jni, const JNINativeMethod* natives);
-  void onThreadEnd(ThreadKey thread);
-  // At the end of the run: one console line on the code left untraced.
-  void reportUntraced();
+  void onThreadEnd(ThreadKey thread) override;
 
   // The hooks.
   void enter(JNIEnv* jni, jint number, jobject receiver);
@@ -113,6 +120,8 @@ class BytecodeEngine {
   // and a class loaded already is not redefined for nothing, which would
   // throw away its compiled code.
   bool leavesAsItIs(const std::string& internalName) const;
+
+  static std::atomic<BytecodeEngine*> activeEngine;
 
   CLoggingAgent& core;
   jvmtiEnv* jvmti;

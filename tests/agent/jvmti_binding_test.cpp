@@ -126,7 +126,7 @@ TEST(JvmtiBindingTest, BindsToTheVmAndUnbindsInTheSameOrder) {
   expected.push_back("GetPotentialCapabilities");
   expected.push_back("GetJLocationFormat");
   // The default settings choose the method events.
-  agent->startCapture();
+  agent->prepareCapture();
   expected.push_back("AddCapabilities");
   for (const auto& line : eventLines("enable", kMethodEvents)) expected.push_back(line);
   EXPECT_EQ(fake.journal, expected);

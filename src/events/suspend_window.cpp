@@ -1,4 +1,4 @@
-#include "agent/suspend_window.h"
+#include "events/suspend_window.h"
 
 #include <atomic>
 #include <cstring>

@@ -1,8 +1,9 @@
-#include "agent/event_call_site.h"
+#include "events/event_call_site.h"
 
 #include <string>
 
-#include "agent/jvmti_logging_agent.h"
+#include "core/logging_agent.h"
+#include "events/events_engine.h"
 #include "capture/frame_location.h"
 #include "capture/object_numbers.h"
 #include "registry/method_registry.h"
@@ -20,14 +21,14 @@ const MethodInfo* EventCallSite::callerMethod() {
 
 std::string EventCallSite::callerLocation(CallerLocation what) {
   // Depth 0 is the method of the event, 1 its caller.
-  return frameLocation(env, 1, what, agent.locationSupport());
+  return frameLocation(env, 1, what, engine.locationSupport());
 }
 
 int64_t EventCallSite::receiverTag() {
   jobject receiver = nullptr;
   env->GetLocalObject(nullptr, 0, 0, &receiver);
   if (receiver == nullptr) return 0;  // no receiver given, e.g. a native frame
-  return objectNumber(env, agent, receiver);
+  return objectNumber(env, engine.loggingCore(), receiver);
 }
 
 }  // namespace kolvaprof

@@ -1,4 +1,4 @@
-#include "agent/mount_frame.h"
+#include "events/mount_frame.h"
 
 #include <atomic>
 #include <cstring>

@@ -1,17 +1,24 @@
-#include "agent/hook_natives.h"
+#include "bytecode/hook_natives.h"
 
-#include "agent/forward_to_agent.h"
 #include "bytecode/bytecode_engine.h"
 #include "bytecode/hooks_class.h"
+#include "capture/callback_gate.h"
 
 namespace kolvaprof {
 namespace {
 
+// Like every callback: only through the gate, and no exception leaves for
+// the VM (the call is lost; the traced program must not notice).
 template <typename Work>
 void forward(Work work) {
-  forwardToAgent([&](CJVMTILoggingAgent& agent) {
-    if (BytecodeEngine* engine = agent.bytecodeEngine()) work(*engine);
-  });
+  CallbackScope scope;
+  if (!scope) return;
+  BytecodeEngine* engine = BytecodeEngine::active();
+  if (engine == nullptr) return;
+  try {
+    work(*engine);
+  } catch (...) {
+  }
 }
 
 void JNICALL enterHook(JNIEnv* jni, jclass, jint number, jobject receiver) {

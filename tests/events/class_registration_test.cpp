@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "agent/jvmti_logging_agent.h"
+#include "events/events_engine.h"
 #include "registry/method_info.h"
 #include "registry/method_registry.h"
 #include "support/fake_jvmti.h"
@@ -33,11 +34,13 @@ class ClassRegistrationTest : public ::testing::Test {
     Settings settings = defaultSettings(agent->startTimeStamp());
     settings.options.verbose = true;
     agent->configure(settings);
+    events = std::make_unique<EventsEngine>(*agent, fake.env(), LocationSupport{});
     GetCapturedStdout();
   }
 
   void TearDown() override {
     CaptureStdout();
+    events.reset();
     agent.reset();
     GetCapturedStdout();
     EXPECT_EQ(fake.deallocations, fake.allocations) << "JVMTI buffers not given back";
@@ -47,12 +50,13 @@ class ClassRegistrationTest : public ::testing::Test {
 
   std::string registerCapturing(jclass klass) {
     CaptureStdout();
-    agent->registerClass(fake.env(), klass);
+    events->registerClass(fake.env(), klass);
     return GetCapturedStdout();
   }
 
   FakeJvmti fake;
   std::unique_ptr<CJVMTILoggingAgent> agent;
+  std::unique_ptr<EventsEngine> events;
 };
 
 struct ExpectedRecord {
@@ -188,7 +192,7 @@ TEST_F(ClassRegistrationTest, ConcurrentRegistrationStoresEachClassOnce) {
             ++incomplete;
           }
         }
-        agent->registerClass(fake.env(), classes[c]);
+        events->registerClass(fake.env(), classes[c]);
         for (int m = 0; m < kMethodsPerClass; ++m) {
           if (findMethodInfo(expected[c * kMethodsPerClass + m].method) == nullptr) {
             ++missingAfterRegistration;

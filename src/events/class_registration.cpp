@@ -1,9 +1,13 @@
 // Reading a class's methods from the VM for the method registry.
+#include <jvmti.h>
+
 #include <iostream>
 
-#include "agent/jvmti_logging_agent.h"
-#include "agent/mount_frame.h"
-#include "agent/suspend_window.h"
+#include "capture/class_names.h"
+#include "core/logging_agent.h"
+#include "events/events_engine.h"
+#include "events/mount_frame.h"
+#include "events/suspend_window.h"
 #include "capture/jvmti_buffer.h"
 #include "output/console.h"
 #include "registry/method_registry.h"
@@ -27,25 +31,7 @@ ClassDeclaration declarationFromSignature(const char* signature) {
 
 }  // namespace
 
-std::string dottedNameFromSignature(const char* signature) {
-  if (signature == nullptr) return std::string();
-  if (*signature == 'L') ++signature;
-  std::string name;
-  for (; *signature != '\0' && *signature != ';'; ++signature) {
-    name.push_back(*signature == '/' ? '.' : *signature);
-  }
-  return name;
-}
-
-std::string CJVMTILoggingAgent::getDottedClassName(jvmtiEnv* env, jclass klass) {
-  JvmtiBuffer<char> signature(env);
-  if (env->GetClassSignature(klass, signature.out(), nullptr) != JVMTI_ERROR_NONE) {
-    return std::string();
-  }
-  return dottedNameFromSignature(signature.get());
-}
-
-void CJVMTILoggingAgent::registerClass(jvmtiEnv* env, jclass klass) {
+void EventsEngine::registerClass(jvmtiEnv* env, jclass klass) {
   JvmtiBuffer<char> signature(env);
   if (env->GetClassSignature(klass, signature.out(), nullptr) != JVMTI_ERROR_NONE ||
       signature.get() == nullptr) {
@@ -61,7 +47,7 @@ void CJVMTILoggingAgent::registerClass(jvmtiEnv* env, jclass klass) {
   ClassRegistration registration = MethodRegistry::instance().beginClass(declaration);
   if (!registration) return;
   const std::string dottedName = registration.dottedName();
-  if (verbose()) printMessage(&std::cout, "register class " + dottedName);
+  if (core.verbose()) printMessage(&std::cout, "register class " + dottedName);
 
   for (jint i = 0; i < count; ++i) {
     const jmethodID method = methods[i];

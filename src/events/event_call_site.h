@@ -7,15 +7,15 @@
 
 namespace kolvaprof {
 
-class CJVMTILoggingAgent;
+class EventsEngine;
 
 // A MethodEntry or MethodExit event as the core sees it, answered from the
 // current thread's stack: depth 0 is the method of the event, depth 1 the
 // method that called it.
 class EventCallSite final : public CallSite {
  public:
-  EventCallSite(CJVMTILoggingAgent& agent, jvmtiEnv* env, JNIEnv* jni)
-      : CallSite(currentThreadKey(env, jni)), agent(agent), env(env) {}
+  EventCallSite(EventsEngine& engine, jvmtiEnv* env, JNIEnv* jni)
+      : CallSite(currentThreadKey(env, jni)), engine(engine), env(env) {}
 
   const MethodInfo* callerMethod() override;
   std::string callerLocation(CallerLocation what) override;
@@ -23,7 +23,7 @@ class EventCallSite final : public CallSite {
 
  private:
 
-  CJVMTILoggingAgent& agent;
+  EventsEngine& engine;
   jvmtiEnv* env;
 };
 

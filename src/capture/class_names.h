@@ -1,0 +1,16 @@
+#pragma once
+
+#include <jvmti.h>
+
+#include <string>
+
+namespace kolvaprof {
+
+// "Lpkg/Name;" to "pkg.Name": the text between a leading 'L' and the first
+// ';', with '/' turned into '.'.
+std::string dottedNameFromSignature(const char* signature);
+
+// The class's name as records give it; empty when the VM gives no signature.
+std::string dottedClassName(jvmtiEnv* env, jclass klass);
+
+}  // namespace kolvaprof
