@@ -5,19 +5,12 @@
 
 namespace kolvaprof {
 
-// How every event callback and hook reaches the agent: only while the VM is
-// live, counted in so that teardown waits for it, and with no exception
-// leaving for the VM (the event is lost; the traced program must not notice).
+// How every event callback reaches the agent, through the callback gate.
 template <typename Work>
 void forwardToAgent(Work work) {
-  CallbackScope scope;
-  if (!scope) return;
-  CJVMTILoggingAgent* agent = getAgent(nullptr);
-  if (agent == nullptr) return;
-  try {
-    work(*agent);
-  } catch (...) {
-  }
+  throughCallbackGate([&] {
+    if (CJVMTILoggingAgent* agent = getAgent(nullptr)) work(*agent);
+  });
 }
 
 }  // namespace kolvaprof

@@ -12,6 +12,7 @@
 #include "bytecode/hook_call_site.h"
 #include "bytecode/hook_natives.h"
 #include "bytecode/hooks_class.h"
+#include "capture/class_names.h"
 #include "capture/jvmti_buffer.h"
 #include "capture/object_numbers.h"
 #include "capture/thread_key.h"
@@ -124,7 +125,7 @@ void BytecodeEngine::onClassFileLoad(JNIEnv* jni, jclass beingRedefined, jobject
   MethodNumbers given;
   const classfile::MethodSelector select =
       [&](const classfile::MethodDescription& method) -> std::optional<int32_t> {
-    const uint64_t hash = methodHash(method.name, method.descriptor);
+    const uint64_t hash = classfile::nameAndDescriptorHash(method.name, method.descriptor);
     if (known) {
       const auto found = std::lower_bound(known->begin(), known->end(),
                                           std::make_pair(hash, INT32_MIN));
@@ -244,18 +245,6 @@ bool BytecodeEngine::definedByReflectionLoader(JNIEnv* jni, jobject loader, cons
   }
   if (klass != nullptr) jni->DeleteLocalRef(klass);
   return reflection;
-}
-
-uint64_t BytecodeEngine::methodHash(std::string_view name, std::string_view descriptor) {
-  // FNV-1a, 64 bits: a descriptor starts with '(', which no name holds.
-  uint64_t hash = 14695981039346656037ull;
-  for (std::string_view text : {name, descriptor}) {
-    for (char c : text) {
-      hash ^= static_cast<uint8_t>(c);
-      hash *= 1099511628211ull;
-    }
-  }
-  return hash;
 }
 
 std::optional<BytecodeEngine::MethodNumbers> BytecodeEngine::cataloguedNumbers(
@@ -513,10 +502,7 @@ void BytecodeEngine::closeLeftConstructors(JNIEnv* jni, ThreadKey key, HookFrame
       }
       jclass klass = nullptr;
       if (jvmti->GetMethodDeclaringClass(stack[i].method, &klass) != JVMTI_ERROR_NONE) continue;
-      JvmtiBuffer<char> signature(jvmti);
-      const bool found =
-          jvmti->GetClassSignature(klass, signature.out(), nullptr) == JVMTI_ERROR_NONE &&
-          isClassOf(*waiting.info, dotted(internalNameFromSignature(signature.get())));
+      const bool found = isClassOf(*waiting.info, dottedClassName(jvmti, klass));
       jni->DeleteLocalRef(klass);
       if (found) {
         waiting.method = stack[i].method;
@@ -578,14 +564,7 @@ int64_t BytecodeEngine::constructionTag(JNIEnv* jni, jobject object, HookFrames*
   if (jni == nullptr) return 0;
   if (frames == nullptr) frames = &threads.framesOf(currentThreadKey(jvmti, jni));
   if (frames->awaiting == 0) return 0;
-  std::string name;
-  jclass klass = jni->GetObjectClass(object);
-  if (klass == nullptr) return 0;
-  JvmtiBuffer<char> signature(jvmti);
-  if (jvmti->GetClassSignature(klass, signature.out(), nullptr) == JVMTI_ERROR_NONE) {
-    name = dotted(internalNameFromSignature(signature.get()));
-  }
-  jni->DeleteLocalRef(klass);
+  const std::string name = objectClassName(jvmti, jni, object);
   for (std::size_t i = frames->size(); i-- > 0;) {
     const HookFrame& waiting = (*frames)[i];
     if (!waiting.awaitingSuper || waiting.chainRoot < 0) continue;
@@ -688,14 +667,8 @@ void BytecodeEngine::caught(JNIEnv* jni, jthrowable exception, jint number) {
 }
 
 void BytecodeEngine::noteException(JNIEnv* jni, ThreadKey key, jthrowable exception) {
-  if (exception == nullptr) return;
-  jclass klass = jni->GetObjectClass(exception);
-  if (klass == nullptr) return;
-  JvmtiBuffer<char> signature(jvmti);
-  if (jvmti->GetClassSignature(klass, signature.out(), nullptr) == JVMTI_ERROR_NONE) {
-    core.setLastExceptionClass(key, dotted(internalNameFromSignature(signature.get())));
-  }
-  jni->DeleteLocalRef(klass);
+  const std::string name = objectClassName(jvmti, jni, exception);
+  if (!name.empty()) core.setLastExceptionClass(key, name);
 }
 
 }  // namespace kolvaprof

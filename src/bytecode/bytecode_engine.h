@@ -100,7 +100,6 @@ class BytecodeEngine final : public CaptureEngine {
   // The numbers of the methods of a class by a hash of name and descriptor,
   // sorted: every rewritten class keeps them, so they are kept small.
   using MethodNumbers = std::vector<std::pair<uint64_t, int32_t>>;
-  static uint64_t methodHash(std::string_view name, std::string_view descriptor);
   // Those given when the class of this name and defining loader was first
   // rewritten; nothing when it was not.
   std::optional<MethodNumbers> cataloguedNumbers(JNIEnv* jni, const std::string& name,

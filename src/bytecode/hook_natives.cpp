@@ -7,18 +7,12 @@
 namespace kolvaprof {
 namespace {
 
-// Like every callback: only through the gate, and no exception leaves for
-// the VM (the call is lost; the traced program must not notice).
+// Like every callback, through the callback gate.
 template <typename Work>
 void forward(Work work) {
-  CallbackScope scope;
-  if (!scope) return;
-  BytecodeEngine* engine = BytecodeEngine::active();
-  if (engine == nullptr) return;
-  try {
-    work(*engine);
-  } catch (...) {
-  }
+  throughCallbackGate([&] {
+    if (BytecodeEngine* engine = BytecodeEngine::active()) work(*engine);
+  });
 }
 
 void JNICALL enterHook(JNIEnv* jni, jclass, jint number, jobject receiver) {

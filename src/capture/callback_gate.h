@@ -21,4 +21,17 @@ class CallbackScope {
 // Shuts the gate for good and returns once no callback is inside.
 void closeCallbackGateAndWait();
 
+// How every event callback and hook runs its work: only while the VM is
+// live, counted in so that teardown waits for it, and with no exception
+// leaving for the VM (the event is lost; the traced program must not notice).
+template <typename Work>
+void throughCallbackGate(Work&& work) {
+  CallbackScope scope;
+  if (!scope) return;
+  try {
+    work();
+  } catch (...) {
+  }
+}
+
 }  // namespace kolvaprof

@@ -22,4 +22,13 @@ std::string dottedClassName(jvmtiEnv* env, jclass klass) {
   return dottedNameFromSignature(signature.get());
 }
 
+std::string objectClassName(jvmtiEnv* env, JNIEnv* jni, jobject object) {
+  if (object == nullptr) return std::string();
+  jclass klass = jni->GetObjectClass(object);
+  if (klass == nullptr) return std::string();
+  std::string name = dottedClassName(env, klass);
+  jni->DeleteLocalRef(klass);
+  return name;
+}
+
 }  // namespace kolvaprof

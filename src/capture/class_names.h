@@ -12,5 +12,8 @@ std::string dottedNameFromSignature(const char* signature);
 
 // The class's name as records give it; empty when the VM gives no signature.
 std::string dottedClassName(jvmtiEnv* env, jclass klass);
+// The name of the object's class (an exception's, a receiver's); empty for
+// null.
+std::string objectClassName(jvmtiEnv* env, JNIEnv* jni, jobject object);
 
 }  // namespace kolvaprof

@@ -20,19 +20,22 @@ static_assert(sizeof kSignatures / sizeof kSignatures[0] == kHookCount);
 
 HookSignature hookSignature(Hook hook) { return kSignatures[static_cast<std::size_t>(hook)]; }
 
-int32_t constructorKey(std::string_view className, std::string_view descriptor) {
-  // FNV-1a over "class(descriptor": the two never run together ambiguously,
-  // since a class name holds no '('.
-  uint32_t hash = 2166136261u;
-  auto mix = [&](std::string_view text) {
+uint64_t nameAndDescriptorHash(std::string_view name, std::string_view descriptor) {
+  // FNV-1a, 64 bits, over the two run together: a descriptor starts with
+  // '(', which no class or method name holds, so no two pairs run together
+  // alike.
+  uint64_t hash = 14695981039346656037ull;
+  for (std::string_view text : {name, descriptor}) {
     for (char c : text) {
       hash ^= static_cast<uint8_t>(c);
-      hash *= 16777619u;
+      hash *= 1099511628211ull;
     }
-  };
-  mix(className);
-  mix(descriptor);
-  return static_cast<int32_t>(hash);
+  }
+  return hash;
+}
+
+int32_t constructorKey(std::string_view className, std::string_view descriptor) {
+  return static_cast<int32_t>(nameAndDescriptorHash(className, descriptor));
 }
 
 }  // namespace kolvaprof::classfile

@@ -38,4 +38,8 @@ HookSignature hookSignature(Hook hook);
 // made inside a constructor that has no hooks.
 int32_t constructorKey(std::string_view className, std::string_view descriptor);
 
+// A method (or a constructor's class) and its descriptor, hashed: what the
+// keys above and the bytecode engine's kept method numbers are found by.
+uint64_t nameAndDescriptorHash(std::string_view name, std::string_view descriptor);
+
 }  // namespace kolvaprof::classfile

@@ -50,10 +50,7 @@ void EventsEngine::stop() {
 
 void EventsEngine::onException(jvmtiEnv* env, JNIEnv* jni, jobject exception) {
   if (exception == nullptr) return;
-  jclass klass = jni->GetObjectClass(exception);
-  if (klass == nullptr) return;
-  core.setLastExceptionClass(currentThreadKey(env, jni), dottedClassName(env, klass));
-  jni->DeleteLocalRef(klass);
+  core.setLastExceptionClass(currentThreadKey(env, jni), objectClassName(env, jni, exception));
 }
 
 void EventsEngine::onMethodEntry(jvmtiEnv* env, JNIEnv* jni, jmethodID method) {

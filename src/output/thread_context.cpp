@@ -33,20 +33,12 @@ void ThreadContext::writeOtherwise(const void* bytes, std::size_t length) {
     return;
   }
   writePendingHeader();
-  if (ownLogFile) {
-    ownLogFile->write(bytes, length);
-  } else if (sharedLogFile != nullptr) {
-    sharedLogFile->write(bytes, length);
-  }
+  toFile([&](auto& file) { file.write(bytes, length); });
 }
 
 void ThreadContext::writePendingHeader() {
   if (pendingHeader.empty()) return;
-  if (ownLogFile) {
-    ownLogFile->write(pendingHeader);
-  } else if (sharedLogFile != nullptr) {
-    sharedLogFile->write(pendingHeader);
-  }
+  toFile([&](auto& file) { file.write(pendingHeader); });
   pendingHeader.clear();
   settleDirect();
 }

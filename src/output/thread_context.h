@@ -91,15 +91,20 @@ class ThreadContext {
       return;
     }
     writePendingHeader();
-    if (ownLogFile) {
-      ownLogFile->writeWith(bound, fill);
-    } else if (sharedLogFile != nullptr) {
-      sharedLogFile->writeWith(bound, fill);
-    }
+    toFile([&](auto& file) { file.writeWith(bound, fill); });
   }
 
  private:
   void writeOtherwise(const void* bytes, std::size_t length);
+  // Hands the thread's file, its own or the shared one, to `act`, if it has one.
+  template <typename Act>
+  void toFile(Act&& act) {
+    if (ownLogFile) {
+      act(*ownLogFile);
+    } else if (sharedLogFile != nullptr) {
+      act(*sharedLogFile);
+    }
+  }
   void settleDirect() {
     const bool direct = pendingHeader.empty() && !blocks;
     directOwn = direct ? ownLogFile.get() : nullptr;
