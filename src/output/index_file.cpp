@@ -10,22 +10,8 @@
 
 namespace kolvaprof {
 
-MethodNumber MethodNumbers::methodNumberFor(const MethodInfo* method) {
-  if (const int32_t known = methodNumbers.find(method)) return {known, false};
-  boost::lock_guard<boost::mutex> guard(methodNumberLock);
-  if (const int32_t known = methodNumbers.find(method)) return {known, false};
-  const int32_t number = ++assigned;
-  methodNumbers.insert(method, number);
-  return {number, true};
-}
-
-MethodNumbers& MethodNumbers::instance() {
-  static MethodNumbers* numbers = new MethodNumbers;
-  return *numbers;
-}
-
-IndexFile::IndexFile(std::shared_ptr<RunDirectory> directory, MethodNumbers& numbers)
-    : logFile(std::move(directory), "Index", ".dat"), numbers(numbers) {}
+IndexFile::IndexFile(std::shared_ptr<RunDirectory> directory)
+    : logFile(std::move(directory), "Index", ".dat") {}
 
 std::string IndexFile::fileName() { return kIndexFileName; }
 
@@ -36,10 +22,10 @@ void IndexFile::writeThreadLine(const ThreadContext& context) {
 int32_t IndexFile::numberFirstRecord(const MethodInfo& info) {
   boost::lock_guard<boost::mutex> guard(firstRecordLock);
   if (const int32_t known = info.binaryNumber()) return known;
-  const MethodNumber numbered = numbers.methodNumberFor(&info);
-  if (numbered.isNew) writeMethodLine(numbered.number, info);
-  info.setBinaryNumber(numbered.number);
-  return numbered.number;
+  const int32_t number = ++assigned;
+  writeMethodLine(number, info);
+  info.setBinaryNumber(number);
+  return number;
 }
 
 void IndexFile::writeMethodLine(int32_t number, const MethodInfo& info) {

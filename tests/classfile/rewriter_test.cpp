@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "classfile/class_builder.h"
+#include "classfile/hand_made_classes.h"
 #include "classfile/class_rewriter.h"
 #include "classfile/hook_signature.h"
 

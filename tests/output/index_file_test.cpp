@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -23,11 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Methods stand for themselves by their records; these are never read.
-const MethodInfo* method(std::uintptr_t n) {
-  return reinterpret_cast<const MethodInfo*>(0x7f5500000000 + n * 8);
-}
-
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
@@ -41,61 +35,6 @@ MethodInfo info(std::string package, std::string className, std::string name,
                     std::move(parameters), std::move(returnType), false, false);
 }
 
-TEST(MethodNumbersTest, NumbersFollowTheOrderOfFirstCalls) {
-  MethodNumbers numbers;
-  // 1 and 2 differ only above bit 31; they are different methods.
-  const MethodInfo* low = reinterpret_cast<const MethodInfo*>(0x0000000112345678);
-  const MethodInfo* high = reinterpret_cast<const MethodInfo*>(0x0000000212345678);
-  const struct {
-    const MethodInfo* method;
-    int32_t number;
-    bool isNew;
-  } calls[] = {{low, 1, true},  {high, 2, true},      {low, 1, false}, {method(9), 3, true},
-               {high, 2, false}, {method(9), 3, false}, {method(1), 4, true}};
-  for (const auto& call : calls) {
-    const MethodNumber result = numbers.methodNumberFor(call.method);
-    EXPECT_EQ(result.number, call.number);
-    EXPECT_EQ(result.isNew, call.isNew);
-  }
-  EXPECT_EQ(MethodNumbers().methodNumberFor(low).number, 1) << "tables are per instance";
-}
-
-TEST(MethodNumbersTest, ConcurrentFirstCallsGiveEachMethodExactlyOneNumber) {
-  constexpr int kThreads = 8;
-  constexpr int kMethods = 2000;
-  MethodNumbers numbers;
-  std::vector<std::vector<int32_t>> seen(kThreads, std::vector<int32_t>(kMethods));
-  std::vector<std::atomic<int>> newCount(kMethods);
-  std::atomic<bool> go{false};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      // Every thread walks all methods, each in its own order.
-      static const int kStrides[kThreads] = {1, 3, 7, 9, 11, 13, 17, 19};  // prime to kMethods
-      const int stride = kStrides[t];
-      while (!go.load()) std::this_thread::yield();
-      for (int i = 0; i < kMethods; ++i) {
-        const int m = (i * stride + t * 101) % kMethods;
-        const MethodNumber result = numbers.methodNumberFor(method(m));
-        seen[t][m] = result.number;
-        if (result.isNew) ++newCount[m];
-      }
-    });
-  }
-  go = true;
-  for (auto& thread : threads) thread.join();
-
-  std::set<int32_t> assigned;
-  for (int m = 0; m < kMethods; ++m) {
-    ASSERT_EQ(newCount[m].load(), 1) << "method " << m;
-    for (int t = 1; t < kThreads; ++t) ASSERT_EQ(seen[t][m], seen[0][m]) << "method " << m;
-    assigned.insert(seen[0][m]);
-  }
-  ASSERT_EQ(assigned.size(), static_cast<std::size_t>(kMethods));
-  EXPECT_EQ(*assigned.begin(), 1);
-  EXPECT_EQ(*assigned.rbegin(), kMethods);
-}
-
 TEST(IndexFileTest, LinesReachIndexDatInTheOrderWritten) {
   char pattern[] = "/tmp/kolvaprof-index-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -103,23 +42,21 @@ TEST(IndexFileTest, LinesReachIndexDatInTheOrderWritten) {
   const std::string dir = root + "20240102030405/";
   EXPECT_EQ(IndexFile::fileName(), "Index.dat");
 
-  MethodNumbers numbers;
-  { IndexFile unused(std::make_shared<RunDirectory>(dir), numbers); }
+  { IndexFile unused(std::make_shared<RunDirectory>(dir)); }
   EXPECT_FALSE(fs::exists(dir)) << "an index without lines leaves nothing behind";
+  const MethodInfo add = info("shop", "Cart", "add", {"int", "java.lang.String"}, "void");
+  const MethodInfo run = info("", "Main", "run", {}, "int");
   {
-    IndexFile index(std::make_shared<RunDirectory>(dir), numbers);
+    IndexFile index(std::make_shared<RunDirectory>(dir));
     const ThreadContext main("main", 0);
     const ThreadContext second("main(2)", 1);
     index.writeThreadLine(main);
-    const MethodNumber add = index.methodNumberFor(method(1));
-    ASSERT_TRUE(add.isNew);
-    index.writeMethodLine(add.number, info("shop", "Cart", "add", {"int", "java.lang.String"}, "void"));
+    EXPECT_EQ(index.recordNumberFor(add), 1);
     index.writeThreadLine(second);
-    index.writeMethodLine(index.methodNumberFor(method(2)).number, info("", "Main", "run", {}, "int"));
-    EXPECT_FALSE(index.methodNumberFor(method(1)).isNew);
+    EXPECT_EQ(index.recordNumberFor(run), 2);
+    EXPECT_EQ(index.recordNumberFor(add), 1) << "a method is numbered and described once";
     EXPECT_EQ(readFile(dir + "Index.dat"), "") << "lines wait in the buffer";
   }
-  EXPECT_EQ(numbers.methodNumberFor(method(2)).number, 2) << "the index numbers through the given table";
   EXPECT_EQ(readFile(dir + "Index.dat"),
             "Thread 0=\"main\"\n"
             "Method 1=void shop.Cart.add(int,java.lang.String){\n"
@@ -143,9 +80,8 @@ TEST(IndexFileTest, ConcurrentFirstRecordsFindTheirMethodLineWritten) {
     infos.push_back(std::make_unique<MethodInfo>("p", "C", "m" + std::to_string(m),
                                                  std::vector<std::string>{}, "void", false, false));
   }
-  MethodNumbers numbers;
   {
-    IndexFile index(std::make_shared<RunDirectory>(dir), numbers);
+    IndexFile index(std::make_shared<RunDirectory>(dir));
     std::atomic<bool> go{false};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {

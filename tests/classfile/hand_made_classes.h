@@ -15,6 +15,7 @@
 
 #include "classfile/byte_io.h"
 #include "classfile/bytecode.h"
+#include "classfile/class_builder.h"
 #include "classfile/class_file.h"
 #include "classfile/stack_map.h"
 #include "classfile/type_flow.h"
@@ -70,56 +71,37 @@ inline constexpr uint16_t kThisClass = 2, kObjectInit = 8, kThisInit = 9;
 // that what the rewriter adds lands above index 255.
 inline std::vector<uint8_t> buildClass(uint16_t major, const std::vector<TestMethod>& methods,
                                 int poolPadding = 0) {
-  static const uint8_t kEmptyPool[] = {0, 1};
-  static const uint8_t kNoMembers[] = {0, 0, 0, 0};  // no interfaces, no fields
-  static const uint8_t kNoAttributes[] = {0, 0};
-  ClassFile cls;
-  ByteReader poolIn(kEmptyPool, sizeof kEmptyPool);
-  cls.pool.read(poolIn);
-  for (int k = 0; k < poolPadding; ++k) cls.pool.addUtf8("pad" + std::to_string(k));
-  cls.majorVersion = major;
-  cls.access = 0x0021;
-  cls.thisClass = cls.pool.addClass("t/T");
-  cls.superClass = cls.pool.addClass("java/lang/Object");
-  cls.pool.addMethodref("java/lang/Object", "<init>", "()V");
-  cls.pool.addMethodref("t/T", "<init>", "()V");
-  cls.middle = kNoMembers;
-  cls.middleSize = sizeof kNoMembers;
-  cls.tail = kNoAttributes;
-  cls.tailSize = sizeof kNoAttributes;
+  ClassBuilder cls(major);
+  for (int k = 0; k < poolPadding; ++k) cls.pool().addUtf8("pad" + std::to_string(k));
+  cls.declare(0x0021, "t/T", "java/lang/Object");
+  cls.pool().addMethodref("java/lang/Object", "<init>", "()V");
+  cls.pool().addMethodref("t/T", "<init>", "()V");
   for (const TestMethod& m : methods) {
-    Method method;
-    method.access = m.access;
-    method.nameIndex = cls.pool.addUtf8(m.name);
-    method.descriptorIndex = cls.pool.addUtf8(m.descriptor);
+    // The method's names take their slots before its attributes' names.
+    cls.pool().addUtf8(m.name);
+    cls.pool().addUtf8(m.descriptor);
     std::vector<Attribute> inner;
-    auto attribute = [&](const std::string& name, std::vector<uint8_t> body) {
-      Attribute a;
-      a.nameIndex = cls.pool.addUtf8(name);
-      a.replaced = true;
-      a.replacement = std::move(body);
-      inner.push_back(std::move(a));
-    };
     if (m.frames) {
       Frame initial = initialFrame("t/T", m.name, m.descriptor, (m.access & kAccStatic) != 0);
-      attribute("StackMapTable", encodeStackMapTable(*m.frames, initial, cls.pool));
+      inner.push_back(
+          cls.attribute("StackMapTable", encodeStackMapTable(*m.frames, initial, cls.pool())));
     }
     if (!m.lines.empty()) {
       ByteWriter w;
       w.u2(static_cast<uint32_t>(m.lines.size()));
       for (auto [pc, line] : m.lines) w.u2(pc), w.u2(line);
-      attribute("LineNumberTable", std::move(w.bytes()));
+      inner.push_back(cls.attribute("LineNumberTable", std::move(w.bytes())));
     }
     if (!m.locals.empty()) {
       ByteWriter w;
       w.u2(static_cast<uint32_t>(m.locals.size()));
       for (const auto& l : m.locals) {
-        w.u2(l.start), w.u2(l.length), w.u2(cls.pool.addUtf8(l.name));
-        w.u2(cls.pool.addUtf8(l.descriptor)), w.u2(l.index);
+        w.u2(l.start), w.u2(l.length), w.u2(cls.pool().addUtf8(l.name));
+        w.u2(cls.pool().addUtf8(l.descriptor)), w.u2(l.index);
       }
-      attribute("LocalVariableTable", std::move(w.bytes()));
+      inner.push_back(cls.attribute("LocalVariableTable", std::move(w.bytes())));
     }
-    if (!m.extraAttribute.empty()) attribute(m.extraAttribute, m.extraAttributeBody);
+    if (!m.extraAttribute.empty()) inner.push_back(cls.attribute(m.extraAttribute, m.extraAttributeBody));
     ByteWriter code;
     code.u2(m.maxStack);
     code.u2(m.maxLocals);
@@ -128,17 +110,14 @@ inline std::vector<uint8_t> buildClass(uint16_t major, const std::vector<TestMet
     code.u2(static_cast<uint32_t>(m.handlers.size()));
     for (const auto& h : m.handlers) {
       code.u2(h.start), code.u2(h.end), code.u2(h.handler);
-      code.u2(h.catchType == 0xFFFF ? cls.pool.addClass("java/lang/Exception") : h.catchType);
+      code.u2(h.catchType == 0xFFFF ? cls.pool().addClass("java/lang/Exception") : h.catchType);
     }
     writeAttributes(code, inner);
-    Attribute codeAttribute;
-    codeAttribute.nameIndex = cls.pool.addUtf8("Code");
-    codeAttribute.replaced = true;
-    codeAttribute.replacement = std::move(code.bytes());
-    method.attributes.push_back(std::move(codeAttribute));
-    cls.methods.push_back(std::move(method));
+    std::vector<Attribute> attributes;
+    attributes.push_back(cls.attribute("Code", std::move(code.bytes())));
+    cls.addMethod(m.access, m.name, m.descriptor, std::move(attributes));
   }
-  return writeClassFile(cls);
+  return cls.bytes();
 }
 
 inline std::size_t DecodedMethod::at(uint32_t offset) const {
