@@ -655,53 +655,47 @@ std::vector<uint8_t> MethodRewriter::stackMapTable(uint32_t plainHandler, uint32
   return encodeStackMapTable(frames, initial_, pool_);
 }
 
-std::vector<uint8_t> MethodRewriter::lineNumbers(const Attribute& a) const {
+// A table of code ranges: a u2 count, then entries each rewritten by `entry`.
+template <typename Entry>
+std::vector<uint8_t> rewriteTable(const Attribute& a, const char* what, Entry entry) {
   ByteReader in(a.data, a.size);
   ByteWriter out;
-  uint16_t count = in.u2();
+  const uint16_t count = in.u2();
   out.u2(count);
-  for (uint16_t k = 0; k < count; ++k) {
-    out.u2(rangeStart(in.u2()));
-    out.u2(in.u2());
-  }
-  if (!in.atEnd()) throw FormatError("bytes after the line numbers");
+  for (uint16_t k = 0; k < count; ++k) entry(in, out);
+  if (!in.atEnd()) throw FormatError(std::string("bytes after the ") + what);
   return std::move(out.bytes());
 }
 
+std::vector<uint8_t> MethodRewriter::lineNumbers(const Attribute& a) const {
+  return rewriteTable(a, "line numbers", [this](ByteReader& in, ByteWriter& out) {
+    out.u2(rangeStart(in.u2()));
+    out.u2(in.u2());
+  });
+}
+
 std::vector<uint8_t> MethodRewriter::localVariables(const Attribute& a) const {
-  ByteReader in(a.data, a.size);
-  ByteWriter out;
-  uint16_t count = in.u2();
-  out.u2(count);
-  for (uint16_t k = 0; k < count; ++k) {
-    uint32_t start = in.u2();
-    uint32_t end = start + in.u2();
-    uint32_t newStart = rangeStart(start);
+  return rewriteTable(a, "local variables", [this](ByteReader& in, ByteWriter& out) {
+    const uint32_t start = in.u2();
+    const uint32_t end = start + in.u2();
+    const uint32_t newStart = rangeStart(start);
     out.u2(newStart);
     out.u2(rangeEnd(end) - newStart);
     out.append(in.take(6), 6);
-  }
-  if (!in.atEnd()) throw FormatError("bytes after the local variables");
-  return std::move(out.bytes());
+  });
 }
 
 // javac -Xjcov's map from code ranges to source characters. Its ranges end
 // at their last byte: the one before the instruction that follows them.
 std::vector<uint8_t> MethodRewriter::characterRanges(const Attribute& a) const {
-  ByteReader in(a.data, a.size);
-  ByteWriter out;
-  uint16_t count = in.u2();
-  out.u2(count);
-  for (uint16_t k = 0; k < count; ++k) {
-    uint32_t start = in.u2();
-    uint32_t last = in.u2();
+  return rewriteTable(a, "character ranges", [this](ByteReader& in, ByteWriter& out) {
+    const uint32_t start = in.u2();
+    const uint32_t last = in.u2();
     if (last < start) throw FormatError("character range ends before it starts");
     out.u2(rangeStart(start));
     out.u2(rangeEnd(last + 1) - 1);
     out.append(in.take(10), 10);  // the characters and the flags
-  }
-  if (!in.atEnd()) throw FormatError("bytes after the character ranges");
-  return std::move(out.bytes());
+  });
 }
 
 void copyElementValue(ByteReader& in, ByteWriter& out);
