@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   openjdk-17-jdk-headless
   libcli11-dev libfmt-dev rapidjson-dev
+  libzstd-dev
   clang libclang-rt-14-dev
 )
 

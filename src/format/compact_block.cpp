@@ -1,0 +1,307 @@
+#include "format/compact_block.h"
+
+#include <zstd.h>
+
+#include <cstring>
+#include <memory>
+
+namespace kolvaprof {
+namespace {
+
+constexpr unsigned char kMagic[4] = {'k', 'v', 'b', '1'};
+// Fast enough to keep up with the buffers a busy thread fills; higher levels
+// shrink traces little more, since the integers are already small.
+constexpr int kCompressionLevel = 1;
+// What a block's body may claim to hold once decompressed: a buffer of
+// records never comes near it, so a larger claim is damage, not data.
+constexpr uint32_t kMaxRawBytes = 16u << 20;
+
+enum Op : uint64_t { kExit = 0, kSetDepth = 1, kSetThread = 2, kRawRecord = 3, kFirstMethod = 3 };
+
+uint64_t zigzag(int64_t value) {
+  return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
+}
+int64_t unzigzag(uint64_t value) {
+  return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1);
+}
+// The difference of two 32-bit words, as the smallest signed number.
+int64_t wordDelta(int32_t value, int32_t previous) {
+  return static_cast<int32_t>(static_cast<uint32_t>(value) - static_cast<uint32_t>(previous));
+}
+
+// The most bytes one record's operations take: a thread, a depth, an entry
+// with three deltas and a time, or a raw record.
+constexpr std::size_t kMaxOperationBytes = 6 * 10 + kMaxRecordBytes;
+
+unsigned char* putVarint(unsigned char* out, uint64_t value) {
+  while (value >= 0x80) {
+    *out++ = static_cast<unsigned char>(value | 0x80);
+    value >>= 7;
+  }
+  *out++ = static_cast<unsigned char>(value);
+  return out;
+}
+
+void putU4(unsigned char* out, uint32_t value) {
+  for (int k = 0; k < 4; ++k) out[k] = static_cast<unsigned char>(value >> (8 * k));
+}
+uint32_t getU4(const unsigned char* in) {
+  return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
+         static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
+}
+
+struct State {
+  int64_t depth = 0;  // open calls before the next record
+  int32_t thread = 0;
+  int32_t receiver = 0;
+  int32_t call = 0;
+  int64_t time = 0;
+};
+
+// An exit whose tag or call words are not zero, or an entry of no method
+// number, is damage the records already held; it is kept as it was.
+bool needsRawRecord(const BinaryRecord& record) {
+  if (record.method < 0) return true;
+  return record.method == 0 && (record.tag != 0 || record.callNumber != 0);
+}
+
+// Writes the operations of `count` records to `out` (room for
+// kMaxOperationBytes each); returns their end.
+unsigned char* encodeOperations(unsigned char* out, const unsigned char* records, std::size_t count,
+                                RecordLayout layout) {
+  State state;
+  const std::size_t size = layout.bytes();
+  for (std::size_t k = 0; k < count; ++k) {
+    const unsigned char* bytes = records + k * size;
+    const BinaryRecord record = decodeRecord(bytes, layout);
+    if (needsRawRecord(record)) {
+      out = putVarint(out, kRawRecord);
+      std::memcpy(out, bytes, size);
+      out += size;
+      continue;
+    }
+    if (layout.withThreadNumber && record.thread != state.thread) {
+      out = putVarint(out, kSetThread);
+      out = putVarint(out, zigzag(record.thread));
+      state.thread = record.thread;
+    }
+    const int64_t openBefore = record.isExit() ? record.depth : int64_t{record.depth} - 1;
+    if (openBefore != state.depth) {
+      out = putVarint(out, kSetDepth);
+      out = putVarint(out, zigzag(openBefore));
+    }
+    if (record.isExit()) {
+      out = putVarint(out, kExit);
+      state.depth = openBefore - 1;
+    } else {
+      out = putVarint(out, static_cast<uint64_t>(record.method) + kFirstMethod);
+      out = putVarint(out, zigzag(wordDelta(record.tag, state.receiver)));
+      state.receiver = record.tag;
+      if (layout.withCallNumber) {
+        out = putVarint(out, zigzag(wordDelta(record.callNumber, state.call)));
+        state.call = record.callNumber;
+      }
+      state.depth = openBefore + 1;
+    }
+    if (layout.withTime) {
+      out = putVarint(out, zigzag(static_cast<int64_t>(static_cast<uint64_t>(record.time) -
+                                                       static_cast<uint64_t>(state.time))));
+      state.time = record.time;
+    }
+  }
+  return out;
+}
+
+struct CompressContext {
+  CompressContext() : context(ZSTD_createCCtx()) {
+    ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, kCompressionLevel);
+    ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1);
+  }
+  ~CompressContext() { ZSTD_freeCCtx(context); }
+  ZSTD_CCtx* context;
+};
+
+struct DecompressContext {
+  DecompressContext() : context(ZSTD_createDCtx()) {}
+  ~DecompressContext() { ZSTD_freeDCtx(context); }
+  ZSTD_DCtx* context;
+};
+
+class OperationReader {
+ public:
+  OperationReader(const unsigned char* at, const unsigned char* end) : at(at), end(end) {}
+  bool atEnd() const { return at == end; }
+  bool varint(uint64_t& value) {
+    value = 0;
+    for (int shift = 0; shift < 64 && at < end; shift += 7) {
+      const unsigned char byte = *at++;
+      value |= static_cast<uint64_t>(byte & 0x7f) << shift;
+      if (!(byte & 0x80)) return true;
+    }
+    return false;
+  }
+  bool signedVarint(int64_t& value) {
+    uint64_t raw = 0;
+    if (!varint(raw)) return false;
+    value = unzigzag(raw);
+    return true;
+  }
+  const unsigned char* take(std::size_t bytes) {
+    if (static_cast<std::size_t>(end - at) < bytes) return nullptr;
+    const unsigned char* taken = at;
+    at += bytes;
+    return taken;
+  }
+
+ private:
+  const unsigned char* at;
+  const unsigned char* end;
+};
+
+// Turns the operations back into fixed-layout records; the problem, or "".
+std::string decodeOperations(const unsigned char* ops, std::size_t size, RecordLayout layout,
+                             std::size_t expectedRecords, std::string& records) {
+  OperationReader in(ops, ops + size);
+  State state;
+  std::size_t count = 0;
+  unsigned char word[kMaxRecordBytes];
+  const auto finish = [&](int64_t method, int32_t tag, int32_t call, int64_t depth) {
+    unsigned char* at = record_words::put(word, method);
+    at = record_words::put(at, tag);
+    if (layout.withCallNumber) at = record_words::put(at, call);
+    at = record_words::put(at, depth);
+    if (layout.withThreadNumber) at = record_words::put(at, state.thread);
+    if (layout.withTime) at = record_words::putTime(at, state.time);
+    records.append(reinterpret_cast<const char*>(word), static_cast<std::size_t>(at - word));
+    ++count;
+  };
+  const auto readTime = [&]() {
+    if (!layout.withTime) return true;
+    int64_t delta = 0;
+    if (!in.signedVarint(delta)) return false;
+    state.time = static_cast<int64_t>(static_cast<uint64_t>(state.time) + static_cast<uint64_t>(delta));
+    return true;
+  };
+  while (!in.atEnd()) {
+    uint64_t op = 0;
+    if (!in.varint(op)) return "an operation runs past the block";
+    if (op == kSetDepth || op == kSetThread) {
+      int64_t value = 0;
+      if (!in.signedVarint(value)) return "an operation runs past the block";
+      if (op == kSetDepth) {
+        state.depth = value;
+      } else if (!layout.withThreadNumber) {
+        return "a thread number in a layout without them";
+      } else {
+        state.thread = static_cast<int32_t>(value);
+      }
+      continue;
+    }
+    if (op == kRawRecord) {
+      const unsigned char* raw = in.take(layout.bytes());
+      if (!raw) return "a record runs past the block";
+      records.append(reinterpret_cast<const char*>(raw), layout.bytes());
+      ++count;
+      continue;
+    }
+    if (op == kExit) {
+      if (!readTime()) return "an exit runs past the block";
+      finish(0, 0, 0, state.depth);
+      --state.depth;
+      continue;
+    }
+    if (op - kFirstMethod > 0x7fffffff) return "a method number out of range";
+    int64_t receiver = 0, call = 0;
+    if (!in.signedVarint(receiver)) return "an entry runs past the block";
+    if (layout.withCallNumber && !in.signedVarint(call)) return "an entry runs past the block";
+    if (!readTime()) return "an entry runs past the block";
+    state.receiver = static_cast<int32_t>(static_cast<uint32_t>(state.receiver) + static_cast<uint32_t>(receiver));
+    state.call = static_cast<int32_t>(static_cast<uint32_t>(state.call) + static_cast<uint32_t>(call));
+    ++state.depth;
+    finish(static_cast<int64_t>(op - kFirstMethod), state.receiver, state.call, state.depth);
+  }
+  if (count != expectedRecords) return "the block holds another number of records than it says";
+  return "";
+}
+
+}  // namespace
+
+void appendCompactBlock(std::vector<unsigned char>& out, const unsigned char* records,
+                        std::size_t bytes, RecordLayout layout) {
+  const std::size_t count = bytes / layout.bytes();
+  // Kept between blocks: a thread's buffers all have the same size.
+  thread_local std::vector<unsigned char> ops;
+  if (ops.size() < count * kMaxOperationBytes) ops.resize(count * kMaxOperationBytes);
+  const std::size_t opBytes =
+      static_cast<std::size_t>(encodeOperations(ops.data(), records, count, layout) - ops.data());
+
+  thread_local CompressContext compressor;
+  const std::size_t start = out.size();
+  out.resize(start + kCompactBlockHeaderBytes + ZSTD_compressBound(opBytes));
+  const std::size_t compressed =
+      ZSTD_compress2(compressor.context, out.data() + start + kCompactBlockHeaderBytes,
+                     out.size() - start - kCompactBlockHeaderBytes, ops.data(), opBytes);
+  if (ZSTD_isError(compressed)) {  // only when memory runs out; the block is lost, not torn
+    out.resize(start);
+    return;
+  }
+  unsigned char* header = out.data() + start;
+  std::memcpy(header, kMagic, 4);
+  putU4(header + 4, static_cast<uint32_t>(compressed));
+  putU4(header + 8, static_cast<uint32_t>(opBytes));
+  putU4(header + 12, static_cast<uint32_t>(count));
+  out.resize(start + kCompactBlockHeaderBytes + compressed);
+}
+
+bool startsCompactBlock(const unsigned char* data, std::size_t size) {
+  return size >= 4 && std::memcmp(data, kMagic, 4) == 0;
+}
+
+CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, RecordLayout layout,
+                                  std::string& records) {
+  CompactBlockRead read;
+  if (size == 0) return read;
+  read.status = CompactBlockRead::kTruncated;
+  if (size < kCompactBlockHeaderBytes) {
+    if (std::memcmp(data, kMagic, size < 4 ? size : 4) != 0) read.status = CompactBlockRead::kCorrupt;
+    return read;
+  }
+  const uint32_t compressed = getU4(data + 4);
+  const uint32_t raw = getU4(data + 8);
+  const uint32_t count = getU4(data + 12);
+  read.status = CompactBlockRead::kCorrupt;
+  if (!startsCompactBlock(data, size)) {
+    read.problem = "not the start of a compact block";
+    return read;
+  }
+  if (raw > kMaxRawBytes || count > raw) {
+    read.problem = "a block header with impossible sizes";
+    return read;
+  }
+  if (size - kCompactBlockHeaderBytes < compressed) {
+    read.status = CompactBlockRead::kTruncated;
+    return read;
+  }
+  thread_local DecompressContext decompressor;
+  std::string ops(raw, '\0');
+  const std::size_t got = ZSTD_decompressDCtx(decompressor.context, ops.data(), ops.size(),
+                                              data + kCompactBlockHeaderBytes, compressed);
+  if (ZSTD_isError(got) || got != raw) {
+    read.problem = ZSTD_isError(got) ? std::string("a damaged block (") + ZSTD_getErrorName(got) + ")"
+                                     : "a block shorter than it says";
+    return read;
+  }
+  const std::size_t before = records.size();
+  read.problem = decodeOperations(reinterpret_cast<const unsigned char*>(ops.data()), ops.size(),
+                                  layout, count, records);
+  if (!read.problem.empty()) {
+    records.resize(before);
+    return read;
+  }
+  read.status = CompactBlockRead::kBlock;
+  read.consumed = kCompactBlockHeaderBytes + compressed;
+  read.records = count;
+  return read;
+}
+
+}  // namespace kolvaprof

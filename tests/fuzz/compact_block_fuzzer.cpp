@@ -1,0 +1,67 @@
+// Arbitrary bytes as compact blocks, three ways: as a file (every check on
+// the way in), as the compressed operations of a well-formed block (the
+// decoder past the checksum), and as fixed-layout records that must come
+// back unchanged through a block of their own.
+
+#include <zstd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "format/compact_block.h"
+
+namespace {
+
+void putU4(std::vector<unsigned char>& out, uint32_t value) {
+  for (int k = 0; k < 4; ++k) out.push_back(static_cast<unsigned char>(value >> (8 * k)));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  const kolvaprof::RecordLayout layout{(data[0] & 1) != 0, (data[0] & 2) != 0, (data[0] & 4) != 0};
+  const uint32_t claimedRecords = data[1];
+  data += 2;
+  size -= 2;
+
+  std::string records;
+  for (std::size_t at = 0; at < size;) {
+    const kolvaprof::CompactBlockRead read = kolvaprof::readCompactBlock(data + at, size - at, layout, records);
+    if (read.status != kolvaprof::CompactBlockRead::kBlock) break;
+    at += read.consumed;
+  }
+
+  std::vector<unsigned char> block = {'k', 'v', 'b', '1'};
+  std::vector<unsigned char> body(ZSTD_compressBound(size));
+  ZSTD_CCtx* context = ZSTD_createCCtx();
+  ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1);
+  const std::size_t compressed = ZSTD_compress2(context, body.data(), body.size(), data, size);
+  ZSTD_freeCCtx(context);
+  if (ZSTD_isError(compressed)) abort();
+  putU4(block, static_cast<uint32_t>(compressed));
+  putU4(block, static_cast<uint32_t>(size));
+  putU4(block, claimedRecords);
+  block.insert(block.end(), body.begin(), body.begin() + static_cast<std::ptrdiff_t>(compressed));
+  records.clear();
+  const kolvaprof::CompactBlockRead read = kolvaprof::readCompactBlock(block.data(), block.size(), layout, records);
+  if (read.status == kolvaprof::CompactBlockRead::kBlock &&
+      records.size() != read.records * layout.bytes()) {
+    abort();
+  }
+
+  const std::size_t whole = size / layout.bytes() * layout.bytes();
+  std::vector<unsigned char> ours;
+  kolvaprof::appendCompactBlock(ours, data, whole, layout);
+  records.clear();
+  const kolvaprof::CompactBlockRead back = kolvaprof::readCompactBlock(ours.data(), ours.size(), layout, records);
+  if (back.status != kolvaprof::CompactBlockRead::kBlock || back.consumed != ours.size() ||
+      records.size() != whole || std::memcmp(records.data(), data, whole) != 0) {
+    abort();
+  }
+  return 0;
+}
