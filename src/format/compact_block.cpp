@@ -8,7 +8,13 @@
 namespace kolvaprof {
 namespace {
 
-constexpr unsigned char kMagic[4] = {'k', 'v', 'b', '1'};
+constexpr unsigned char kMagic[3] = {'k', 'v', 'b'};
+constexpr unsigned char kFirstLayoutMark = '0';
+
+unsigned char layoutMark(RecordLayout layout) {
+  return static_cast<unsigned char>(kFirstLayoutMark + (layout.withCallNumber ? 1 : 0) +
+                                    (layout.withThreadNumber ? 2 : 0) + (layout.withTime ? 4 : 0));
+}
 // Fast enough to keep up with the buffers a busy thread fills; higher levels
 // shrink traces little more, since the integers are already small.
 constexpr int kCompressionLevel = 1;
@@ -246,31 +252,38 @@ void appendCompactBlock(std::vector<unsigned char>& out, const unsigned char* re
     return;
   }
   unsigned char* header = out.data() + start;
-  std::memcpy(header, kMagic, 4);
+  std::memcpy(header, kMagic, 3);
+  header[3] = layoutMark(layout);
   putU4(header + 4, static_cast<uint32_t>(compressed));
   putU4(header + 8, static_cast<uint32_t>(opBytes));
   putU4(header + 12, static_cast<uint32_t>(count));
   out.resize(start + kCompactBlockHeaderBytes + compressed);
 }
 
-bool startsCompactBlock(const unsigned char* data, std::size_t size) {
-  return size >= 4 && std::memcmp(data, kMagic, 4) == 0;
+bool startsCompactBlock(const unsigned char* data, std::size_t size, RecordLayout* layout) {
+  if (size < 4 || std::memcmp(data, kMagic, 3) != 0) return false;
+  const unsigned mark = data[3] - kFirstLayoutMark;
+  if (mark > 7) return false;
+  if (layout) *layout = RecordLayout{(mark & 1) != 0, (mark & 2) != 0, (mark & 4) != 0};
+  return true;
 }
 
-CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, RecordLayout layout,
-                                  std::string& records) {
+CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, std::string& records) {
   CompactBlockRead read;
   if (size == 0) return read;
   read.status = CompactBlockRead::kTruncated;
   if (size < kCompactBlockHeaderBytes) {
-    if (std::memcmp(data, kMagic, size < 4 ? size : 4) != 0) read.status = CompactBlockRead::kCorrupt;
+    const bool likeAHeader = std::memcmp(data, kMagic, size < 3 ? size : 3) == 0 &&
+                             (size < 4 || startsCompactBlock(data, size));
+    if (!likeAHeader) read.status = CompactBlockRead::kCorrupt;
     return read;
   }
   const uint32_t compressed = getU4(data + 4);
   const uint32_t raw = getU4(data + 8);
   const uint32_t count = getU4(data + 12);
   read.status = CompactBlockRead::kCorrupt;
-  if (!startsCompactBlock(data, size)) {
+  RecordLayout layout;
+  if (!startsCompactBlock(data, size, &layout)) {
     read.problem = "not the start of a compact block";
     return read;
   }
@@ -299,6 +312,7 @@ CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, R
     return read;
   }
   read.status = CompactBlockRead::kBlock;
+  read.layout = layout;
   read.consumed = kCompactBlockHeaderBytes + compressed;
   read.records = count;
   return read;

@@ -7,9 +7,10 @@
 // when it is whole and its checksum holds, so a file cut short anywhere (a
 // killed VM, a failed write) reads as a clean run of whole blocks.
 //
-// On disk, a block is a 16-byte header of little-endian words, then the
-// compressed body:
-//   "kvb1", compressed size, raw size, record count
+// On disk, a block is a 16-byte header, then the compressed body:
+//   "kvb" and the layout's character ('0' + 1 with call numbers + 2 with
+//   thread numbers + 4 with times), then compressed size, raw size and
+//   record count as little-endian 32-bit words
 // and the body, once decompressed, a sequence of operations, each a varint:
 //   0        exit (its depth is the open depth; the time follows if any)
 //   1 d      the open depth becomes d (zigzag), when a record's depth is not
@@ -39,6 +40,7 @@ void appendCompactBlock(std::vector<unsigned char>& out, const unsigned char* re
                         std::size_t bytes, RecordLayout layout);
 
 struct CompactBlockRead {
+  RecordLayout layout;  // the block's, for kBlock
   enum Status {
     kBlock,      // one block read; `consumed` bytes used
     kEnd,        // no bytes left
@@ -51,12 +53,12 @@ struct CompactBlockRead {
   std::string problem;  // for kCorrupt
 };
 
-// Reads the block at `data` and appends its records, in the fixed layout, to
-// `records`; on anything but kBlock, `records` is as it was.
-CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, RecordLayout layout,
-                                  std::string& records);
+// Reads the block at `data` and appends its records, in the fixed layout the
+// block names, to `records`; on anything but kBlock, `records` is as it was.
+CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, std::string& records);
 
-// Whether `data` starts like a compact block (its first four bytes).
-bool startsCompactBlock(const unsigned char* data, std::size_t size);
+// Whether `data` starts like a compact block (its first four bytes), and the
+// layout it names.
+bool startsCompactBlock(const unsigned char* data, std::size_t size, RecordLayout* layout = nullptr);
 
 }  // namespace kolvaprof

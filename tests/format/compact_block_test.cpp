@@ -60,9 +60,10 @@ std::string readAll(const std::vector<unsigned char>& file, RecordLayout layout,
   std::string out;
   std::size_t at = 0;
   for (;;) {
-    const CompactBlockRead read = readCompactBlock(file.data() + at, file.size() - at, layout, out);
+    const CompactBlockRead read = readCompactBlock(file.data() + at, file.size() - at, out);
     last = read.status;
     if (read.status != CompactBlockRead::kBlock) return out;
+    EXPECT_EQ(read.layout, layout) << "every block names its layout";
     at += read.consumed;
   }
 }

@@ -24,19 +24,20 @@ void putU4(std::vector<unsigned char>& out, uint32_t value) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
-  const kolvaprof::RecordLayout layout{(data[0] & 1) != 0, (data[0] & 2) != 0, (data[0] & 4) != 0};
+  const unsigned layoutBits = data[0] & 7;
+  const kolvaprof::RecordLayout layout{(layoutBits & 1) != 0, (layoutBits & 2) != 0, (layoutBits & 4) != 0};
   const uint32_t claimedRecords = data[1];
   data += 2;
   size -= 2;
 
   std::string records;
   for (std::size_t at = 0; at < size;) {
-    const kolvaprof::CompactBlockRead read = kolvaprof::readCompactBlock(data + at, size - at, layout, records);
+    const kolvaprof::CompactBlockRead read = kolvaprof::readCompactBlock(data + at, size - at, records);
     if (read.status != kolvaprof::CompactBlockRead::kBlock) break;
     at += read.consumed;
   }
 
-  std::vector<unsigned char> block = {'k', 'v', 'b', '1'};
+  std::vector<unsigned char> block = {'k', 'v', 'b', static_cast<unsigned char>('0' + layoutBits)};
   std::vector<unsigned char> body(ZSTD_compressBound(size));
   ZSTD_CCtx* context = ZSTD_createCCtx();
   ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1);
@@ -48,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   putU4(block, claimedRecords);
   block.insert(block.end(), body.begin(), body.begin() + static_cast<std::ptrdiff_t>(compressed));
   records.clear();
-  const kolvaprof::CompactBlockRead read = kolvaprof::readCompactBlock(block.data(), block.size(), layout, records);
+  const kolvaprof::CompactBlockRead read = kolvaprof::readCompactBlock(block.data(), block.size(), records);
   if (read.status == kolvaprof::CompactBlockRead::kBlock &&
       records.size() != read.records * layout.bytes()) {
     abort();
@@ -58,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::vector<unsigned char> ours;
   kolvaprof::appendCompactBlock(ours, data, whole, layout);
   records.clear();
-  const kolvaprof::CompactBlockRead back = kolvaprof::readCompactBlock(ours.data(), ours.size(), layout, records);
+  const kolvaprof::CompactBlockRead back = kolvaprof::readCompactBlock(ours.data(), ours.size(), records);
   if (back.status != kolvaprof::CompactBlockRead::kBlock || back.consumed != ours.size() ||
       records.size() != whole || std::memcmp(records.data(), data, whole) != 0) {
     abort();
