@@ -26,6 +26,8 @@ struct LoggingOptions {
   bool ignoreBuiltInClass = false;
   bool getFilteredMethod = false;
   bool compressLogfile = false;
+  // Binary records in compressed blocks of small integers (CompressLogfile=2).
+  bool compactRecords = false;
   bool separateLogfilePerThread = true;
   bool recordThreadId = false;
   bool ignoreFilteredMethods = true;

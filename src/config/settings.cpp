@@ -118,11 +118,13 @@ const SettingKey kSettingKeys[] = {
      }},
     {"CompressLogfile",
      [](SettingContext& line) {
-       if (!line.is("1")) return;
+       if (!line.is("1") && !line.is("2")) return;
        line.options().compressLogfile = true;
+       line.options().compactRecords = line.is("2");
        line.settings.index = line.options().logDirectory;
        line.echo("compress log file");
        line.echo("index file = ", line.options().logDirectory, kIndexFileName);
+       if (line.is("2")) line.echo("compact records in compressed blocks.");
      }},
     {"RecordThreadID",
      [](SettingContext& line) {

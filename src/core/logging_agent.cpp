@@ -55,11 +55,12 @@ void CLoggingAgent::configure(const Settings& read) {
   if (read.sharedLog) {
     sharedLog = std::make_unique<LogFile>(runDirectory(*read.sharedLog), startTime,
                                           kLogExtension);
+    if (compactLayout()) sharedLog->writeCompactBlocks(recordLayout);
   }
   if (read.sharedLog) {
-    virtualThreadLog = std::make_unique<VirtualThreadLog>(runDirectory(*read.sharedLog));
+    virtualThreadLog = std::make_unique<VirtualThreadLog>(runDirectory(*read.sharedLog), compactLayout());
   } else if (settings.separateLogfilePerThread) {
-    virtualThreadLog = std::make_unique<VirtualThreadLog>(threadLogDirectory);
+    virtualThreadLog = std::make_unique<VirtualThreadLog>(threadLogDirectory, compactLayout());
   }
   if (read.index) index = std::make_unique<IndexFile>(runDirectory(*read.index));
   MethodRegistry::instance().setFilters(MethodFilters(settings.packageFilters,
@@ -96,6 +97,7 @@ ThreadContext* CLoggingAgent::createThreadContext(ThreadKey threadKey) {
   std::unique_ptr<ThreadContext> context;
   if (settings.separateLogfilePerThread) {
     auto file = std::make_unique<ThreadLogFile>(threadLogDirectory, thread.name, kLogExtension);
+    if (compactLayout()) file->writeCompactBlocks(recordLayout);
     context = std::make_unique<ThreadContext>(std::move(thread.name), thread.number, std::move(file));
   } else {
     context = std::make_unique<ThreadContext>(std::move(thread.name), thread.number, sharedLog.get());

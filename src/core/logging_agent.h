@@ -93,6 +93,11 @@ class CLoggingAgent {
   // Of the binary records, from the settings: kept whole rather than built
   // field by field on every call.
   RecordLayout recordLayout;
+  // The layout of compact blocks, when the records are written in them.
+  std::optional<RecordLayout> compactLayout() const {
+    if (!settings.compressLogfile || !settings.compactRecords) return std::nullopt;
+    return recordLayout;
+  }
   std::string startTime;
   // By the name the settings ask for; the same directory for every file
   // that asks for that name.

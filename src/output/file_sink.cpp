@@ -10,6 +10,9 @@
 #include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
 
+#include <vector>
+
+#include "format/compact_block.h"
 #include "output/console.h"
 #include "output/run_directory.h"
 
@@ -98,18 +101,36 @@ bool FileSink::open() {
 }
 
 void FileSink::write(const char* bytes, std::size_t length) {
+  if (!compactLayout) {
+    writeAll(bytes, length);
+    return;
+  }
+  if (length == 0 || fd < 0) return;
+  // Kept between writes: a thread sends buffers of the same size again.
+  thread_local std::vector<unsigned char> block;
+  block.clear();
+  appendCompactBlock(block, reinterpret_cast<const unsigned char*>(bytes), length, *compactLayout);
+  const std::size_t blockStart = fileBytes;
+  // A reader would stop at a torn block anyway; taking it off keeps the file
+  // a run of whole blocks that no later tool need doubt.
+  writeAll(reinterpret_cast<const char*>(block.data()), block.size(), blockStart);
+}
+
+void FileSink::writeAll(const char* bytes, std::size_t length, std::optional<std::size_t> cutBackTo) {
   while (fd >= 0 && length > 0) {
     const ssize_t written = ::write(fd, bytes, length);
     if (written > 0) {
       // A write that stops short goes on from there, so nothing is skipped.
       bytes += written;
       length -= static_cast<std::size_t>(written);
+      fileBytes += static_cast<std::size_t>(written);
       continue;
     }
     if (written < 0 && errno == EINTR) continue;
     // Whatever came after a gap would sit at the wrong offset, so the file
     // ends here, with what reached it before.
     const int error = written < 0 ? errno : EIO;
+    if (cutBackTo && ::ftruncate(fd, static_cast<off_t>(*cutBackTo)) == 0) fileBytes = *cutBackTo;
     ::close(fd);
     fd = -1;
     printMessage(&std::cout, "cannot write log file " + openedName + ": " + std::strerror(error) +

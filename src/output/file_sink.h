@@ -2,7 +2,10 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "format/binary_record.h"
 
 namespace kolvaprof {
 
@@ -33,12 +36,18 @@ class FileSink {
   bool isWritable() const { return fd >= 0; }
   // All of the bytes, or the file ends before them.
   void write(const char* bytes, std::size_t length);
+  // From now on each write is whole binary records of this layout, and goes
+  // to the file as one compact block; a block that cannot be written whole
+  // is taken off again, so the file holds whole blocks only.
+  void writeCompactBlocks(RecordLayout layout) { compactLayout = layout; }
 
   // directory + base name + extension.
   std::string fileName() const;
 
  private:
   std::string directoryPath() const;
+  // On a failed write, the file is cut back to `cutBackTo` bytes if given.
+  void writeAll(const char* bytes, std::size_t length, std::optional<std::size_t> cutBackTo = {});
 
   int fd = -1;  // also -1 once a write has failed
   bool opened = false;  // the first open (and the fallback, if needed) has run
@@ -47,6 +56,8 @@ class FileSink {
   std::string directory;
   std::shared_ptr<RunDirectory> runDirectory;  // null: `directory` as it is
   std::string extension;
+  std::optional<RecordLayout> compactLayout;
+  std::size_t fileBytes = 0;  // written so far
 };
 
 // False for base names that must not become file names: "", "." and "..", and

@@ -61,6 +61,8 @@ class LogFile {
 
   // directory + base name + extension.
   std::string fileName() const { return sink.fileName(); }
+  // Before the first write: see FileSink::writeCompactBlocks.
+  void writeCompactBlocks(RecordLayout layout) { sink.writeCompactBlocks(layout); }
 
  private:
   static constexpr std::size_t kStackRecordBytes = 1024;

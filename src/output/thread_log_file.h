@@ -48,6 +48,8 @@ class ThreadLogFile {
   }
 
   std::string fileName() const { return sink.fileName(); }
+  // Before the first write: see FileSink::writeCompactBlocks.
+  void writeCompactBlocks(RecordLayout layout) { sink.writeCompactBlocks(layout); }
 
  private:
   void append(const void* bytes, std::size_t length);

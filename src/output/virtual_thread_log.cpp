@@ -2,18 +2,29 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
+#include "format/compact_block.h"
 #include "format/thread_block.h"
 #include "output/run_directory.h"
 
 namespace kolvaprof {
 
-VirtualThreadLog::VirtualThreadLog(std::shared_ptr<RunDirectory> directory)
-    : file(std::move(directory), kVirtualThreadFileBaseName, kVirtualThreadFileExtension) {}
+VirtualThreadLog::VirtualThreadLog(std::shared_ptr<RunDirectory> directory,
+                                   std::optional<RecordLayout> compact)
+    : file(std::move(directory), kVirtualThreadFileBaseName, kVirtualThreadFileExtension),
+      compact(compact) {}
 
 void VirtualThreadLog::writeBlock(int32_t threadNumber, const std::string& name, const char* records,
                                   std::size_t length, bool last) {
   if (length == 0 && !last) return;
+  thread_local std::vector<unsigned char> block;
+  if (compact && length > 0) {
+    block.clear();
+    appendCompactBlock(block, reinterpret_cast<const unsigned char*>(records), length, *compact);
+    records = reinterpret_cast<const char*>(block.data());
+    length = block.size();
+  }
   const std::string header = makeThreadBlockHeader(threadNumber, name, length, last);
   file.writeWith(header.size() + length, [&](char* out) {
     std::memcpy(out, header.data(), header.size());

@@ -3,7 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "format/binary_record.h"
 
 #include "output/log_file.h"
 
@@ -16,7 +19,9 @@ class RunDirectory;
 // one file, not a million; created at its first block.
 class VirtualThreadLog {
  public:
-  explicit VirtualThreadLog(std::shared_ptr<RunDirectory> directory);
+  // With `compact`, each block's records are a compact block of that layout.
+  explicit VirtualThreadLog(std::shared_ptr<RunDirectory> directory,
+                            std::optional<RecordLayout> compact = {});
 
   // One block, header and records together, never mixed with another's.
   // `last`: the thread's last, written even without records.
@@ -25,6 +30,7 @@ class VirtualThreadLog {
 
  private:
   LogFile file;
+  std::optional<RecordLayout> compact;
 };
 
 // A virtual thread's records on their way to the VirtualThreadLog: a small

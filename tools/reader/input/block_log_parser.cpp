@@ -15,6 +15,7 @@ void BlockLogParser::feed(std::string_view data) {
       const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, data.size()));
       if (textBlock) textBlock->feed(data.substr(0, take));
       if (binaryBlock) binaryBlock->feed(data.substr(0, take));
+      if (compactBlock) compactBlock->feed(data.substr(0, take));
       remaining -= take;
       offset += take;
       data.remove_prefix(take);
@@ -68,7 +69,9 @@ void BlockLogParser::headerLine() {
   remaining = parsed->recordBytes;
   lastBlock = parsed->last;
   RecordSink& blockRecords = *this;
-  if (layout) {
+  if (layout && compact) {
+    compactBlock.emplace(file, *layout, blockRecords, diagnostics);
+  } else if (layout) {
     binaryBlock.emplace(file, *layout, blockRecords, diagnostics);
   } else {
     textBlock.emplace(file, blockRecords, diagnostics);
@@ -79,8 +82,10 @@ void BlockLogParser::headerLine() {
 void BlockLogParser::endBlock() {
   if (textBlock) textBlock->finish();
   if (binaryBlock) binaryBlock->finish();
+  if (compactBlock) compactBlock->finish();
   textBlock.reset();
   binaryBlock.reset();
+  compactBlock.reset();
   if (lastBlock) sink.threadEnded(file, thread, Position{file.name, 0, 0, headerOffset});
   lastBlock = false;
 }

@@ -7,6 +7,7 @@
 
 #include "format/binary_record.h"
 #include "reader/input/binary_log_parser.h"
+#include "reader/input/compact_log_parser.h"
 #include "reader/input/record_sink.h"
 #include "reader/input/text_log_parser.h"
 
@@ -21,9 +22,10 @@ struct LogFileInfo;
 class BlockLogParser : private RecordSink {
  public:
   // `layout`: that of the run's binary records; none for text.
+  // `compact`: each block's records are a compact block.
   BlockLogParser(const LogFileInfo& file, std::optional<RecordLayout> layout, RecordSink& sink,
-                 Diagnostics& diagnostics)
-      : file(file), layout(layout), sink(sink), diagnostics(diagnostics) {}
+                 Diagnostics& diagnostics, bool compact = false)
+      : file(file), layout(layout), sink(sink), diagnostics(diagnostics), compact(compact) {}
 
   void feed(std::string_view data);
   void finish();
@@ -40,6 +42,7 @@ class BlockLogParser : private RecordSink {
   std::optional<RecordLayout> layout;
   RecordSink& sink;
   Diagnostics& diagnostics;
+  bool compact;
   std::string pendingHeader;
   bool skippingLongLine = false;
   std::uint64_t offset = 0;       // of the next byte fed
@@ -49,6 +52,7 @@ class BlockLogParser : private RecordSink {
   bool lastBlock = false;         // the thread's last: it ended
   std::optional<TextLogParser> textBlock;
   std::optional<BinaryLogParser> binaryBlock;
+  std::optional<CompactLogParser> compactBlock;
 };
 
 }  // namespace kolvaprof::reader

@@ -38,6 +38,7 @@ const char* problemName(Problem problem) {
     case Problem::UnbalancedExit: return "unbalanced exit";
     case Problem::TooDeep: return "call deeper than the reader follows";
     case Problem::TimeBackwards: return "time going back";
+    case Problem::DamagedBlock: return "damaged compact block";
     case Problem::OpenAtThreadEnd: return "calls left open by a thread that ended";
   }
   return "problem";

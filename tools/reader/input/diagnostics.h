@@ -47,6 +47,7 @@ enum class Problem {
   UnbalancedExit,
   TooDeep,
   TimeBackwards,
+  DamagedBlock,
   OpenAtThreadEnd,
 };
 inline constexpr std::size_t kProblemKinds = static_cast<std::size_t>(Problem::OpenAtThreadEnd) + 1;

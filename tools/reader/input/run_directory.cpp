@@ -7,6 +7,7 @@
 #include <memory>
 #include <system_error>
 
+#include "format/compact_block.h"
 #include "format/index_line.h"
 #include "format/thread_block.h"
 #include "reader/input/diagnostics.h"
@@ -24,6 +25,26 @@ bool looksBinary(const std::string& path) {
   char head[4096];
   const std::size_t got = std::fread(head, 1, sizeof head, file.get());
   return std::memchr(head, '\0', got) != nullptr;
+}
+
+// The layout of the compact block the file starts with (a block file: its
+// first block's records), if it does.
+std::optional<RecordLayout> compactStart(const LogFileInfo& info) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(info.path.c_str(), "rb"), &std::fclose);
+  if (!file) return std::nullopt;
+  char head[4096];
+  const std::size_t got = std::fread(head, 1, sizeof head, file.get());
+  std::size_t start = 0;
+  if (info.blocks) {
+    const void* lineEnd = std::memchr(head, '\n', got);
+    if (!lineEnd) return std::nullopt;
+    start = static_cast<std::size_t>(static_cast<const char*>(lineEnd) - head) + 1;
+  }
+  RecordLayout layout;
+  if (!startsCompactBlock(reinterpret_cast<const unsigned char*>(head) + start, got - start, &layout)) {
+    return std::nullopt;
+  }
+  return layout;
 }
 
 bool hasExtension(const std::string& name, std::string_view extension) {
@@ -66,6 +87,7 @@ RunDirectory scanRunDirectory(const std::string& path) {
     LogFileInfo& file = run.files[i];
     file.index = i;
     run.totalBytes += file.size;
+    if (!run.compactLayout && file.size > 0 && sniffed < 16) run.compactLayout = compactStart(file);
     // Block headers are text whatever the records are.
     if (file.size > 0 && sniffed < 16 && !file.blocks) {
       ++sniffed;
@@ -74,7 +96,8 @@ RunDirectory scanRunDirectory(const std::string& path) {
   }
   // The contents decide, so that binary logs without their Index.dat are
   // still read as records; Index.dat only breaks a tie.
-  const bool binary = 2 * binaryVotes > sniffed || (2 * binaryVotes == sniffed && !run.indexPath.empty());
+  const bool binary = run.compactLayout || 2 * binaryVotes > sniffed ||
+                      (2 * binaryVotes == sniffed && !run.indexPath.empty());
   run.kind = binary ? RunKind::Binary : RunKind::Text;
   return run;
 }

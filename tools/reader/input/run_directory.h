@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "format/binary_record.h"
 
 namespace kolvaprof::reader {
 
@@ -27,6 +30,9 @@ struct RunDirectory {
   std::vector<LogFileInfo> files;
   std::string indexPath;  // empty when there is no Index.dat
   std::uint64_t totalBytes = 0;
+  // Set when the binary records are in compact blocks, which name their
+  // layout: that of the first block found.
+  std::optional<RecordLayout> compactLayout;
 };
 
 // Throws ReaderError when the path is not a readable directory or holds no

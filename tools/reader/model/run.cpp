@@ -8,6 +8,7 @@
 #include "format/index_line.h"
 #include "reader/input/binary_log_parser.h"
 #include "reader/input/block_log_parser.h"
+#include "reader/input/compact_log_parser.h"
 #include "reader/input/progress.h"
 #include "reader/input/text_log_parser.h"
 
@@ -41,6 +42,10 @@ Run::Run(const std::string& path, const ReadOptions& options, Diagnostics& diagn
     : options(options), dir(scanRunDirectory(path)) {
   if (dir.kind == RunKind::Text) return;
   runIndex = readIndexFile(dir.indexPath.empty() ? dir.path + "/" + kIndexFileName : dir.indexPath, diagnostics);
+  if (dir.compactLayout) {
+    recordLayout = dir.compactLayout;
+    return;
+  }
   const LayoutChoice choice = detectLayout(dir, runIndex, options.layout);
   if (!choice.layout) throw ReaderError(choice.message);
   recordLayout = choice.layout;
@@ -49,7 +54,7 @@ Run::Run(const std::string& path, const ReadOptions& options, Diagnostics& diagn
 
 std::string Run::describe() const {
   if (!recordLayout) return "text logs";
-  return "binary logs, " + describeLayout(*recordLayout);
+  return std::string(dir.compactLayout ? "compact binary logs, " : "binary logs, ") + describeLayout(*recordLayout);
 }
 
 void Run::read(EventSink& sink, Diagnostics& diagnostics, std::optional<ThreadKey> only,
@@ -68,7 +73,10 @@ void Run::read(EventSink& sink, Diagnostics& diagnostics, std::optional<ThreadKe
   for (const LogFileInfo* file : selected) {
     calls.beginFile(*file);
     if (file->blocks) {
-      BlockLogParser parser(*file, recordLayout, calls, diagnostics);
+      BlockLogParser parser(*file, recordLayout, calls, diagnostics, dir.compactLayout.has_value());
+      stream(*file, parser, progress, diagnostics);
+    } else if (dir.compactLayout) {
+      CompactLogParser parser(*file, *recordLayout, calls, diagnostics);
       stream(*file, parser, progress, diagnostics);
     } else if (recordLayout) {
       BinaryLogParser parser(*file, *recordLayout, calls, diagnostics);

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "format/binary_record.h"
+#include "reader/input/binary_log_parser.h"
+
+namespace kolvaprof::reader {
+
+class Diagnostics;
+class RecordSink;
+struct LogFileInfo;
+
+// Reads a log of compact blocks (format/compact_block.h), fed in pieces of
+// any size: each whole block becomes the fixed-layout records it stands for,
+// read on as a binary log. A damaged block is reported and passed over to
+// the next block found; one cut by the end of the file is reported.
+class CompactLogParser {
+ public:
+  CompactLogParser(const LogFileInfo& file, RecordLayout layout, RecordSink& sink, Diagnostics& diagnostics);
+
+  void feed(std::string_view data);
+  void finish();
+
+ private:
+  void damaged(std::size_t at, const std::string& problem);
+
+  const LogFileInfo& file;
+  RecordLayout layout;
+  Diagnostics& diagnostics;
+  BinaryLogParser records;
+  std::string pending;          // bytes of blocks not yet whole
+  std::uint64_t pendingOffset = 0;  // of pending's first byte in the file
+  std::string decoded;
+};
+
+}  // namespace kolvaprof::reader
