@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <random>
 
+#include "format/compact_block.h"
 #include "integration/java_run.h"
 #include "support/trace_check.h"
 
@@ -115,18 +116,36 @@ TEST_P(ReliabilityShutdown, VmEndsWhileThreadsAreDeepInCalls) {
   }
 }
 
+// The fixed-layout records of a file of compact blocks, of which only the
+// last may be cut.
+std::string compactRecords(const std::string& file) {
+  std::string records;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(file.data());
+  for (std::size_t at = 0;;) {
+    const CompactBlockRead read = readCompactBlock(bytes + at, file.size() - at, records);
+    if (read.status == CompactBlockRead::kBlock) {
+      at += read.consumed;
+      continue;
+    }
+    EXPECT_NE(read.status, CompactBlockRead::kCorrupt) << read.problem;
+    return records;
+  }
+}
+
 // SIGKILL at a moment the test does not choose, while four threads call
 // without pause: each file holds whole records in order, with at most one cut
-// record at its very end; what was still buffered is lost.
+// record (or compact block) at its very end; what was still buffered is lost.
 TEST_P(ReliabilityShutdown, SigkillLeavesOnlyWholeRecordsBeforeAtMostOneCut) {
   std::random_device entropy;
   struct Mode {
     const char* label;
     bool binary;
     bool shared;
+    bool compact = false;
   };
   for (const Mode mode : {Mode{"text-per-thread", false, false}, Mode{"text-shared", false, true},
-                          Mode{"binary-per-thread", true, false}, Mode{"binary-shared", true, true}}) {
+                          Mode{"binary-per-thread", true, false}, Mode{"binary-shared", true, true},
+                          Mode{"compact-per-thread", true, false, true}}) {
     SCOPED_TRACE(mode.label);
     const int killAfter = 2 + static_cast<int>(entropy() % 2);
     const std::string logs = root.path() + "/" + mode.label;
@@ -135,7 +154,9 @@ TEST_P(ReliabilityShutdown, SigkillLeavesOnlyWholeRecordsBeforeAtMostOneCut) {
                                   // by a safepoint for every JDK call it makes while the workers run.
                                   std::string("RecordThreadID=1\nRecordMethodCallCount=1\nReceiverTags=0\n") +
                                       (mode.shared ? "SeparateLogfilePerThread=0\n" : "") +
-                                      (mode.binary ? "CompressLogfile=1\n" : ""),
+                                      (mode.compact  ? "CompressLogfile=2\n"
+                                       : mode.binary ? "CompressLogfile=1\n"
+                                                     : ""),
                                   "itest.reliability.Busy", {"4"}, killAfter);
     ASSERT_TRUE(result.timedOut);
     EXPECT_EQ(result.exitStatus, 128 + 9);
@@ -152,7 +173,7 @@ TEST_P(ReliabilityShutdown, SigkillLeavesOnlyWholeRecordsBeforeAtMostOneCut) {
     long bytes = 0;
     long files = 0;
     for (const std::string& file : listDirectory(runDir)) {
-      const std::string content = readFile(runDir + "/" + file);
+      std::string content = readFile(runDir + "/" + file);
       bytes += static_cast<long>(content.size());
       if (file == "Index.dat") {
         // Complete lines only: it is cut, like any file, only at its end.
@@ -160,6 +181,7 @@ TEST_P(ReliabilityShutdown, SigkillLeavesOnlyWholeRecordsBeforeAtMostOneCut) {
         continue;
       }
       ++files;
+      if (mode.compact) content = compactRecords(content);
       if (mode.binary)
         check.addBinary(file, content, !mode.shared, true);
       else

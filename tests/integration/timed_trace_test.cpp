@@ -133,6 +133,7 @@ TEST_P(TimedTrace, ReaderShowsTheLengthsTheProgramMeasured) {
       {"text-shared", "SeparateLogfilePerThread=0\nRecordThreadID=1\n"},
       {"binary", "CompressLogfile=1\n"},
       {"binary-shared", "CompressLogfile=1\nSeparateLogfilePerThread=0\nRecordThreadID=1\nRecordMethodCallCount=1\n"},
+      {"compact-shared", "CompressLogfile=2\nSeparateLogfilePerThread=0\nRecordThreadID=1\n"},
   };
   for (const auto& [label, settings] : runs) {
     SCOPED_TRACE(label);

@@ -48,6 +48,7 @@ const Mode kModes[] = {
     // The hooks of rewritten code key a virtual thread alike; times ride along.
     {"bytecode_text_per_thread", "CaptureMode=bytecode\nRecordTime=1\n", false},
     {"bytecode_binary_shared", "CaptureMode=bytecode\nCompressLogfile=1\nSeparateLogfilePerThread=0\n", false},
+    {"bytecode_compact_thread_ids", "CaptureMode=bytecode\nCompressLogfile=2\nRecordThreadID=1\nRecordTime=1\n", false},
 };
 
 class VirtualThreadsTest : public JdkTest {
