@@ -282,9 +282,13 @@ TEST_P(TimedCommands, EveryViewUsesTheTimes) {
         "      total ms        self ms  method\n         0.007          0.003  Main.main(java.lang.String[])\n"
         "         0.003          0.002  org.demo.Shop.buy(int,java.lang.String[])\n"
         "         0.002          0.002  org.demo.Cart$Line.add(int)\n"}},
+      // Each profile starts at its thread's first record, which its name shows.
       {{"speedscope"},
-       {"\"unit\":\"nanoseconds\",\"startValue\":0,\"events\":[{\"type\":\"O\",\"frame\":0,\"at\":1000}",
+       {"\"name\":\"clerk (from 0.001000 ms)\",\"unit\":\"nanoseconds\",\"startValue\":1000,\"events\":["
+        "{\"type\":\"O\",\"frame\":0,\"at\":1000}",
         "{\"type\":\"C\",\"frame\":0,\"at\":3000}],\"endValue\":3000}"}},
+      {{"speedscope", "--common-start"},
+       {"\"name\":\"clerk\",\"unit\":\"nanoseconds\",\"startValue\":0,\"events\":[{\"type\":\"O\",\"frame\":0,\"at\":1000}"}},
       {{"chrome"}, {"\"ph\":\"B\",\"ts\":1.0,", "\"ph\":\"E\",\"ts\":8.0,", "\"ph\":\"E\",\"ts\":3.0,\"pid\":1,\"tid\":1}]}"}},
   };
   for (const auto& [args, expected] : cases) {

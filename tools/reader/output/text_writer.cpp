@@ -1,10 +1,20 @@
 #include "reader/output/text_writer.h"
 
+#include <algorithm>
+#include <deque>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <queue>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
+#include "format/name_escape.h"
 #include "format/text_line.h"
 #include "reader/input/diagnostics.h"
 #include "reader/input/run_directory.h"
+#include "reader/model/log_cursor.h"
 #include "reader/model/run.h"
 
 namespace kolvaprof::reader {
@@ -51,24 +61,150 @@ void TextWriter::header(const ThreadState& thread) {
     buffer += makeThreadHeaderLine(thread.number, thread.name);
 }
 
-void TextWriter::enter(const ThreadState& thread, const Entry& entry) {
-  header(thread);
+namespace {
+
+void appendEntry(std::string& buffer, const FrameTable& frames, const ThreadState& thread, const Entry& entry) {
   const MethodName& m = frames.method(entry.frame);
   appendTextEntryLine(buffer, TextEntry{{m.returnType, m.packageName, m.className, m.methodName, m.parameters},
                                        {entry.tag, thread.number >= 0, thread.number, entry.callNumber.has_value(),
                                         entry.callNumber.value_or(0), entry.location.value_or(""), entry.time}});
+}
+
+void appendExit(std::string& buffer, const ThreadState& thread, const Exit& exit) {
+  appendTextExitLine(buffer, thread.number >= 0, thread.number, exit.exception.has_value(),
+                     exit.exception.value_or(""), exit.time);
+}
+
+}  // namespace
+
+void TextWriter::enter(const ThreadState& thread, const Entry& entry) {
+  header(thread);
+  appendEntry(buffer, frames, thread, entry);
   flush(false);
 }
 
 void TextWriter::exit(const ThreadState& thread, const Exit& exit) {
   if (exit.implicit) return;
   header(thread);
-  appendTextExitLine(buffer, thread.number >= 0, thread.number, exit.exception.has_value(),
-                     exit.exception.value_or(""), exit.time);
+  appendExit(buffer, thread, exit);
   flush(false);
 }
 
+namespace {
+
+// The lines of one cursor that wait for their turn, each with its time.
+class PendingLines : public EventSink {
+ public:
+  PendingLines(const FrameTable& frames, std::unordered_set<ThreadKey>& headed) : frames(frames), headed(headed) {}
+
+  void enter(const ThreadState& thread, const Entry& entry) override {
+    std::string& line = start(thread, entry.time);
+    appendEntry(line, frames, thread, entry);
+  }
+  void exit(const ThreadState& thread, const Exit& exit) override {
+    if (exit.implicit) return;
+    std::string& line = start(thread, exit.time);
+    appendExit(line, thread, exit);
+  }
+
+  bool empty() const { return lines.empty(); }
+  std::int64_t nextTime() const { return lines.front().first; }
+  bool timed() const { return !lines.empty() && sawTime; }
+  // Appends the next line to `out` and drops it.
+  void take(std::string& out) {
+    out += lines.front().second;
+    lines.pop_front();
+  }
+
+ private:
+  // A line of a thread with a recorded number is the agent's own, after the
+  // thread's header at its first line; a line of a thread without one (a
+  // per-thread log of RecordThreadID=0) starts with its log's name in
+  // brackets. A record without a time keeps its place after the one before.
+  std::string& start(const ThreadState& thread, std::optional<std::int64_t> time) {
+    if (time) {
+      last = std::max(last, *time);
+      sawTime = true;
+    }
+    std::string& line = lines.emplace_back(last, std::string()).second;
+    if (thread.number < 0) line.append("[").append(escapeName(thread.name)).append("] ");
+    else if (thread.named && headed.insert(thread.key).second) line += makeThreadHeaderLine(thread.number, thread.name);
+    return line;
+  }
+
+  const FrameTable& frames;
+  std::unordered_set<ThreadKey>& headed;
+  std::deque<std::pair<std::int64_t, std::string>> lines;
+  std::int64_t last = 0;
+  bool sawTime = false;
+};
+
+struct MergeInput {
+  std::unique_ptr<PendingLines> lines;
+  std::unique_ptr<LogCursor> cursor;
+  // Reads until a line waits or the input is done; false when done.
+  bool fill() {
+    while (lines->empty())
+      if (!cursor->step()) return false;
+    return true;
+  }
+};
+
+// Every log at once, one cursor per log and per virtual thread, always
+// writing the earliest waiting line next (ties by file order): memory holds
+// a piece of each input, not the run.
+void writeMerged(Run& run, Diagnostics& diagnostics, std::FILE* out) {
+  std::unordered_set<ThreadKey> headed;
+  std::vector<MergeInput> inputs;
+  auto add = [&](const LogFileInfo& file, std::vector<Extent> extents) {
+    MergeInput& input = inputs.emplace_back();
+    input.lines = std::make_unique<PendingLines>(run.frames(), headed);
+    input.cursor = std::make_unique<LogCursor>(run, file, std::move(extents), *input.lines, diagnostics);
+  };
+  for (const LogFileInfo& file : run.directory().files) {
+    if (!file.blocks) add(file, {{0, file.size}});
+    else
+      for (auto& [number, extents] : indexThreadBlocks(file, diagnostics)) add(file, std::move(extents));
+  }
+  using Next = std::pair<std::int64_t, std::size_t>;  // time, input
+  std::priority_queue<Next, std::vector<Next>, std::greater<>> heap;
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    if (!inputs[i].fill()) continue;
+    if (!inputs[i].lines->timed())
+      throw ReaderError("the logs carry no times to merge by; record them with RecordTime=1");
+    heap.emplace(inputs[i].lines->nextTime(), i);
+  }
+  std::string buffer;
+  while (!heap.empty()) {
+    const std::size_t i = heap.top().second;
+    heap.pop();
+    MergeInput& input = inputs[i];
+    input.lines->take(buffer);
+    if (input.fill()) heap.emplace(input.lines->nextTime(), i);
+    if (buffer.size() >= (1u << 16)) {
+      if (std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size()) throw ReaderError("write error");
+      buffer.clear();
+    }
+  }
+  if (std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size()) throw ReaderError("write error");
+}
+
+}  // namespace
+
 int writeText(Run& run, Diagnostics& diagnostics, const WriterOptions& options, std::FILE* out) {
+  if (options.merge) {
+    if (options.outputDirectory.empty()) {
+      writeMerged(run, diagnostics, out);
+      return 0;
+    }
+    // One stream: -o names its file.
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(options.outputDirectory.c_str(), "wb"),
+                                                                &std::fclose);
+    if (!file) throw ReaderError("cannot write " + options.outputDirectory);
+    writeMerged(run, diagnostics, file.get());
+    if (std::fflush(file.get()) != 0 || std::ferror(file.get())) throw ReaderError("cannot write " + options.outputDirectory);
+    return 0;
+  }
   TextWriter writer(run.frames(), out, options.outputDirectory);
   run.read(writer, diagnostics);
   return 0;

@@ -1,0 +1,96 @@
+#include "reader/model/log_cursor.h"
+
+#include <memory>
+#include <unordered_map>
+
+#include "format/thread_block.h"
+#include "reader/input/diagnostics.h"
+#include "reader/input/run_directory.h"
+#include "reader/model/run.h"
+
+namespace kolvaprof::reader {
+namespace {
+
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+File open(const LogFileInfo& file) { return File(std::fopen(file.path.c_str(), "rb"), &std::fclose); }
+
+}  // namespace
+
+LogCursor::LogCursor(Run& run, const LogFileInfo& file, std::vector<Extent> extents, EventSink& sink,
+                     Diagnostics& diagnostics)
+    : file(file),
+      extents(std::move(extents)),
+      diagnostics(diagnostics),
+      calls(run.frames(), run.index(), diagnostics, sink) {
+  if (file.blocks) blocks.emplace(file, run.layout(), calls, diagnostics);
+  else if (run.layout()) binary.emplace(file, *run.layout(), calls, diagnostics);
+  else text.emplace(file, calls, diagnostics);
+  calls.beginFile(file);
+}
+
+bool LogCursor::step() {
+  if (finished) return false;
+  while (extent < extents.size() && done == extents[extent].length) {
+    ++extent;
+    done = 0;
+  }
+  if (extent < extents.size()) {
+    const File in = open(file);
+    std::string piece(static_cast<std::size_t>(std::min<std::uint64_t>(kPieceBytes, extents[extent].length - done)),
+                      '\0');
+    const std::uint64_t at = extents[extent].offset + done;
+    if (!in || std::fseek(in.get(), static_cast<long>(at), SEEK_SET) != 0 ||
+        std::fread(piece.data(), 1, piece.size(), in.get()) != piece.size()) {
+      diagnostics.report(Problem::UnreadableFile, file.name + ": cannot be read at byte " + std::to_string(at));
+      extent = extents.size();
+    } else {
+      done += piece.size();
+      if (blocks) blocks->feed(piece);
+      if (binary) binary->feed(piece);
+      if (text) text->feed(piece);
+      return true;
+    }
+  }
+  if (blocks) blocks->finish();
+  if (binary) binary->finish();
+  if (text) text->finish();
+  calls.endFile(file);
+  calls.finish();
+  finished = true;
+  return false;
+}
+
+std::vector<std::pair<std::int32_t, std::vector<Extent>>> indexThreadBlocks(const LogFileInfo& file,
+                                                                            Diagnostics& diagnostics) {
+  std::vector<std::pair<std::int32_t, std::vector<Extent>>> threads;
+  std::unordered_map<std::int32_t, std::size_t> byNumber;
+  const File in = open(file);
+  if (!in) {
+    diagnostics.report(Problem::UnreadableFile, file.name + ": cannot be opened");
+    return threads;
+  }
+  std::uint64_t offset = 0;
+  std::string line;
+  int c;
+  while (offset < file.size) {
+    line.clear();
+    while ((c = std::fgetc(in.get())) != EOF && c != '\n' && line.size() < 65536) line.push_back(static_cast<char>(c));
+    const std::optional<ThreadBlockHeader> header = parseThreadBlockHeader(line);
+    // What is not a block is left to the parser to report: it goes with the
+    // thread before it, or the first thread.
+    const std::uint64_t length = line.size() + (c == '\n' ? 1 : 0) + (header ? header->recordBytes : 0);
+    const std::int32_t number = header ? header->threadNumber : (threads.empty() ? -1 : threads.back().first);
+    const auto [found, added] = byNumber.emplace(number, threads.size());
+    if (added) threads.push_back({number, {}});
+    std::vector<Extent>& extents = threads[found->second].second;
+    const std::uint64_t length_ = std::min(length, file.size - offset);
+    if (!extents.empty() && extents.back().offset + extents.back().length == offset) extents.back().length += length_;
+    else extents.push_back({offset, length_});
+    offset += length_;
+    if (c == EOF || std::fseek(in.get(), static_cast<long>(offset), SEEK_SET) != 0) break;
+  }
+  return threads;
+}
+
+}  // namespace kolvaprof::reader
