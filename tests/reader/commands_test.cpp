@@ -186,6 +186,68 @@ TEST_P(Commands, CheckAndSummaryCountOpenCallsWithoutCallingThemDamage) {
                                      "           2   33.3%  org.demo.Cart$Line.add(int)\n"));
 }
 
+// The options that keep a large run's outputs small, and the summary of a
+// run of many threads: each case's output holds its pieces, or (for
+// collapsed) is exactly the first; `absent` must not be in it.
+TEST_P(Commands, LimitsKeepOutputsSmall) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> expected;
+    std::string absent;
+  };
+  const Case cases[] = {
+      // Calls below the cut count at their ancestor there, so totals stay.
+      {{"collapsed", "--max-depth", "2"},
+       {"Main.main(java.lang.String[]) 1\n"
+        "Main.main(java.lang.String[]);org.demo.Shop.<init>() 1\n"
+        "Main.main(java.lang.String[]);org.demo.Shop.buy(int,java.lang.String[]) 2\n"
+        "org.demo.Clerk.run() 1\n"
+        "org.demo.Clerk.run();org.demo.Cart$Line.add(int) 1\n"},
+       ""},
+      {{"collapsed", "--max-depth", "1", "--by-thread"},
+       {"clerk;org.demo.Clerk.run() 2\nmain;Main.main(java.lang.String[]) 4\n"},
+       ""},
+      // 6 calls: stacks under 20% (1.2 calls) go to their callers.
+      {{"collapsed", "--min-share", "20"},
+       {"Main.main(java.lang.String[]) 2\n"
+        "Main.main(java.lang.String[]);org.demo.Shop.buy(int,java.lang.String[]) 2\n"
+        "org.demo.Clerk.run() 2\n"},
+       ""},
+      {{"flamegraph", "--min-share", "50"}, {"Main.main(java.lang.String[]) \u2014 4 calls (66.67%), 4 at this stack"},
+       "org.demo.Shop"},
+      {{"chrome", "--max-depth", "1"},
+       {"\"name\":\"org.demo.Clerk.run()\",\"ph\":\"B\",\"ts\":0,",
+        "\"name\":\"Main.main(java.lang.String[])\",\"ph\":\"E\",\"ts\":2,",
+        "\"name\":\"org.demo.Clerk.run()\",\"ph\":\"E\",\"ts\":3,\"pid\":1,\"tid\":1}]}"},
+       "Cart$Line"},
+      {{"speedscope", "--max-depth", "1"},
+       {"\"events\":[{\"type\":\"O\",\"frame\":0,\"at\":0},{\"type\":\"C\",\"frame\":0,\"at\":1}],\"endValue\":2}",
+        "\"events\":[{\"type\":\"O\",\"frame\":2,\"at\":0},{\"type\":\"C\",\"frame\":2,\"at\":1}],\"endValue\":2}"},
+       ""},
+      {{"summary", "--top", "1"},
+       {"\ntop 1 of 2 threads by calls:\n       calls max depth   open  thread\n"
+        "           4         3      0  main (thread 0)\n"
+        "and 1 more thread (--all-threads lists every thread)\n"},
+       "clerk (thread 1)"},
+      {{"summary", "--top", "1", "--all-threads"},
+       {"\nthreads:\n       calls max depth   open  thread\n"
+        "           2         2      1  clerk (thread 1)\n           4         3      0  main (thread 0)\n"},
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    std::vector<std::string> command{c.args.front(), run};
+    command.insert(command.end(), c.args.begin() + 1, c.args.end());
+    const CliResult result = runReader(command);
+    EXPECT_EQ(result.status, 0) << result.err;
+    if (c.args.front() == "collapsed") EXPECT_EQ(result.out, c.expected.front());
+    else for (const std::string& piece : c.expected) EXPECT_THAT(result.out, HasSubstr(piece));
+    if (!c.absent.empty()) {
+      EXPECT_THAT(result.out, ::testing::Not(HasSubstr(c.absent)));
+    }
+  }
+}
+
 TEST_P(Commands, FlamegraphIsOneSelfContainedSvg) {
   const CliResult result = read("flamegraph");
   EXPECT_EQ(result.status, 0);
@@ -289,6 +351,14 @@ TEST_P(TimedCommands, EveryViewUsesTheTimes) {
         "{\"type\":\"C\",\"frame\":0,\"at\":3000}],\"endValue\":3000}"}},
       {{"speedscope", "--common-start"},
        {"\"name\":\"clerk\",\"unit\":\"nanoseconds\",\"startValue\":0,\"events\":[{\"type\":\"O\",\"frame\":0,\"at\":1000}"}},
+      // One stream in time order, ties in file order, each thread's header
+      // before its first line.
+      {{"text", "--merge"},
+       {"@thread 1 = \"clerk\"\n@1 5 +1000 void org.demo.Clerk(9).run(){\n"
+        "@thread 0 = \"main\"\n@0 1 +1000 void .Main(0).main(java.lang.String[]){\n"
+        "@1 6 +2000 int org.demo.Cart$Line(7).add(int){\n@0 2 +2000 void org.demo.Shop(5).<init>(){\n"
+        "@1 } +3000\n@0 } +3000\n@0 3 +4000 boolean org.demo.Shop(5).buy(int,java.lang.String[]){\n"
+        "@0 4 +5000 int org.demo.Cart$Line(7).add(int){\n@0 } +6000\n@0 } +7000\n@0 } +8000\n"}},
       {{"chrome"}, {"\"ph\":\"B\",\"ts\":1.0,", "\"ph\":\"E\",\"ts\":8.0,", "\"ph\":\"E\",\"ts\":3.0,\"pid\":1,\"tid\":1}]}"}},
   };
   for (const auto& [args, expected] : cases) {
@@ -306,6 +376,9 @@ TEST_P(TimedCommands, EveryViewUsesTheTimes) {
   const CliResult refused = runReader({"collapsed", untimed.path() + "/run", "--self-time"});
   EXPECT_EQ(refused.status, 2);
   EXPECT_THAT(refused.err, HasSubstr("no times to weigh by; record them with RecordTime=1"));
+  const CliResult unmerged = runReader({"text", untimed.path() + "/run", "--merge"});
+  EXPECT_EQ(unmerged.status, 2);
+  EXPECT_THAT(unmerged.err, HasSubstr("no times to merge by; record them with RecordTime=1"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Logs, TimedCommands, ::testing::Bool(),

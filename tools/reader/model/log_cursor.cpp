@@ -1,5 +1,9 @@
 #include "reader/model/log_cursor.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <memory>
 #include <unordered_map>
 
@@ -15,11 +19,34 @@ using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 File open(const LogFileInfo& file) { return File(std::fopen(file.path.c_str(), "rb"), &std::fclose); }
 
+// One piece at a time is read, whichever cursor reads it.
+std::string& buffer() {
+  static std::string piece;
+  return piece;
+}
+
 }  // namespace
 
+OpenFiles::~OpenFiles() {
+  for (const auto& [path, fd] : open) ::close(fd);
+}
+
+int OpenFiles::get(const std::string& path) {
+  const auto found = open.find(path);
+  if (found != open.end()) return found->second;
+  if (open.size() >= kMaxOpen) {
+    for (const auto& [name, fd] : open) ::close(fd);
+    open.clear();
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) open.emplace(path, fd);
+  return fd;
+}
+
 LogCursor::LogCursor(Run& run, const LogFileInfo& file, std::vector<Extent> extents, EventSink& sink,
-                     Diagnostics& diagnostics)
+                     Diagnostics& diagnostics, OpenFiles& files)
     : file(file),
+      files(files),
       extents(std::move(extents)),
       diagnostics(diagnostics),
       calls(run.frames(), run.index(), diagnostics, sink) {
@@ -36,15 +63,16 @@ bool LogCursor::step() {
     done = 0;
   }
   if (extent < extents.size()) {
-    const File in = open(file);
-    std::string piece(static_cast<std::size_t>(std::min<std::uint64_t>(kPieceBytes, extents[extent].length - done)),
-                      '\0');
+    std::string& piece = buffer();
+    piece.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kPieceBytes, extents[extent].length - done)));
     const std::uint64_t at = extents[extent].offset + done;
-    if (!in || std::fseek(in.get(), static_cast<long>(at), SEEK_SET) != 0 ||
-        std::fread(piece.data(), 1, piece.size(), in.get()) != piece.size()) {
+    const int fd = files.get(file.path);
+    const ssize_t got = fd < 0 ? -1 : ::pread(fd, piece.data(), piece.size(), static_cast<off_t>(at));
+    if (got <= 0) {
       diagnostics.report(Problem::UnreadableFile, file.name + ": cannot be read at byte " + std::to_string(at));
       extent = extents.size();
     } else {
+      piece.resize(static_cast<std::size_t>(got));
       done += piece.size();
       if (blocks) blocks->feed(piece);
       if (binary) binary->feed(piece);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "reader/input/binary_log_parser.h"
@@ -23,16 +24,32 @@ struct Extent {
   std::uint64_t length = 0;
 };
 
+// Files kept open for the cursors that read them, a bounded number at once:
+// cursors of one file (the virtual threads') share its descriptor.
+class OpenFiles {
+ public:
+  static constexpr std::size_t kMaxOpen = 256;
+  OpenFiles() = default;
+  OpenFiles(const OpenFiles&) = delete;
+  OpenFiles& operator=(const OpenFiles&) = delete;
+  ~OpenFiles();
+  // A descriptor to read with pread, or -1.
+  int get(const std::string& path);
+
+ private:
+  std::unordered_map<std::string, int> open;
+};
+
 // One log, or one virtual thread's blocks, read a piece at a time when asked,
 // through a CallStream of its own into a sink: what a merge of many logs
-// needs. The file is open only while a piece is read, so any number of
+// needs. Files are open only as `files` keeps them, so any number of
 // cursors can wait at once.
 class LogCursor {
  public:
   static constexpr std::size_t kPieceBytes = 16800;  // a multiple of every record size
 
   LogCursor(Run& run, const LogFileInfo& file, std::vector<Extent> extents, EventSink& sink,
-            Diagnostics& diagnostics);
+            Diagnostics& diagnostics, OpenFiles& files);
   LogCursor(const LogCursor&) = delete;
   LogCursor& operator=(const LogCursor&) = delete;
 
@@ -42,6 +59,7 @@ class LogCursor {
 
  private:
   const LogFileInfo& file;
+  OpenFiles& files;
   std::vector<Extent> extents;
   std::size_t extent = 0;
   std::uint64_t done = 0;  // of the current extent

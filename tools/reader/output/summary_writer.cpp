@@ -159,7 +159,8 @@ void writeReport(const Run& run, const CallStream& stream, const CallCounter& co
     };
     showTop("calls", [](const ThreadState& thread) { return thread.calls; });
     if (timed) showTop("total time", [&](const ThreadState& thread) { return counter.span(thread); });
-    fmt::print(out, "and {} more (--all-threads lists every thread)\n", counted(threads.size() - top, "thread"));
+    const std::size_t rest = threads.size() - top;
+    fmt::print(out, "and {} more thread{} (--all-threads lists every thread)\n", rest, rest == 1 ? "" : "s");
   }
 
   std::vector<std::pair<std::string, std::uint64_t>> methods(byName.begin(), byName.end());

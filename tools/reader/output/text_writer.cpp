@@ -155,11 +155,12 @@ struct MergeInput {
 // a piece of each input, not the run.
 void writeMerged(Run& run, Diagnostics& diagnostics, std::FILE* out) {
   std::unordered_set<ThreadKey> headed;
+  OpenFiles files;
   std::vector<MergeInput> inputs;
   auto add = [&](const LogFileInfo& file, std::vector<Extent> extents) {
     MergeInput& input = inputs.emplace_back();
     input.lines = std::make_unique<PendingLines>(run.frames(), headed);
-    input.cursor = std::make_unique<LogCursor>(run, file, std::move(extents), *input.lines, diagnostics);
+    input.cursor = std::make_unique<LogCursor>(run, file, std::move(extents), *input.lines, diagnostics, files);
   };
   for (const LogFileInfo& file : run.directory().files) {
     if (!file.blocks) add(file, {{0, file.size}});
