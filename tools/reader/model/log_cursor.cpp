@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 
 #include "format/thread_block.h"
@@ -23,6 +24,30 @@ File open(const LogFileInfo& file) { return File(std::fopen(file.path.c_str(), "
 std::string& buffer() {
   static std::string piece;
   return piece;
+}
+
+// The time of the record that starts where `in` stands: the last eight bytes
+// of a binary record, the "+" piece of a text line.
+std::optional<std::int64_t> firstTime(std::FILE* in, std::optional<RecordLayout> layout) {
+  char bytes[512];
+  const std::size_t got = std::fread(bytes, 1, layout ? layout->bytes() : sizeof bytes, in);
+  if (layout) {
+    if (!layout->withTime || got < layout->bytes()) return std::nullopt;
+    std::uint64_t time = 0;
+    for (int i = 7; i >= 0; --i) time = time << 8 | static_cast<unsigned char>(bytes[layout->bytes() - 8 + i]);
+    return static_cast<std::int64_t>(time);
+  }
+  const std::string_view text(bytes, got);
+  const std::string_view first = text.substr(0, text.find('\n'));
+  for (std::size_t at = 0; at < first.size(); ++at) {
+    if (first[at] != '+' || (at > 0 && first[at - 1] != ' ')) continue;
+    std::int64_t time = 0;
+    std::size_t digit = at + 1;
+    for (; digit < first.size() && first[digit] >= '0' && first[digit] <= '9' && digit < at + 19; ++digit)
+      time = time * 10 + (first[digit] - '0');
+    if (digit > at + 1 && (digit == first.size() || first[digit] == ' ')) return time;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -89,9 +114,9 @@ bool LogCursor::step() {
   return false;
 }
 
-std::vector<std::pair<std::int32_t, std::vector<Extent>>> indexThreadBlocks(const LogFileInfo& file,
-                                                                            Diagnostics& diagnostics) {
-  std::vector<std::pair<std::int32_t, std::vector<Extent>>> threads;
+std::vector<ThreadBlocks> indexThreadBlocks(const LogFileInfo& file, std::optional<RecordLayout> layout,
+                                            Diagnostics& diagnostics) {
+  std::vector<ThreadBlocks> threads;
   std::unordered_map<std::int32_t, std::size_t> byNumber;
   const File in = open(file);
   if (!in) {
@@ -107,15 +132,18 @@ std::vector<std::pair<std::int32_t, std::vector<Extent>>> indexThreadBlocks(cons
     const std::optional<ThreadBlockHeader> header = parseThreadBlockHeader(line);
     // What is not a block is left to the parser to report: it goes with the
     // thread before it, or the first thread.
-    const std::uint64_t length = line.size() + (c == '\n' ? 1 : 0) + (header ? header->recordBytes : 0);
-    const std::int32_t number = header ? header->threadNumber : (threads.empty() ? -1 : threads.back().first);
+    const std::uint64_t headerBytes = line.size() + (c == '\n' ? 1 : 0);
+    const std::uint64_t length = std::min(headerBytes + (header ? header->recordBytes : 0), file.size - offset);
+    const std::int32_t number = header ? header->threadNumber : (threads.empty() ? -1 : threads.back().number);
     const auto [found, added] = byNumber.emplace(number, threads.size());
-    if (added) threads.push_back({number, {}});
-    std::vector<Extent>& extents = threads[found->second].second;
-    const std::uint64_t length_ = std::min(length, file.size - offset);
-    if (!extents.empty() && extents.back().offset + extents.back().length == offset) extents.back().length += length_;
-    else extents.push_back({offset, length_});
-    offset += length_;
+    if (added) threads.push_back({number, {}, std::nullopt});
+    ThreadBlocks& thread = threads[found->second];
+    if (thread.extents.empty() && header && header->recordBytes > 0) thread.firstTime = firstTime(in.get(), layout);
+    if (!thread.extents.empty() && thread.extents.back().offset + thread.extents.back().length == offset)
+      thread.extents.back().length += length;
+    else
+      thread.extents.push_back({offset, length});
+    offset += length;
     if (c == EOF || std::fseek(in.get(), static_cast<long>(offset), SEEK_SET) != 0) break;
   }
   return threads;

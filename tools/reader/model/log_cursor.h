@@ -71,9 +71,18 @@ class LogCursor {
   bool finished = false;
 };
 
-// The blocks of each virtual thread in a file of blocks, by thread number in
-// order of first block. Reads only the block headers.
-std::vector<std::pair<std::int32_t, std::vector<Extent>>> indexThreadBlocks(const LogFileInfo& file,
-                                                                            Diagnostics& diagnostics);
+// The blocks of one virtual thread in a file of blocks, and the time of its
+// first record when the header of its first block is followed by one.
+struct ThreadBlocks {
+  std::int32_t number = -1;
+  std::vector<Extent> extents;
+  std::optional<std::int64_t> firstTime;
+};
+
+// Every virtual thread of a file of blocks, in order of first block, from
+// the block headers and the first record of each thread; `layout`: that of
+// the run's binary records, none for text.
+std::vector<ThreadBlocks> indexThreadBlocks(const LogFileInfo& file, std::optional<RecordLayout> layout,
+                                            Diagnostics& diagnostics);
 
 }  // namespace kolvaprof::reader

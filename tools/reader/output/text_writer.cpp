@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <queue>
 #include <unordered_set>
 #include <utility>
@@ -139,47 +140,69 @@ class PendingLines : public EventSink {
   bool sawTime = false;
 };
 
+// One log, or one virtual thread: opened when its turn first comes, so that
+// only the threads alive at a time in the run hold memory at once.
 struct MergeInput {
+  const LogFileInfo* file = nullptr;
+  std::vector<Extent> extents;
+  std::optional<std::int64_t> firstTime;  // known before opening (virtual threads)
   std::unique_ptr<PendingLines> lines;
   std::unique_ptr<LogCursor> cursor;
-  // Reads until a line waits or the input is done; false when done.
+
+  // Reads until a line waits or the input is done; false when done, its
+  // memory given back.
   bool fill() {
-    while (lines->empty())
-      if (!cursor->step()) return false;
+    while (lines->empty()) {
+      if (!cursor->step()) {
+        cursor.reset();
+        lines.reset();
+        return false;
+      }
+    }
     return true;
   }
 };
 
-// Every log at once, one cursor per log and per virtual thread, always
+// Every log at once, one input per log and per virtual thread, always
 // writing the earliest waiting line next (ties by file order): memory holds
-// a piece of each input, not the run.
+// a piece of each input that is open, not the run.
 void writeMerged(Run& run, Diagnostics& diagnostics, std::FILE* out) {
   std::unordered_set<ThreadKey> headed;
   OpenFiles files;
   std::vector<MergeInput> inputs;
-  auto add = [&](const LogFileInfo& file, std::vector<Extent> extents) {
-    MergeInput& input = inputs.emplace_back();
-    input.lines = std::make_unique<PendingLines>(run.frames(), headed);
-    input.cursor = std::make_unique<LogCursor>(run, file, std::move(extents), *input.lines, diagnostics, files);
-  };
   for (const LogFileInfo& file : run.directory().files) {
-    if (!file.blocks) add(file, {{0, file.size}});
-    else
-      for (auto& [number, extents] : indexThreadBlocks(file, diagnostics)) add(file, std::move(extents));
+    if (!file.blocks) {
+      inputs.push_back({&file, {{0, file.size}}, std::nullopt, nullptr, nullptr});
+      continue;
+    }
+    for (ThreadBlocks& thread : indexThreadBlocks(file, run.layout(), diagnostics))
+      inputs.push_back({&file, std::move(thread.extents), thread.firstTime, nullptr, nullptr});
   }
+  // An input waits unopened under the time of its first record, opened (-1
+  // below) when that is unknown.
+  auto open = [&](MergeInput& input) {
+    input.lines = std::make_unique<PendingLines>(run.frames(), headed);
+    input.cursor = std::make_unique<LogCursor>(run, *input.file, std::move(input.extents), *input.lines, diagnostics,
+                                               files);
+    if (!input.fill()) return false;
+    if (!input.lines->timed()) throw ReaderError("the logs carry no times to merge by; record them with RecordTime=1");
+    return true;
+  };
   using Next = std::pair<std::int64_t, std::size_t>;  // time, input
   std::priority_queue<Next, std::vector<Next>, std::greater<>> heap;
   for (std::size_t i = 0; i < inputs.size(); ++i) {
-    if (!inputs[i].fill()) continue;
-    if (!inputs[i].lines->timed())
-      throw ReaderError("the logs carry no times to merge by; record them with RecordTime=1");
-    heap.emplace(inputs[i].lines->nextTime(), i);
+    if (inputs[i].firstTime) heap.emplace(*inputs[i].firstTime, i);
+    else if (open(inputs[i])) heap.emplace(inputs[i].lines->nextTime(), i);
   }
   std::string buffer;
   while (!heap.empty()) {
     const std::size_t i = heap.top().second;
     heap.pop();
     MergeInput& input = inputs[i];
+    if (!input.cursor) {
+      if (open(input)) heap.emplace(input.lines->nextTime(), i);
+      continue;
+    }
     input.lines->take(buffer);
     if (input.fill()) heap.emplace(input.lines->nextTime(), i);
     if (buffer.size() >= (1u << 16)) {
