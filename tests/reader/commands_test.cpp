@@ -384,6 +384,44 @@ TEST_P(TimedCommands, EveryViewUsesTheTimes) {
 INSTANTIATE_TEST_SUITE_P(Logs, TimedCommands, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Binary" : "Text"; });
 
+// text --merge over the blocks of virtual threads, which interleave in their
+// file out of time order: each thread's records come at their times, its
+// blocks opened when their first record's time comes.
+TEST_P(TimedCommands, MergeTakesVirtualThreadsInTimeOrder) {
+  ScratchDir blocks;
+  std::string expected;
+  if (GetParam()) {
+    // A microsecond apart from 1000 in each list; equal times go in file
+    // order, and VirtualThreads.vlog comes before main.log.
+    const std::string all = records(kTimed, {{5, 9, 5, 1, 1}, {0, 0, 0, 1, 1}, {1, 0, 9, 1, 1}, {0, 0, 0, 1, 1}});
+    const std::string first = all.substr(0, kTimed.bytes()), rest = all.substr(kTimed.bytes());
+    const std::string other = records(kTimed, {{4, 7, 6, 1, 1}, {0, 0, 0, 1, 1}});
+    blocks.write("run/Index.dat", kIndex);
+    blocks.write("run/main.log", records(kTimed, {{1, 0, 1, 1, 0}, {0, 0, 0, 1, 0}}));
+    blocks.write("run/VirtualThreads.vlog", makeThreadBlockHeader(7, "vt-b", other.size(), true) + other +
+                                                makeThreadBlockHeader(6, "vt-a", first.size()) + first +
+                                                makeThreadBlockHeader(6, "vt-a", rest.size(), true) + rest);
+    expected =
+        "@thread 7 = \"vt-b\"\n@7 6 +1000 int org.demo.Cart$Line(7).add(int){\n"
+        "@thread 6 = \"vt-a\"\n@6 5 +1000 void org.demo.Clerk(9).run(){\n"
+        "@thread 0 = \"main\"\n@0 1 +1000 void .Main(0).main(java.lang.String[]){\n"
+        "@7 } +2000\n@6 } +2000\n@0 } +2000\n@6 9 +3000 void .Main(0).main(java.lang.String[]){\n@6 } +4000\n";
+  } else {
+    blocks.write("run/main.log", "+1000 void .Main(0).main(){\n} +5000\n");
+    const std::string a1 = "+3000 void a.B(0).c(){\n", a2 = "} +4000\n", b = "+2000 void a.B(0).d(){\n} +2500\n";
+    blocks.write("run/VirtualThreads.vlog", makeThreadBlockHeader(6, "vt-a", a1.size()) + a1 +
+                                                makeThreadBlockHeader(7, "vt-b", b.size(), true) + b +
+                                                makeThreadBlockHeader(6, "vt-a", a2.size(), true) + a2);
+    expected =
+        "[main] +1000 void .Main(0).main(){\n"
+        "@thread 7 = \"vt-b\"\n@7 +2000 void a.B(0).d(){\n@7 } +2500\n"
+        "@thread 6 = \"vt-a\"\n@6 +3000 void a.B(0).c(){\n@6 } +4000\n[main] } +5000\n";
+  }
+  const CliResult merged = runReader({"text", blocks.path() + "/run", "--merge"});
+  EXPECT_EQ(merged.status, 0) << merged.err;
+  EXPECT_EQ(merged.out, expected);
+}
+
 // Damaged runs: each problem is named with its place, the rest still read.
 struct Damage {
   const char* name;
