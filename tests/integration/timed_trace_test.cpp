@@ -89,7 +89,8 @@ std::vector<Event> speedscopeEvents(const std::string& json) {
   for (auto it = std::sregex_iterator(shared.begin(), shared.end(), frame); it != std::sregex_iterator(); ++it)
     frames.push_back((*it)[1]);
   std::vector<Event> events;
-  const std::regex token("\"type\":\"evented\",\"name\":\"([^\"]*)\"|\"type\":\"([OC])\",\"frame\":(\\d+),\"at\":(\\d+)");
+  // A profile is named after its thread and the time it starts at.
+  const std::regex token("\"type\":\"evented\",\"name\":\"([^\"]*) \\(from [0-9.]+ ms\\)\"|\"type\":\"([OC])\",\"frame\":(\\d+),\"at\":(\\d+)");
   std::string thread;
   for (auto it = std::sregex_iterator(json.begin(), json.end(), token); it != std::sregex_iterator(); ++it) {
     const std::smatch& m = *it;
