@@ -9,7 +9,7 @@ on the run, each the median of --runs runs, and fails when one takes more
 than five times as long as `check`. The limit holds processor time (user and
 system), which other work on the machine does not stretch; wall time is
 shown beside it.
-  bench/reader_scale.py [--build-dir build] [--threads 100000] [--keep DIR]
+  bench/reader_scale.py [--build-dir build] [--threads 100000] [--binary] [--keep DIR]
 """
 
 import argparse
@@ -43,6 +43,7 @@ def main():
     parser.add_argument("--threads", type=int, default=100000)
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--engine", default="bytecode", choices=["bytecode", "events"])
+    parser.add_argument("--binary", action="store_true", help="binary logs (CompressLogfile=1)")
     parser.add_argument("--keep", help="keep the run and the outputs in this directory")
     args = parser.parse_args()
     build = os.path.abspath(args.build_dir)
@@ -59,7 +60,7 @@ def main():
         settings = os.path.join(work, "reader-scale.ini")
         with open(settings, "w") as out:
             out.write(f"LogfileDirectory={logs}\nFilterMode=1\nPackageFilter=readerscale\nReceiverTags=2\n"
-                      f"RecordTime=1\nCaptureMode={args.engine}\n")
+                      f"RecordTime=1\nCaptureMode={args.engine}\n" + ("CompressLogfile=1\n" if args.binary else ""))
         start = time.monotonic()
         subprocess.run([os.path.join(args.java_home, "bin", "java"), "-agentpath:" + agent + "=" + settings,
                         "-cp", classes, "readerscale.ManyVirtualThreads", str(args.threads)],
@@ -67,13 +68,14 @@ def main():
         traced = time.monotonic() - start
         run = os.path.join(logs, os.listdir(logs)[0])
         sizes = {name: os.path.getsize(os.path.join(run, name)) for name in os.listdir(run)}
-        print(f"run: {args.threads} virtual threads ({args.engine} engine) in {traced:.1f} s, "
+        print(f"run: {args.threads} virtual threads ({args.engine} engine, {'binary' if args.binary else 'text'}) "
+              f"in {traced:.1f} s, "
               f"{len(sizes)} files, {sum(sizes.values()) / 1e6:.1f} MB "
               f"(VirtualThreads.vlog {sizes.get('VirtualThreads.vlog', 0) / 1e6:.1f} MB)")
         results = {}
         for command in COMMANDS:
-            name = "-".join(command)
-            output = os.path.join(work, "out-" + name)
+            name = " ".join(command)
+            output = os.path.join(work, "out-" + "".join(command))
             walls, cpus = [], []
             for _ in range(args.runs):
                 wall, cpu, _, status = timed([reader, "--no-progress", command[0], run] + command[1:], output)
@@ -87,7 +89,7 @@ def main():
         worst = 0.0
         for name, (wall, cpu, size) in results.items():
             worst = max(worst, cpu / check)
-            print(f"| {name.replace('-', ' ')} | {wall:.2f} | {cpu:.2f} | {cpu / check:.1f} | {size / 1e6:.1f} |")
+            print(f"| {name} | {wall:.2f} | {cpu:.2f} | {cpu / check:.1f} | {size / 1e6:.1f} |")
         if worst > 5:
             print(f"\nslowest command took {worst:.1f}x check's time (limit 5x)", file=sys.stderr)
             return 1
