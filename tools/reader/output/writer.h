@@ -26,9 +26,6 @@ struct WriterOptions {
   double minShare = 0;          // collapsed, flamegraph: percent of the total below which a stack is folded
   bool commonStart = false;     // speedscope: every profile starts at the start of the run
   bool merge = false;           // text: one stream of every log, in time order
-
-  // Whether a call at this depth (1 for an outermost call) is left out.
-  bool cut(std::size_t depth) const { return maxDepth > 0 && depth > maxDepth; }
 };
 
 // The shape of every output: it reads the run (as often as it needs),
