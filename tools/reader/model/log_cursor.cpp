@@ -26,8 +26,9 @@ std::string& buffer() {
   return piece;
 }
 
-// The time of the record that starts where `in` stands: the last eight bytes
-// of a binary record, the "+" piece of a text line.
+// The time of the first record from where `in` stands: the last eight bytes
+// of a binary record, the "+" piece of the first text line that has one
+// (header lines have none) within the next 512 bytes.
 std::optional<std::int64_t> firstTime(std::FILE* in, std::optional<RecordLayout> layout) {
   char bytes[512];
   const std::size_t got = std::fread(bytes, 1, layout ? layout->bytes() : sizeof bytes, in);
@@ -38,14 +39,22 @@ std::optional<std::int64_t> firstTime(std::FILE* in, std::optional<RecordLayout>
     return static_cast<std::int64_t>(time);
   }
   const std::string_view text(bytes, got);
-  const std::string_view first = text.substr(0, text.find('\n'));
-  for (std::size_t at = 0; at < first.size(); ++at) {
-    if (first[at] != '+' || (at > 0 && first[at - 1] != ' ')) continue;
+  std::size_t line = 0;  // start of the line being looked at
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '\n') line = at + 1;
+    // A thread's name, in its header, may hold anything.
+    if (text.substr(line, 8) == "@thread ") {
+      const std::size_t end = text.find('\n', line);
+      if (end == std::string_view::npos) break;
+      at = end - 1;
+      continue;
+    }
+    if (text[at] != '+' || (at > 0 && text[at - 1] != ' ' && text[at - 1] != '\n')) continue;
     std::int64_t time = 0;
     std::size_t digit = at + 1;
-    for (; digit < first.size() && first[digit] >= '0' && first[digit] <= '9' && digit < at + 19; ++digit)
-      time = time * 10 + (first[digit] - '0');
-    if (digit > at + 1 && (digit == first.size() || first[digit] == ' ')) return time;
+    for (; digit < text.size() && text[digit] >= '0' && text[digit] <= '9' && digit < at + 19; ++digit)
+      time = time * 10 + (text[digit] - '0');
+    if (digit > at + 1 && digit < text.size() && (text[digit] == ' ' || text[digit] == '\n')) return time;
   }
   return std::nullopt;
 }
@@ -112,6 +121,11 @@ bool LogCursor::step() {
   calls.finish();
   finished = true;
   return false;
+}
+
+std::optional<std::int64_t> firstRecordTime(const LogFileInfo& file, std::optional<RecordLayout> layout) {
+  const File in = open(file);
+  return in ? firstTime(in.get(), layout) : std::nullopt;
 }
 
 std::vector<ThreadBlocks> indexThreadBlocks(const LogFileInfo& file, std::optional<RecordLayout> layout,

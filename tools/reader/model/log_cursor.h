@@ -71,6 +71,10 @@ class LogCursor {
   bool finished = false;
 };
 
+// The time of a log's first record, when it is found at its start (text
+// logs: within the first lines); none without times.
+std::optional<std::int64_t> firstRecordTime(const LogFileInfo& file, std::optional<RecordLayout> layout);
+
 // The blocks of one virtual thread in a file of blocks, and the time of its
 // first record when the header of its first block is followed by one.
 struct ThreadBlocks {

@@ -140,12 +140,13 @@ class PendingLines : public EventSink {
   bool sawTime = false;
 };
 
-// One log, or one virtual thread: opened when its turn first comes, so that
-// only the threads alive at a time in the run hold memory at once.
+// One log, or one virtual thread: opened when the time of its first record
+// comes, so that only the threads alive at a time in the run hold memory at
+// once.
 struct MergeInput {
   const LogFileInfo* file = nullptr;
   std::vector<Extent> extents;
-  std::optional<std::int64_t> firstTime;  // known before opening (virtual threads)
+  std::optional<std::int64_t> firstTime;  // known before opening
   std::unique_ptr<PendingLines> lines;
   std::unique_ptr<LogCursor> cursor;
 
@@ -172,14 +173,14 @@ void writeMerged(Run& run, Diagnostics& diagnostics, std::FILE* out) {
   std::vector<MergeInput> inputs;
   for (const LogFileInfo& file : run.directory().files) {
     if (!file.blocks) {
-      inputs.push_back({&file, {{0, file.size}}, std::nullopt, nullptr, nullptr});
+      inputs.push_back({&file, {{0, file.size}}, firstRecordTime(file, run.layout()), nullptr, nullptr});
       continue;
     }
     for (ThreadBlocks& thread : indexThreadBlocks(file, run.layout(), diagnostics))
       inputs.push_back({&file, std::move(thread.extents), thread.firstTime, nullptr, nullptr});
   }
-  // An input waits unopened under the time of its first record, opened (-1
-  // below) when that is unknown.
+  // An input waits unopened under the time of its first record, or is opened
+  // at once when that is not known.
   auto open = [&](MergeInput& input) {
     input.lines = std::make_unique<PendingLines>(run.frames(), headed);
     input.cursor = std::make_unique<LogCursor>(run, *input.file, std::move(input.extents), *input.lines, diagnostics,
