@@ -39,7 +39,9 @@ try {
   page.on('dialog', async (dialog) => { problems.push('dialog: ' + dialog.message()); await dialog.dismiss(); });
   await page.goto(`${base}/index.html#profileURL=${encodeURIComponent(base + '/profile.json')}`);
   // The viewer names the loaded profile in the title; the start page does not.
-  await page.waitForFunction(() => / - speedscope$/.test(document.title), { timeout: 30000 });
+  // A large profile takes the viewer minutes on a busy machine.
+  const seconds = Number(process.env.KOLVAPROF_VIEWER_SECONDS || 30);
+  await page.waitForFunction(() => / - speedscope$/.test(document.title), { timeout: seconds * 1000 });
   await new Promise((resolve) => setTimeout(resolve, 1000));
   await page.screenshot({ path: screenshot });
   console.log(`loaded: ${await page.title()}`);

@@ -2,7 +2,8 @@
 # Opens a profile written by kolvaprof-read (speedscope or chrome) in the
 # speedscope viewer in headless Chromium and saves a screenshot; fails when
 # the viewer does not take it. Installs the viewer and the browser driver from
-# npm into build-viewer/ once; needs Debian's chromium.
+# npm into build-viewer/ once; needs Debian's chromium. Waits
+# KOLVAPROF_VIEWER_SECONDS (30) for the viewer to show the profile.
 #   scripts/view-in-speedscope.sh <profile.json> [screenshot.png]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

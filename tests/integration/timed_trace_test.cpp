@@ -3,6 +3,7 @@
 // binary runs, per-thread and shared; times never go back within a thread
 // and every call lies inside its caller.
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <regex>
@@ -88,7 +89,8 @@ std::vector<Event> speedscopeEvents(const std::string& json) {
   for (auto it = std::sregex_iterator(shared.begin(), shared.end(), frame); it != std::sregex_iterator(); ++it)
     frames.push_back((*it)[1]);
   std::vector<Event> events;
-  const std::regex token("\"type\":\"evented\",\"name\":\"([^\"]*)\"|\"type\":\"([OC])\",\"frame\":(\\d+),\"at\":(\\d+)");
+  // A profile is named after its thread and the time it starts at.
+  const std::regex token("\"type\":\"evented\",\"name\":\"([^\"]*) \\(from [0-9.]+ ms\\)\"|\"type\":\"([OC])\",\"frame\":(\\d+),\"at\":(\\d+)");
   std::string thread;
   for (auto it = std::sregex_iterator(json.begin(), json.end(), token); it != std::sregex_iterator(); ++it) {
     const std::smatch& m = *it;
@@ -184,6 +186,67 @@ TEST_P(TimedTrace, ReaderShowsTheLengthsTheProgramMeasured) {
         }
       }
     }
+  }
+}
+
+// Each line of `text` or `text --merge` by its thread: "@N" for a record
+// that carries its thread's number, "[<log>]" for a per-thread log's own.
+struct ThreadLines {
+  std::map<std::string, std::vector<std::string>> byThread;
+  std::vector<std::int64_t> times;  // of every record line, in order
+  std::size_t switches = 0;         // lines whose thread is not that of the line before
+};
+
+ThreadLines threadLines(const std::string& text, bool merged) {
+  ThreadLines lines;
+  std::string log, previous;
+  const std::regex time(" \\+(\\d+)");
+  for (const std::string& line : splitLines(text)) {
+    if (line.rfind("@thread ", 0) == 0 || line.empty()) continue;
+    if (!merged && line.rfind("== ", 0) == 0) {
+      log = line.substr(3, line.rfind('.') - 3);
+      continue;
+    }
+    std::string thread = "[" + log + "]", body = line;
+    if (line[0] == '@') {
+      thread = line.substr(0, line.find(' '));
+    } else if (merged && line[0] == '[') {
+      thread = line.substr(0, line.find("] ") + 1);
+      body = line.substr(thread.size() + 1);
+    }
+    lines.byThread[thread].push_back(body);
+    std::smatch m;
+    const std::string spaced = " " + body;
+    if (std::regex_search(spaced, m, time)) lines.times.push_back(std::stoll(m[1]));
+    lines.switches += thread != previous;
+    previous = thread;
+  }
+  return lines;
+}
+
+// text --merge: the three threads' records in one stream whose times never
+// go back, each thread's lines the same and in the same order as in its own
+// log, and the threads taking turns as they ran at once.
+TEST_P(TimedTrace, MergedTextIsOneStreamInTimeOrder) {
+  for (const char* settings : {"", "CompressLogfile=1\n"}) {
+    SCOPED_TRACE(settings);
+    const std::string logs = root.path() + (*settings ? "/binary" : "/text");
+    makeDirectory(logs);
+    const JavaResult java = runWithSettings("LogfileDirectory=" + logs + "\nRecordTime=1\nFilterMode=1\n"
+                                            "PackageFilter=itest*\n" + settings, "itest.Timed");
+    ASSERT_EQ(java.exitStatus, 0) << java.stderrText;
+    const std::string run = findRunDirectory(logs);
+    const ReaderResult text = runReader({"text", run}, root.path());
+    const ReaderResult merged = runReader({"text", run, "--merge"}, root.path());
+    ASSERT_EQ(text.status, 0) << text.err;
+    ASSERT_EQ(merged.status, 0) << merged.err;
+    const ThreadLines own = threadLines(text.out, false), one = threadLines(merged.out, true);
+    EXPECT_EQ(one.byThread, own.byThread);
+    EXPECT_GE(one.byThread.size(), 3u) << merged.out;
+    EXPECT_EQ(one.times.size(), own.times.size());
+    EXPECT_TRUE(std::is_sorted(one.times.begin(), one.times.end())) << merged.out;
+    // Each thread enters outer() and inner() before any leaves them.
+    EXPECT_GE(one.switches, 2 * one.byThread.size()) << merged.out;
   }
 }
 

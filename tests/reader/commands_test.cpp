@@ -186,6 +186,68 @@ TEST_P(Commands, CheckAndSummaryCountOpenCallsWithoutCallingThemDamage) {
                                      "           2   33.3%  org.demo.Cart$Line.add(int)\n"));
 }
 
+// The options that keep a large run's outputs small, and the summary of a
+// run of many threads: each case's output holds its pieces, or (for
+// collapsed) is exactly the first; `absent` must not be in it.
+TEST_P(Commands, LimitsKeepOutputsSmall) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> expected;
+    std::string absent;
+  };
+  const Case cases[] = {
+      // Calls below the cut count at their ancestor there, so totals stay.
+      {{"collapsed", "--max-depth", "2"},
+       {"Main.main(java.lang.String[]) 1\n"
+        "Main.main(java.lang.String[]);org.demo.Shop.<init>() 1\n"
+        "Main.main(java.lang.String[]);org.demo.Shop.buy(int,java.lang.String[]) 2\n"
+        "org.demo.Clerk.run() 1\n"
+        "org.demo.Clerk.run();org.demo.Cart$Line.add(int) 1\n"},
+       ""},
+      {{"collapsed", "--max-depth", "1", "--by-thread"},
+       {"clerk;org.demo.Clerk.run() 2\nmain;Main.main(java.lang.String[]) 4\n"},
+       ""},
+      // 6 calls: stacks under 20% (1.2 calls) go to their callers.
+      {{"collapsed", "--min-share", "20"},
+       {"Main.main(java.lang.String[]) 2\n"
+        "Main.main(java.lang.String[]);org.demo.Shop.buy(int,java.lang.String[]) 2\n"
+        "org.demo.Clerk.run() 2\n"},
+       ""},
+      {{"flamegraph", "--min-share", "50"}, {"Main.main(java.lang.String[]) \u2014 4 calls (66.67%), 4 at this stack"},
+       "org.demo.Shop"},
+      {{"chrome", "--max-depth", "1"},
+       {"\"name\":\"org.demo.Clerk.run()\",\"ph\":\"B\",\"ts\":0,",
+        "\"name\":\"Main.main(java.lang.String[])\",\"ph\":\"E\",\"ts\":2,",
+        "\"name\":\"org.demo.Clerk.run()\",\"ph\":\"E\",\"ts\":3,\"pid\":1,\"tid\":1}]}"},
+       "Cart$Line"},
+      {{"speedscope", "--max-depth", "1"},
+       {"\"events\":[{\"type\":\"O\",\"frame\":0,\"at\":0},{\"type\":\"C\",\"frame\":0,\"at\":1}],\"endValue\":2}",
+        "\"events\":[{\"type\":\"O\",\"frame\":2,\"at\":0},{\"type\":\"C\",\"frame\":2,\"at\":1}],\"endValue\":2}"},
+       ""},
+      {{"summary", "--top", "1"},
+       {"\ntop 1 of 2 threads by calls:\n       calls max depth   open  thread\n"
+        "           4         3      0  main (thread 0)\n"
+        "and 1 more thread (--all-threads lists every thread)\n"},
+       "clerk (thread 1)"},
+      {{"summary", "--top", "1", "--all-threads"},
+       {"\nthreads:\n       calls max depth   open  thread\n"
+        "           2         2      1  clerk (thread 1)\n           4         3      0  main (thread 0)\n"},
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    std::vector<std::string> command{c.args.front(), run};
+    command.insert(command.end(), c.args.begin() + 1, c.args.end());
+    const CliResult result = runReader(command);
+    EXPECT_EQ(result.status, 0) << result.err;
+    if (c.args.front() == "collapsed") EXPECT_EQ(result.out, c.expected.front());
+    else for (const std::string& piece : c.expected) EXPECT_THAT(result.out, HasSubstr(piece));
+    if (!c.absent.empty()) {
+      EXPECT_THAT(result.out, ::testing::Not(HasSubstr(c.absent)));
+    }
+  }
+}
+
 TEST_P(Commands, FlamegraphIsOneSelfContainedSvg) {
   const CliResult result = read("flamegraph");
   EXPECT_EQ(result.status, 0);
@@ -282,9 +344,21 @@ TEST_P(TimedCommands, EveryViewUsesTheTimes) {
         "      total ms        self ms  method\n         0.007          0.003  Main.main(java.lang.String[])\n"
         "         0.003          0.002  org.demo.Shop.buy(int,java.lang.String[])\n"
         "         0.002          0.002  org.demo.Cart$Line.add(int)\n"}},
+      // Each profile starts at its thread's first record, which its name shows.
       {{"speedscope"},
-       {"\"unit\":\"nanoseconds\",\"startValue\":0,\"events\":[{\"type\":\"O\",\"frame\":0,\"at\":1000}",
+       {"\"name\":\"clerk (from 0.001000 ms)\",\"unit\":\"nanoseconds\",\"startValue\":1000,\"events\":["
+        "{\"type\":\"O\",\"frame\":0,\"at\":1000}",
         "{\"type\":\"C\",\"frame\":0,\"at\":3000}],\"endValue\":3000}"}},
+      {{"speedscope", "--common-start"},
+       {"\"name\":\"clerk\",\"unit\":\"nanoseconds\",\"startValue\":0,\"events\":[{\"type\":\"O\",\"frame\":0,\"at\":1000}"}},
+      // One stream in time order, ties in file order, each thread's header
+      // before its first line.
+      {{"text", "--merge"},
+       {"@thread 1 = \"clerk\"\n@1 5 +1000 void org.demo.Clerk(9).run(){\n"
+        "@thread 0 = \"main\"\n@0 1 +1000 void .Main(0).main(java.lang.String[]){\n"
+        "@1 6 +2000 int org.demo.Cart$Line(7).add(int){\n@0 2 +2000 void org.demo.Shop(5).<init>(){\n"
+        "@1 } +3000\n@0 } +3000\n@0 3 +4000 boolean org.demo.Shop(5).buy(int,java.lang.String[]){\n"
+        "@0 4 +5000 int org.demo.Cart$Line(7).add(int){\n@0 } +6000\n@0 } +7000\n@0 } +8000\n"}},
       {{"chrome"}, {"\"ph\":\"B\",\"ts\":1.0,", "\"ph\":\"E\",\"ts\":8.0,", "\"ph\":\"E\",\"ts\":3.0,\"pid\":1,\"tid\":1}]}"}},
   };
   for (const auto& [args, expected] : cases) {
@@ -302,10 +376,51 @@ TEST_P(TimedCommands, EveryViewUsesTheTimes) {
   const CliResult refused = runReader({"collapsed", untimed.path() + "/run", "--self-time"});
   EXPECT_EQ(refused.status, 2);
   EXPECT_THAT(refused.err, HasSubstr("no times to weigh by; record them with RecordTime=1"));
+  const CliResult unmerged = runReader({"text", untimed.path() + "/run", "--merge"});
+  EXPECT_EQ(unmerged.status, 2);
+  EXPECT_THAT(unmerged.err, HasSubstr("no times to merge by; record them with RecordTime=1"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Logs, TimedCommands, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Binary" : "Text"; });
+
+// text --merge over the blocks of virtual threads, which interleave in their
+// file out of time order: each thread's records come at their times, its
+// blocks opened when their first record's time comes.
+TEST_P(TimedCommands, MergeTakesVirtualThreadsInTimeOrder) {
+  ScratchDir blocks;
+  std::string expected;
+  if (GetParam()) {
+    // A microsecond apart from 1000 in each list; equal times go in file
+    // order, and VirtualThreads.vlog comes before main.log.
+    const std::string all = records(kTimed, {{5, 9, 5, 1, 1}, {0, 0, 0, 1, 1}, {1, 0, 9, 1, 1}, {0, 0, 0, 1, 1}});
+    const std::string first = all.substr(0, kTimed.bytes()), rest = all.substr(kTimed.bytes());
+    const std::string other = records(kTimed, {{4, 7, 6, 1, 1}, {0, 0, 0, 1, 1}});
+    blocks.write("run/Index.dat", kIndex);
+    blocks.write("run/main.log", records(kTimed, {{1, 0, 1, 1, 0}, {0, 0, 0, 1, 0}}));
+    blocks.write("run/VirtualThreads.vlog", makeThreadBlockHeader(7, "vt-b", other.size(), true) + other +
+                                                makeThreadBlockHeader(6, "vt-a", first.size()) + first +
+                                                makeThreadBlockHeader(6, "vt-a", rest.size(), true) + rest);
+    expected =
+        "@thread 7 = \"vt-b\"\n@7 6 +1000 int org.demo.Cart$Line(7).add(int){\n"
+        "@thread 6 = \"vt-a\"\n@6 5 +1000 void org.demo.Clerk(9).run(){\n"
+        "@thread 0 = \"main\"\n@0 1 +1000 void .Main(0).main(java.lang.String[]){\n"
+        "@7 } +2000\n@6 } +2000\n@0 } +2000\n@6 9 +3000 void .Main(0).main(java.lang.String[]){\n@6 } +4000\n";
+  } else {
+    blocks.write("run/main.log", "+1000 void .Main(0).main(){\n} +5000\n");
+    const std::string a1 = "+3000 void a.B(0).c(){\n", a2 = "} +4000\n", b = "+2000 void a.B(0).d(){\n} +2500\n";
+    blocks.write("run/VirtualThreads.vlog", makeThreadBlockHeader(6, "vt-a", a1.size()) + a1 +
+                                                makeThreadBlockHeader(7, "vt-b", b.size(), true) + b +
+                                                makeThreadBlockHeader(6, "vt-a", a2.size(), true) + a2);
+    expected =
+        "[main] +1000 void .Main(0).main(){\n"
+        "@thread 7 = \"vt-b\"\n@7 +2000 void a.B(0).d(){\n@7 } +2500\n"
+        "@thread 6 = \"vt-a\"\n@6 +3000 void a.B(0).c(){\n@6 } +4000\n[main] } +5000\n";
+  }
+  const CliResult merged = runReader({"text", blocks.path() + "/run", "--merge"});
+  EXPECT_EQ(merged.status, 0) << merged.err;
+  EXPECT_EQ(merged.out, expected);
+}
 
 // Damaged runs: each problem is named with its place, the rest still read.
 struct Damage {

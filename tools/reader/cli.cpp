@@ -3,9 +3,13 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <iterator>
+#include <optional>
 #include <sstream>
 
 #include "reader/model/run.h"
@@ -38,7 +42,16 @@ enum Option : unsigned {
   kTitle = 1u << 3,
   kWidth = 1u << 4,
   kSelfTime = 1u << 5,
+  kAllThreads = 1u << 6,
+  kMaxDepth = 1u << 7,
+  kMinShare = 1u << 8,
+  kCommonStart = 1u << 9,
+  kMerge = 1u << 10,
 };
+
+// Browsers give up on a JSON file or a page of this size (speedscope and
+// Perfetto in Chromium alike run out of memory between 0.5 and 1 GB).
+constexpr std::uint64_t kBrowserBytes = 500ull << 20;
 
 struct Command {
   const char* name;
@@ -50,19 +63,19 @@ struct Command {
 
 // In the order of the help text.
 constexpr Command kCommands[] = {
-    {"text", "the logs as the agent's text lines, one output per log file", kOutput, Destination::Directory,
-     writeText},
+    {"text", "the logs as the agent's text lines, one output per log file", kOutput | kMerge,
+     Destination::Directory, writeText},
     {"check", "verify the nesting of every thread; exit status 1 on damage", 0, Destination::Report, writeCheck},
     {"summary", "calls per method and per thread, maximum depth, calls still open; total and self times",
-     kTop, Destination::File, writeSummary},
-    {"collapsed", "folded stacks \"a;b;c count\" for flame graph tools", kOutput | kByThread | kSelfTime,
-     Destination::File, writeCollapsed},
-    {"speedscope", "a speedscope JSON file, one evented profile per thread", kOutput, Destination::File,
-     writeSpeedscope},
-    {"chrome", "a Chrome trace event JSON file (Perfetto, chrome://tracing)", kOutput, Destination::File,
-     writeChrome},
+     kTop | kAllThreads, Destination::File, writeSummary},
+    {"collapsed", "folded stacks \"a;b;c count\" for flame graph tools",
+     kOutput | kByThread | kSelfTime | kMaxDepth | kMinShare, Destination::File, writeCollapsed},
+    {"speedscope", "a speedscope JSON file, one evented profile per thread", kOutput | kMaxDepth | kCommonStart,
+     Destination::File, writeSpeedscope},
+    {"chrome", "a Chrome trace event JSON file (Perfetto, chrome://tracing)", kOutput | kMaxDepth,
+     Destination::File, writeChrome},
     {"flamegraph", "a self-contained SVG flame graph of call counts or self time",
-     kOutput | kByThread | kSelfTime | kTitle | kWidth, Destination::File, writeFlamegraph},
+     kOutput | kByThread | kSelfTime | kTitle | kWidth | kMaxDepth | kMinShare, Destination::File, writeFlamegraph},
 };
 
 struct Settings {
@@ -86,6 +99,12 @@ class Output {
     if (owned && file != nullptr) std::fclose(file);
   }
   std::FILE* get() const { return file; }
+  // What was written, when the output is a regular file (a pipe has no size).
+  std::optional<std::uint64_t> size() const {
+    struct stat status {};
+    if (std::fflush(file) != 0 || ::fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    return static_cast<std::uint64_t>(status.st_size);
+  }
   void close() {
     const bool failed = std::fflush(file) != 0 || std::ferror(file) || (owned && std::fclose(file) != 0);
     if (owned) file = nullptr;
@@ -123,7 +142,22 @@ void addOptions(CLI::App& sub, const Command& command, Settings& settings) {
                        ? "write <dir>/<log file name> instead of standard output"
                        : "output file instead of standard output");
   if (command.options & kTop)
-    sub.add_option("--top", settings.writer.top, "the N most-called methods, 0 for all (10)");
+    sub.add_option("--top", settings.writer.top, "the N most-called methods, and threads, 0 for all (10)");
+  if (command.options & kAllThreads)
+    sub.add_flag("--all-threads", settings.writer.allThreads, "every thread, not only the top ones");
+  if (command.options & kMerge)
+    sub.add_flag("--merge", settings.writer.merge,
+                 "every log in one stream in time order (logs of RecordTime=1), each line after its thread");
+  if (command.options & kMaxDepth)
+    sub.add_option("--max-depth", settings.writer.maxDepth,
+                   "leave out calls deeper than N (weights fold into the frame at depth N); 0 for all (0)");
+  if (command.options & kMinShare)
+    sub.add_option("--min-share", settings.writer.minShare,
+                   "fold stacks under PERCENT of the total into their caller (0)")
+        ->check(CLI::Range(0.0, 100.0));
+  if (command.options & kCommonStart)
+    sub.add_flag("--common-start", settings.writer.commonStart,
+                 "every profile starts at the start of the run, not at its thread's first record");
   if (command.options & kByThread) sub.add_flag("--by-thread", settings.writer.byThread, "one root per thread");
   if (command.options & kSelfTime)
     sub.add_flag("--self-time", settings.writer.selfTime,
@@ -149,7 +183,14 @@ int runCommand(const Command& command, Settings& settings, const ReadOptions& op
   } else {
     Output output(settings.output, out);
     status = command.write(run, diagnostics, writer, output.get());
+    const std::optional<std::uint64_t> bytes = output.size();
     output.close();
+    if (bytes && *bytes > kBrowserBytes && command.options & kMaxDepth)
+      fmt::print(err, "kolvaprof-read: note: the output is {:.1f} MB, more than a browser opens (about {} MB); {} "
+                      "make{} it smaller\n",
+                 static_cast<double>(*bytes) / (1 << 20), kBrowserBytes >> 20,
+                 command.options & kMinShare ? "--max-depth N or --min-share PERCENT" : "--max-depth N",
+                 command.options & kMinShare ? "" : "s");
   }
   if (!diagnostics.clean()) {
     diagnostics.printWarnings(err);

@@ -20,7 +20,9 @@ void CallTree::enter(const ThreadState& thread, const Entry& entry) {
   if (stacks.size() <= thread.ordinal) stacks.resize(thread.ordinal + 1);
   std::vector<std::uint32_t>& stack = stacks[thread.ordinal];
   if (stack.empty()) stack.push_back(byThread ? child(kRoot, frames.internName(thread.name)) : kRoot);
-  const std::uint32_t node = child(stack.back(), frames.nameOf(entry.frame));
+  // The stack holds its root first, so its size is the depth of this call.
+  const std::uint32_t node =
+      maxDepth > 0 && stack.size() > maxDepth ? stack.back() : child(stack.back(), frames.nameOf(entry.frame));
   ++treeNodes[node].calls;
   stack.push_back(node);
 }
@@ -48,6 +50,31 @@ std::vector<std::vector<std::uint32_t>> CallTree::sortedChildren() const {
       return frames.name(treeNodes[a].name) < frames.name(treeNodes[b].name);
     });
   return lists;
+}
+
+void CallTree::fold(double percent) {
+  computeTotals();
+  const double least = percent / 100.0 * static_cast<double>(treeNodes[kRoot].total);
+  // Parents come before their children, so one forward sweep renumbers them.
+  std::vector<std::uint32_t> renumbered(treeNodes.size(), kRoot);
+  std::vector<Node> kept{treeNodes[kRoot]};
+  for (std::uint32_t i = 1; i < treeNodes.size(); ++i) {
+    const Node& node = treeNodes[i];
+    const bool parentKept = node.parent == kRoot || renumbered[node.parent] != kRoot;
+    if (!parentKept) continue;
+    if (static_cast<double>(node.total) < least) {
+      Node& parent = kept[renumbered[node.parent]];
+      (bySelfTime ? parent.selfTime : parent.calls) += node.total;
+      continue;
+    }
+    renumbered[i] = static_cast<std::uint32_t>(kept.size());
+    kept.push_back(node);
+    kept.back().parent = renumbered[node.parent];
+  }
+  treeNodes = std::move(kept);
+  children.clear();
+  stacks.clear();
+  computeTotals();
 }
 
 void requireTimes(const CallTree& tree) {

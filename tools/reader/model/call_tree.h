@@ -27,8 +27,10 @@ class CallTree : public EventSink {
 
   // byThread: each thread's calls hang below a node named after the thread.
   // bySelfTime: a node weighs its self time rather than its calls.
-  CallTree(FrameTable& frames, bool byThread, bool bySelfTime = false)
-      : frames(frames), byThread(byThread), bySelfTime(bySelfTime), treeNodes(1) {}
+  // maxDepth: calls deeper than this (0: no limit) count as calls and self
+  // time of their ancestor at that depth, so the totals stay whole.
+  CallTree(FrameTable& frames, bool byThread, bool bySelfTime = false, std::size_t maxDepth = 0)
+      : frames(frames), byThread(byThread), bySelfTime(bySelfTime), maxDepth(maxDepth), treeNodes(1) {}
 
   void enter(const ThreadState& thread, const Entry& entry) override;
   void exit(const ThreadState& thread, const Exit& exit) override;
@@ -44,6 +46,10 @@ class CallTree : public EventSink {
   // The children of every node, ordered by name, so outputs do not depend on
   // the order in which paths were first seen.
   std::vector<std::vector<std::uint32_t>> sortedChildren() const;
+  // Folds every node whose total is under `percent` of the whole, with all
+  // below it, into its parent's own weight: the widths of the nodes kept do
+  // not change. Fills Node::total. For after the reading.
+  void fold(double percent);
   const FrameTable& frameTable() const { return frames; }
 
  private:
@@ -52,6 +58,7 @@ class CallTree : public EventSink {
   FrameTable& frames;
   bool byThread;
   bool bySelfTime;
+  std::size_t maxDepth;
   bool sawTime = false;
   std::vector<Node> treeNodes;
   std::unordered_map<std::uint64_t, std::uint32_t> children;  // (parent, name) -> node

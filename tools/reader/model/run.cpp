@@ -27,10 +27,16 @@ void stream(const LogFileInfo& file, Parser& parser, ProgressBar& progress, Diag
   // A multiple of every record size (12 to 28 bytes), so that records are
   // cut only at the end.
   static thread_local std::string buffer(kBufferBytes / 1680 * 1680, '\0');
+  // Only the bytes the directory scan saw: a run still being written reads
+  // the same in every pass of a command that reads it more than once.
+  std::uint64_t left = file.size;
   std::size_t got;
-  while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) {
+  while (left > 0 &&
+         (got = std::fread(buffer.data(), 1, static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left)),
+                           in.get())) > 0) {
     parser.feed({buffer.data(), got});
     progress.advance(got);
+    left -= got;
   }
   if (std::ferror(in.get())) diagnostics.report(Problem::UnreadableFile, file.name + ": read error");
   parser.finish();

@@ -3,6 +3,7 @@
 #include <rapidjson/filewritestream.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
 #include <optional>
 #include <variant>
 
@@ -59,8 +60,9 @@ void metadata(Writer& w, const char* what, std::optional<std::uint64_t> tid, con
 
 }  // namespace
 
-ChromeWriter::ChromeWriter(const FrameTable& frames, std::FILE* out, const std::string& processName)
-    : frames(frames), json(std::make_unique<Json>(out)) {
+ChromeWriter::ChromeWriter(const FrameTable& frames, std::FILE* out, const std::string& processName,
+                           std::size_t maxDepth)
+    : frames(frames), json(std::make_unique<Json>(out)), maxDepth(maxDepth) {
   auto& w = json->writer;
   w.StartObject();
   w.Key("displayTimeUnit");
@@ -78,6 +80,7 @@ const std::string& ChromeWriter::shownName(NameId name) {
 }
 
 void ChromeWriter::enter(const ThreadState& thread, const Entry& entry) {
+  if (maxDepth > 0 && thread.stack.size() > maxDepth) return;
   if (announced.size() <= thread.ordinal) announced.resize(thread.ordinal + 1);
   if (!announced[thread.ordinal]) {
     announced[thread.ordinal] = true;
@@ -107,13 +110,15 @@ void ChromeWriter::endEvent(const ThreadState& thread, FrameId frame, std::optio
 }
 
 void ChromeWriter::exit(const ThreadState& thread, const Exit& exit) {
+  if (maxDepth > 0 && thread.stack.size() > maxDepth) return;
   endEvent(thread, thread.stack.back(), exit.time);
 }
 
 void ChromeWriter::finish(const CallStream& stream) {
-  for (const ThreadState& thread : stream.threads())
-    for (auto frame = thread.stack.rbegin(); frame != thread.stack.rend(); ++frame)
-      endEvent(thread, *frame, thread.lastTime);
+  for (const ThreadState& thread : stream.threads()) {
+    const std::size_t shown = maxDepth > 0 ? std::min(thread.stack.size(), maxDepth) : thread.stack.size();
+    for (std::size_t depth = shown; depth > 0; --depth) endEvent(thread, thread.stack[depth - 1], thread.lastTime);
+  }
   auto& w = json->writer;
   w.EndArray();
   w.EndObject();
@@ -122,7 +127,7 @@ void ChromeWriter::finish(const CallStream& stream) {
 }
 
 int writeChrome(Run& run, Diagnostics& diagnostics, const WriterOptions& options, std::FILE* out) {
-  ChromeWriter writer(run.frames(), out, "kolvaprof " + options.runName);
+  ChromeWriter writer(run.frames(), out, "kolvaprof " + options.runName, options.maxDepth);
   run.read(writer, diagnostics);
   return 0;
 }

@@ -17,10 +17,11 @@ namespace kolvaprof::reader {
 // record's time in microseconds when the logs carry times (RecordTime), and
 // otherwise a counter that rises by one at every event; tid is the thread's
 // order of first sight, named by a "M" thread_name event. Calls still open
-// at the end are closed there, at their thread's last time.
+// at the end are closed there, at their thread's last time. Calls deeper than
+// maxDepth (0: no limit) are left out.
 class ChromeWriter : public EventSink {
  public:
-  ChromeWriter(const FrameTable& frames, std::FILE* out, const std::string& processName);
+  ChromeWriter(const FrameTable& frames, std::FILE* out, const std::string& processName, std::size_t maxDepth = 0);
   ~ChromeWriter() override;
 
   void enter(const ThreadState& thread, const Entry& entry) override;
@@ -35,6 +36,7 @@ class ChromeWriter : public EventSink {
 
   const FrameTable& frames;
   std::unique_ptr<Json> json;
+  std::size_t maxDepth;
   std::uint64_t clock = 0;
   std::vector<bool> announced;
   std::vector<std::string> shownNames;  // valid UTF-8, by name id

@@ -55,9 +55,10 @@ void writeCollapsedTree(const CallTree& tree, std::FILE* out) {
 }
 
 int writeCollapsed(Run& run, Diagnostics& diagnostics, const WriterOptions& options, std::FILE* out) {
-  CallTree tree(run.frames(), options.byThread, options.selfTime);
+  CallTree tree(run.frames(), options.byThread, options.selfTime, options.maxDepth);
   run.read(tree, diagnostics);
   requireTimes(tree);
+  if (options.minShare > 0) tree.fold(options.minShare);
   writeCollapsedTree(tree, out);
   return 0;
 }

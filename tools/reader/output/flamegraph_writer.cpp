@@ -129,9 +129,10 @@ void writeFlamegraphTree(CallTree& tree, const FlamegraphOptions& options, std::
 }
 
 int writeFlamegraph(Run& run, Diagnostics& diagnostics, const WriterOptions& options, std::FILE* out) {
-  CallTree tree(run.frames(), options.byThread, options.selfTime);
+  CallTree tree(run.frames(), options.byThread, options.selfTime, options.maxDepth);
   run.read(tree, diagnostics);
   requireTimes(tree);
+  if (options.minShare > 0) tree.fold(options.minShare);
   const std::string what = options.selfTime ? "Self time in " : "Calls in ";
   const FlamegraphOptions flamegraph{options.title.empty() ? what + options.runName : options.title, options.width};
   writeFlamegraphTree(tree, flamegraph, out);

@@ -3,7 +3,9 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <unordered_map>
@@ -97,7 +99,7 @@ void writeTimes(const FrameTable& frames, const CallCounter& counter, std::size_
 }
 
 void writeReport(const Run& run, const CallStream& stream, const CallCounter& counter, std::size_t top,
-                 std::FILE* out) {
+                 bool allThreads, std::FILE* out) {
   const FrameTable& frames = stream.frames();
   // Frames that share a shown name (bridge methods) are counted together.
   std::map<std::string, std::uint64_t> byName;
@@ -129,13 +131,37 @@ void writeReport(const Run& run, const CallStream& stream, const CallCounter& co
     const auto inCalls = static_cast<std::uint64_t>(thread.timeInCalls);
     return fmt::format(" {:>14} {:>14}", milliseconds(span), milliseconds(span > inCalls ? span - inCalls : 0));
   };
-  fmt::print(out, "\nthreads:\n{:>12} {:>9} {:>6}{}  thread\n", "calls", "max depth", "open",
-             timed ? fmt::format(" {:>14} {:>14}", "total ms", "self ms") : "");
-  for (const ThreadState& thread : stream.threads())
-    fmt::print(out, "{:>12} {:>9} {:>6}{}  {}{}\n", thread.calls, thread.maxDepth,
-               thread.stack.size() + thread.overflow,
-               timed ? threadTimes(thread) : "",
-               escapeName(thread.name), thread.number >= 0 ? fmt::format(" (thread {})", thread.number) : "");
+  auto threadLine = [&](const ThreadState& thread) {
+    fmt::print(out, "{:>12} {:>9} {:>6}{}  {}{}\n", thread.calls, thread.maxDepth, thread.stack.size() + thread.overflow,
+               timed ? threadTimes(thread) : "", escapeName(thread.name),
+               thread.number >= 0 ? fmt::format(" (thread {})", thread.number) : "");
+  };
+  const std::string columns = fmt::format("{:>12} {:>9} {:>6}{}  thread\n", "calls", "max depth", "open",
+                                          timed ? fmt::format(" {:>14} {:>14}", "total ms", "self ms") : "");
+  const std::deque<ThreadState>& threads = stream.threads();
+  if (allThreads || top == 0 || threads.size() <= top) {
+    fmt::print(out, "\nthreads:\n{}", columns);
+    for (const ThreadState& thread : threads) threadLine(thread);
+  } else {
+    // A run of many threads (virtual ones, say) shows its busiest, each list
+    // in a stable order: most first, then by order of first sight.
+    auto showTop = [&](const char* by, auto weight) {
+      std::vector<const ThreadState*> order;
+      order.reserve(threads.size());
+      for (const ThreadState& thread : threads) order.push_back(&thread);
+      std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(top), order.end(),
+                        [&](const ThreadState* a, const ThreadState* b) {
+                          const std::uint64_t x = weight(*a), y = weight(*b);
+                          return x != y ? x > y : a->ordinal < b->ordinal;
+                        });
+      fmt::print(out, "\ntop {} of {} by {}:\n{}", top, counted(threads.size(), "thread"), by, columns);
+      for (std::size_t i = 0; i < top; ++i) threadLine(*order[i]);
+    };
+    showTop("calls", [](const ThreadState& thread) { return thread.calls; });
+    if (timed) showTop("total time", [&](const ThreadState& thread) { return counter.span(thread); });
+    const std::size_t rest = threads.size() - top;
+    fmt::print(out, "and {} more thread{} (--all-threads lists every thread)\n", rest, rest == 1 ? "" : "s");
+  }
 
   std::vector<std::pair<std::string, std::uint64_t>> methods(byName.begin(), byName.end());
   // Most calls first, then by name, so that ties read the same every time.
@@ -155,7 +181,7 @@ void writeReport(const Run& run, const CallStream& stream, const CallCounter& co
 
 int writeSummary(Run& run, Diagnostics& diagnostics, const WriterOptions& options, std::FILE* out) {
   CallCounter counter(run.frames());
-  counter.atEnd = [&](const CallStream& stream) { writeReport(run, stream, counter, options.top, out); };
+  counter.atEnd = [&](const CallStream& stream) { writeReport(run, stream, counter, options.top, options.allThreads, out); };
   run.read(counter, diagnostics);
   return 0;
 }

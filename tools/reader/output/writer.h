@@ -18,6 +18,14 @@ struct WriterOptions {
   bool selfTime = false;        // collapsed, flamegraph: weigh stacks by self time, not calls
   std::string title;            // flamegraph: "" for "Calls in <run>"
   int width = 1200;             // flamegraph
+  bool allThreads = false;      // summary: every thread, not only the top ones
+  // speedscope, chrome, collapsed, flamegraph: calls deeper than this are
+  // left out (folded into their ancestor at this depth where weights are
+  // added up); 0 for no limit.
+  std::size_t maxDepth = 0;
+  double minShare = 0;          // collapsed, flamegraph: percent of the total below which a stack is folded
+  bool commonStart = false;     // speedscope: every profile starts at the start of the run
+  bool merge = false;           // text: one stream of every log, in time order
 };
 
 // The shape of every output: it reads the run (as often as it needs),
