@@ -228,9 +228,11 @@ ThreadLines threadLines(const std::string& text, bool merged) {
 // go back, each thread's lines the same and in the same order as in its own
 // log, and the threads taking turns as they ran at once.
 TEST_P(TimedTrace, MergedTextIsOneStreamInTimeOrder) {
-  for (const char* settings : {"", "CompressLogfile=1\n"}) {
-    SCOPED_TRACE(settings);
-    const std::string logs = root.path() + (*settings ? "/binary" : "/text");
+  const std::pair<const char*, const char*> runs[] = {
+      {"text", ""}, {"binary", "CompressLogfile=1\n"}, {"compact", "CompressLogfile=2\n"}};
+  for (const auto& [label, settings] : runs) {
+    SCOPED_TRACE(label);
+    const std::string logs = root.path() + "/" + label;
     makeDirectory(logs);
     const JavaResult java = runWithSettings("LogfileDirectory=" + logs + "\nRecordTime=1\nFilterMode=1\n"
                                             "PackageFilter=itest*\n" + settings, "itest.Timed");

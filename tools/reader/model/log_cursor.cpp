@@ -8,6 +8,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "format/compact_block.h"
 #include "format/thread_block.h"
 #include "reader/input/diagnostics.h"
 #include "reader/input/run_directory.h"
@@ -29,7 +30,26 @@ std::string& buffer() {
 // The time of the first record from where `in` stands: the last eight bytes
 // of a binary record, the "+" piece of the first text line that has one
 // (header lines have none) within the next 512 bytes.
-std::optional<std::int64_t> firstTime(std::FILE* in, std::optional<RecordLayout> layout) {
+// The time of the first record of the compact block at `in`.
+std::optional<std::int64_t> firstCompactTime(std::FILE* in, RecordLayout layout) {
+  if (!layout.withTime) return std::nullopt;
+  std::string block(kCompactBlockHeaderBytes, '\0');
+  if (std::fread(block.data(), 1, block.size(), in) != block.size()) return std::nullopt;
+  std::uint32_t compressed = 0;
+  for (int i = 7; i >= 4; --i) compressed = compressed << 8 | static_cast<unsigned char>(block[i]);
+  if (compressed > (64u << 20)) return std::nullopt;
+  block.resize(kCompactBlockHeaderBytes + compressed);
+  if (std::fread(block.data() + kCompactBlockHeaderBytes, 1, compressed, in) != compressed) return std::nullopt;
+  std::string records;
+  const CompactBlockRead read =
+      readCompactBlock(reinterpret_cast<const unsigned char*>(block.data()), block.size(), records);
+  if (read.status != CompactBlockRead::kBlock || records.size() < layout.bytes()) return std::nullopt;
+  return decodeRecord(records.data(), read.layout).time;
+}
+
+std::optional<std::int64_t> firstTime(std::FILE* in, LogEncoding encoding) {
+  if (encoding.layout && encoding.compact) return firstCompactTime(in, *encoding.layout);
+  const std::optional<RecordLayout>& layout = encoding.layout;
   char bytes[512];
   const std::size_t got = std::fread(bytes, 1, layout ? layout->bytes() : sizeof bytes, in);
   if (layout) {
@@ -83,10 +103,8 @@ LogCursor::LogCursor(Run& run, const LogFileInfo& file, std::vector<Extent> exte
       files(files),
       extents(std::move(extents)),
       diagnostics(diagnostics),
-      calls(run.frames(), run.index(), diagnostics, sink) {
-  if (file.blocks) blocks.emplace(file, run.layout(), calls, diagnostics);
-  else if (run.layout()) binary.emplace(file, *run.layout(), calls, diagnostics);
-  else text.emplace(file, calls, diagnostics);
+      calls(run.frames(), run.index(), diagnostics, sink),
+      parser(file, run.encoding(), calls, diagnostics) {
   calls.beginFile(file);
 }
 
@@ -108,27 +126,23 @@ bool LogCursor::step() {
     } else {
       piece.resize(static_cast<std::size_t>(got));
       done += piece.size();
-      if (blocks) blocks->feed(piece);
-      if (binary) binary->feed(piece);
-      if (text) text->feed(piece);
+      parser.feed(piece);
       return true;
     }
   }
-  if (blocks) blocks->finish();
-  if (binary) binary->finish();
-  if (text) text->finish();
+  parser.finish();
   calls.endFile(file);
   calls.finish();
   finished = true;
   return false;
 }
 
-std::optional<std::int64_t> firstRecordTime(const LogFileInfo& file, std::optional<RecordLayout> layout) {
+std::optional<std::int64_t> firstRecordTime(const LogFileInfo& file, LogEncoding encoding) {
   const File in = open(file);
-  return in ? firstTime(in.get(), layout) : std::nullopt;
+  return in ? firstTime(in.get(), encoding) : std::nullopt;
 }
 
-std::vector<ThreadBlocks> indexThreadBlocks(const LogFileInfo& file, std::optional<RecordLayout> layout,
+std::vector<ThreadBlocks> indexThreadBlocks(const LogFileInfo& file, LogEncoding encoding,
                                             Diagnostics& diagnostics) {
   std::vector<ThreadBlocks> threads;
   std::unordered_map<std::int32_t, std::size_t> byNumber;
@@ -152,7 +166,7 @@ std::vector<ThreadBlocks> indexThreadBlocks(const LogFileInfo& file, std::option
     const auto [found, added] = byNumber.emplace(number, threads.size());
     if (added) threads.push_back({number, {}, std::nullopt});
     ThreadBlocks& thread = threads[found->second];
-    if (thread.extents.empty() && header && header->recordBytes > 0) thread.firstTime = firstTime(in.get(), layout);
+    if (thread.extents.empty() && header && header->recordBytes > 0) thread.firstTime = firstTime(in.get(), encoding);
     if (!thread.extents.empty() && thread.extents.back().offset + thread.extents.back().length == offset)
       thread.extents.back().length += length;
     else

@@ -8,9 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "reader/input/binary_log_parser.h"
-#include "reader/input/block_log_parser.h"
-#include "reader/input/text_log_parser.h"
+#include "reader/input/log_parser.h"
 #include "reader/model/call_stream.h"
 
 namespace kolvaprof::reader {
@@ -65,15 +63,13 @@ class LogCursor {
   std::uint64_t done = 0;  // of the current extent
   Diagnostics& diagnostics;
   CallStream calls;
-  std::optional<BlockLogParser> blocks;
-  std::optional<BinaryLogParser> binary;
-  std::optional<TextLogParser> text;
+  LogParser parser;
   bool finished = false;
 };
 
 // The time of a log's first record, when it is found at its start (text
 // logs: within the first lines); none without times.
-std::optional<std::int64_t> firstRecordTime(const LogFileInfo& file, std::optional<RecordLayout> layout);
+std::optional<std::int64_t> firstRecordTime(const LogFileInfo& file, LogEncoding encoding);
 
 // The blocks of one virtual thread in a file of blocks, and the time of its
 // first record when the header of its first block is followed by one.
@@ -84,9 +80,9 @@ struct ThreadBlocks {
 };
 
 // Every virtual thread of a file of blocks, in order of first block, from
-// the block headers and the first record of each thread; `layout`: that of
-// the run's binary records, none for text.
-std::vector<ThreadBlocks> indexThreadBlocks(const LogFileInfo& file, std::optional<RecordLayout> layout,
+// the block headers and the first record of each thread, as the run's
+// records are encoded.
+std::vector<ThreadBlocks> indexThreadBlocks(const LogFileInfo& file, LogEncoding encoding,
                                             Diagnostics& diagnostics);
 
 }  // namespace kolvaprof::reader

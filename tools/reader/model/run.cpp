@@ -6,11 +6,7 @@
 #include <memory>
 
 #include "format/index_line.h"
-#include "reader/input/binary_log_parser.h"
-#include "reader/input/block_log_parser.h"
-#include "reader/input/compact_log_parser.h"
 #include "reader/input/progress.h"
-#include "reader/input/text_log_parser.h"
 
 namespace kolvaprof::reader {
 namespace {
@@ -78,19 +74,8 @@ void Run::read(EventSink& sink, Diagnostics& diagnostics, std::optional<ThreadKe
                        label);
   for (const LogFileInfo* file : selected) {
     calls.beginFile(*file);
-    if (file->blocks) {
-      BlockLogParser parser(*file, recordLayout, calls, diagnostics, dir.compactLayout.has_value());
-      stream(*file, parser, progress, diagnostics);
-    } else if (dir.compactLayout) {
-      CompactLogParser parser(*file, *recordLayout, calls, diagnostics);
-      stream(*file, parser, progress, diagnostics);
-    } else if (recordLayout) {
-      BinaryLogParser parser(*file, *recordLayout, calls, diagnostics);
-      stream(*file, parser, progress, diagnostics);
-    } else {
-      TextLogParser parser(*file, calls, diagnostics);
-      stream(*file, parser, progress, diagnostics);
-    }
+    LogParser parser(*file, encoding(), calls, diagnostics);
+    stream(*file, parser, progress, diagnostics);
     calls.endFile(*file);
   }
   calls.finish();

@@ -10,6 +10,7 @@
 #include "reader/model/frames.h"
 #include "reader/input/index_file_parser.h"
 #include "reader/input/layout_detection.h"
+#include "reader/input/log_parser.h"
 #include "reader/input/run_directory.h"
 
 namespace kolvaprof::reader {
@@ -36,6 +37,7 @@ class Run {
   const RunDirectory& directory() const { return dir; }
   const Index& index() const { return runIndex; }
   const std::optional<RecordLayout>& layout() const { return recordLayout; }
+  LogEncoding encoding() const { return {recordLayout, dir.compactLayout.has_value()}; }
   const std::string& layoutNote() const { return note; }
   FrameTable& frames() { return frameTable; }
   // "binary logs, 20-byte records (...)" or "text logs".

@@ -173,10 +173,10 @@ void writeMerged(Run& run, Diagnostics& diagnostics, std::FILE* out) {
   std::vector<MergeInput> inputs;
   for (const LogFileInfo& file : run.directory().files) {
     if (!file.blocks) {
-      inputs.push_back({&file, {{0, file.size}}, firstRecordTime(file, run.layout()), nullptr, nullptr});
+      inputs.push_back({&file, {{0, file.size}}, firstRecordTime(file, run.encoding()), nullptr, nullptr});
       continue;
     }
-    for (ThreadBlocks& thread : indexThreadBlocks(file, run.layout(), diagnostics))
+    for (ThreadBlocks& thread : indexThreadBlocks(file, run.encoding(), diagnostics))
       inputs.push_back({&file, std::move(thread.extents), thread.firstTime, nullptr, nullptr});
   }
   // An input waits unopened under the time of its first record, or is opened
