@@ -6,11 +6,10 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <vector>
 
 #include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
-
-#include <vector>
 
 #include "format/compact_block.h"
 #include "output/console.h"

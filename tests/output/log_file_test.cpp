@@ -13,11 +13,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "format/binary_record.h"
+#include "format/compact_block.h"
 
 namespace kolvaprof {
 namespace {
@@ -222,6 +226,50 @@ TYPED_TEST(LogFileTest, FailedWriteEndsTheFileAtWhatReachedIt) {
       testing::ExitedWithCode(0),
       "^profiler> cannot write log file " + path + ": File too large; it ends with the records "
       "written before\n$");
+}
+
+// Writes records that hardly compress into a compact log until the file
+// size limit cuts a block; 0 when the file then reads to its end as whole
+// blocks, at least one of them.
+template <typename File>
+int compactLogEndsWithWholeBlocks(const std::string& root, const std::string& path) {
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::cout.rdbuf(std::cerr.rdbuf());
+  const RecordLayout layout{true, true, true};
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = 3 * kBuffer / 2;  // one block of such records, not two
+  setrlimit(RLIMIT_FSIZE, &limit);
+  {
+    File file(root, "main", ".log");
+    file.writeCompactBlocks(layout);
+    std::mt19937 random(3);
+    unsigned char record[kMaxRecordBytes];
+    for (int i = 0; i < 3 * static_cast<int>(kBuffer / layout.bytes()); ++i) {
+      const auto word = static_cast<int32_t>(random());
+      file.write(record, encodeEntryRecord(record, layout, word & 0x7fffffff, word, word, 1 + (word & 3), word, word));
+    }
+  }
+  const std::string onDisk = readFile(path);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(onDisk.data());
+  std::string records;
+  std::size_t at = 0, blocks = 0;
+  for (;;) {
+    const CompactBlockRead read = readCompactBlock(bytes + at, onDisk.size() - at, records);
+    if (read.status != CompactBlockRead::kBlock) break;
+    at += read.consumed;
+    ++blocks;
+  }
+  return blocks >= 1 && at == onDisk.size() ? 0 : 1;
+}
+
+// Compact blocks are whole or absent: the block that meets the limit is taken
+// off again.
+TYPED_TEST(LogFileTest, FailedCompactWriteLeavesOnlyWholeBlocks) {
+  const std::string path = this->root + "main.log";
+  EXPECT_EXIT(std::exit(compactLogEndsWithWholeBlocks<TypeParam>(this->root, path)), testing::ExitedWithCode(0),
+              "^profiler> cannot write log file " + path + ": File too large; it ends with the records "
+              "written before\n$");
 }
 
 // Records take their places without a lock: none may be torn, mixed with
