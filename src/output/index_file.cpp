@@ -19,6 +19,12 @@ MethodNumber MethodNumbers::methodNumberFor(const MethodInfo* method) {
   return {number, true};
 }
 
+void MethodNumbers::reset() {
+  boost::lock_guard<boost::mutex> guard(methodNumberLock);
+  methodNumbers.clear();
+  assigned = 0;
+}
+
 MethodNumbers& MethodNumbers::instance() {
   static MethodNumbers* numbers = new MethodNumbers;
   return *numbers;

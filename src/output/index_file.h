@@ -27,6 +27,8 @@ class MethodNumbers {
  public:
   MethodNumber methodNumberFor(const MethodInfo* method);
   static MethodNumbers& instance();
+  // A new run numbers from 1 again; no thread may be logging.
+  void reset();
 
  private:
   boost::mutex methodNumberLock;
