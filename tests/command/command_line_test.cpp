@@ -58,7 +58,9 @@ TEST(CommandLineTest, ParsesEveryVerb) {
     EXPECT_EQ(line.pid, c.pid);
     EXPECT_EQ(line.seconds, c.seconds);
     EXPECT_EQ(line.library, c.library);
-    if (c.verb == Verb::Help) EXPECT_NE(line.helpText.find("attach"), std::string::npos);
+    if (c.verb == Verb::Help) {
+      EXPECT_NE(line.helpText.find("attach"), std::string::npos);
+    }
   }
 }
 

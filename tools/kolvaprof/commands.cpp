@@ -321,7 +321,7 @@ int detach(const CommandLine& line) {
     ::unlink(statePath(jvm.pid).c_str());
     ::unlink(state->settingsFile.c_str());
   }
-  if (!detached) throw CommandError("JVM " + id + " is not traced by kolvaprof");
+  if (!detached) throw CommandError("JVM " + id + " is not traced by an attached kolvaprof (see its console)");
   if (state) reportRun(RunDirectoryWatch(state->logBase, state->before));
   return 0;
 }
