@@ -6,6 +6,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 dir="$root/build-package"
+"$root/scripts/install-deps.sh" >&2
 jobs="${KOLVAPROF_JOBS:-2}"
 
 cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DKOLVAPROF_BUILD_TESTS=OFF \

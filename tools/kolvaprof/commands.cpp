@@ -13,7 +13,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <set>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "kolvaprof/attach_client.h"
 #include "kolvaprof/local_jvms.h"
