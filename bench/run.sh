@@ -9,7 +9,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 dir="${BENCH_BUILD_DIR:-$root/build-bench}"
 # Same optimisation as scripts/build.sh release; no tests, so no GoogleTest needed.
 cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE="${BENCH_BUILD_TYPE:-RelWithDebInfo}" \
-  -DKOLVAPROF_SANITIZE=none -DKOLVAPROF_BUILD_TESTS=OFF -DKOLVAPROF_BUILD_BENCHMARKS=ON >&2
+  -DKOLVAPROF_SANITIZE=none -DKOLVAPROF_BUILD_TESTS=OFF -DKOLVAPROF_BUILD_BENCHMARKS=ON \
+  -DKOLVAPROF_WARNINGS_AS_ERRORS=ON >&2
 cmake --build "$dir" -j"${KOLVAPROF_JOBS:-2}" \
   --target kolvaprof events_floor_agent receiver_floor_agent bench_java >&2
 exec python3 "$root/bench/run_benchmarks.py" --build-dir "$dir" "$@"

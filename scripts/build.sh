@@ -13,7 +13,8 @@ case "$flavour" in
   *) echo "usage: $0 [release|address|thread]" >&2; exit 2 ;;
 esac
 jobs="${KOLVAPROF_JOBS:-2}"
-cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE="$type" -DKOLVAPROF_SANITIZE="$sanitize" >&2
+cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE="$type" -DKOLVAPROF_SANITIZE="$sanitize" \
+  -DKOLVAPROF_WARNINGS_AS_ERRORS=ON >&2
 if [ "${#targets[@]}" -gt 0 ]; then
   cmake --build "$dir" -j"$jobs" --target "${targets[@]}" >&2
 else

@@ -5,7 +5,8 @@
 #   (capture holds what both engines ask of the VM; each engine is a capture
 #   layer of its own, and agent chooses one)
 # Only the capture layers may see jvmti.h and jni.h; the reader sees src/format alone,
-# and its own folders go input < model < output.
+# and its own folders go input < model < output; the command sees src/config and
+# src/format.
 # Prints every include that points the wrong way and exits 1 if there is one.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -77,6 +78,18 @@ while IFS= read -r file; do
   done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]' "$file" |
            sed -E 's/^([0-9]+):[^<"]*[<"]([^>"]+)[>"].*/\1:\2/')
 done < <(git ls-files 'tools/reader/*.h' 'tools/reader/*.cpp'; git ls-files --others --exclude-standard 'tools/reader/*.h' 'tools/reader/*.cpp')
+
+# The command (tools/kolvaprof) sees the settings keys (src/config) and
+# src/format, never the agent's JVM side.
+while IFS= read -r file; do
+  while IFS=: read -r line target; do
+    case "$target" in
+      jvmti.h|jni.h|agent/*|capture/*|events/*|bytecode/*|core/*|output/*|registry/*|classfile/*|reader/*)
+        complain "$file:$line: the command includes $target" ;;
+    esac
+  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]' "$file" |
+           sed -E 's/^([0-9]+):[^<"]*[<"]([^>"]+)[>"].*/\1:\2/')
+done < <(git ls-files 'tools/kolvaprof/*.h' 'tools/kolvaprof/*.cpp'; git ls-files --others --exclude-standard 'tools/kolvaprof/*.h' 'tools/kolvaprof/*.cpp')
 
 [ "$status" -eq 0 ] && echo "layers: every include points down"
 exit "$status"

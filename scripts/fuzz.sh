@@ -12,7 +12,7 @@ seconds="${KOLVAPROF_FUZZ_SECONDS:-20}"
 jobs="${KOLVAPROF_JOBS:-2}"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKOLVAPROF_BUILD_FUZZERS=ON >&2
+  -DKOLVAPROF_BUILD_FUZZERS=ON -DKOLVAPROF_WARNINGS_AS_ERRORS=ON >&2
 mapfile -t targets < <(cmake --build "$dir" --target help | grep -oE '\b[A-Za-z0-9_]+_fuzzer\b' | sort -u)
 if [ "${#targets[@]}" -eq 0 ]; then
   echo "no *_fuzzer targets in $dir" >&2

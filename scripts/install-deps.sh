@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ pkg-config
+  cmake make g++ pkg-config dpkg-dev file
   libboost-thread-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   openjdk-17-jdk-headless

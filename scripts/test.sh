@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the include directions, builds, and runs
-# every test: unit and real-JVM integration tests, then the unit and
+# every test: unit and real-JVM integration tests, the Debian package
+# (built, installed into a scratch directory, tried on the demo), then the unit and
 # integration tests again under ASan + UBSan, the concurrency tests under
 # ThreadSanitizer, and the fuzzers.
 set -euo pipefail
@@ -13,6 +14,8 @@ echo "== include directions"
 build="$("$root/scripts/build.sh" release)"
 echo "== unit and integration tests (every JDK under /usr/lib/jvm)"
 (cd "$build" && ctest --output-on-failure -j2 --timeout 600) || status=1
+echo "== the Debian package, installed into a scratch directory, traces the demo"
+"$root/scripts/package.sh" >/dev/null || status=1
 
 if [ "${KOLVAPROF_SKIP_SANITIZERS:-0}" != "1" ]; then
   "$root/scripts/sanitize.sh" || status=1

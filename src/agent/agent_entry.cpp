@@ -1,9 +1,10 @@
-// The library's one way in. Agent_OnLoad stays small and never lets an
-// exception reach the VM.
+// The library's ways in: at start-up, and into a running VM. Both stay
+// small and never let an exception reach the VM.
 #include <jvmti.h>
 
 #include <string>
 
+#include "agent/attach.h"
 #include "agent/jvmti_logging_agent.h"
 
 extern "C" JNIEXPORT jint JNICALL Agent_OnLoad(JavaVM* vm, char* options, void* /*reserved*/) {
@@ -20,4 +21,12 @@ extern "C" JNIEXPORT jint JNICALL Agent_OnLoad(JavaVM* vm, char* options, void* 
     // Nothing is traced; the VM goes on.
   }
   return JNI_OK;
+}
+
+extern "C" JNIEXPORT jint JNICALL Agent_OnAttach(JavaVM* vm, char* options, void* /*reserved*/) {
+  try {
+    return kolvaprof::attachOrDetach(vm, options != nullptr ? std::string(options) : std::string());
+  } catch (...) {
+    return JNI_ERR;
+  }
 }

@@ -3,6 +3,7 @@
 // event to the agent; no exception may leave a callback into the VM.
 #include "agent/callbacks.h"
 
+#include "agent/attach.h"
 #include "agent/forward_to_agent.h"
 #include "agent/jvmti_logging_agent.h"
 #include "bytecode/bytecode_engine.h"
@@ -33,10 +34,8 @@ void JNICALL vmInitCallback(jvmtiEnv* env, JNIEnv* jni, jthread thread) {
 }
 
 void JNICALL vmDeathCallback(jvmtiEnv*, JNIEnv*) {
-  setVmPhase(VmPhase::Dead);
-  closeCallbackGateAndWait();
   try {
-    delete getAgent(nullptr);
+    endRunAtVmDeath();
   } catch (...) {
   }
 }

@@ -18,7 +18,9 @@
 namespace kolvaprof {
 namespace {
 
-CJVMTILoggingAgent* singleAgent = nullptr;
+// Read by callbacks on every thread; an attached agent is published once it
+// is whole.
+std::atomic<CJVMTILoggingAgent*> singleAgent{nullptr};
 
 // The events every engine needs, switched on at load.
 constexpr jvmtiEvent kCommonEvents[] = {
@@ -51,28 +53,51 @@ jvmtiCapabilities commonCapabilities() {
 }  // namespace
 
 CJVMTILoggingAgent* getAgent(JavaVM* vm) {
-  if (singleAgent != nullptr) return singleAgent;
+  if (CJVMTILoggingAgent* agent = singleAgent.load(std::memory_order_acquire)) return agent;
   if (isVmDead() || vm == nullptr) return nullptr;
   // Construction stores itself as the single agent only once it is complete.
-  singleAgent = new (std::nothrow) CJVMTILoggingAgent(vm);
-  return singleAgent;
+  CJVMTILoggingAgent* made = new (std::nothrow) CJVMTILoggingAgent(vm);
+  singleAgent.store(made, std::memory_order_release);
+  return made;
+}
+
+void publishAgent(CJVMTILoggingAgent* agent) {
+  singleAgent.store(agent, std::memory_order_release);
 }
 
 void forgetAgent(const CJVMTILoggingAgent* agent) {
-  if (singleAgent == agent) singleAgent = nullptr;
+  CJVMTILoggingAgent* expected = const_cast<CJVMTILoggingAgent*>(agent);
+  singleAgent.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
 }
 
 CJVMTILoggingAgent::CJVMTILoggingAgent(JavaVM* vm, const Clock& clock)
     : CLoggingAgent(clock) {
+  setUpEnvironment(vm);
+}
+
+CJVMTILoggingAgent::CJVMTILoggingAgent(JavaVM* vm, Attached, const Clock& clock)
+    : CLoggingAgent(clock), attachedToRunningVm(true) {
+  setUpEnvironment(vm);
+}
+
+// The VM that refuses an agent loaded into it while it runs goes on as it
+// was; one that refuses it at start-up ends.
+void CJVMTILoggingAgent::setUpEnvironment(JavaVM* vm) {
+  const auto refuse = [&](const char* message) {
+    if (!attachedToRunningVm) fatal(message);
+    if (jvmti != nullptr) jvmti->DisposeEnvironment();
+    jvmti = nullptr;
+    throw AttachRefused(message);
+  };
   void* env = nullptr;
   if (vm->GetEnv(&env, JVMTI_VERSION_1_0) != JNI_OK || env == nullptr) {
-    fatal("Unable to get a JVMTI 1.0 environment");
+    refuse("Unable to get a JVMTI 1.0 environment");
   }
   jvmti = static_cast<jvmtiEnv*>(env);
 
   const jvmtiCapabilities capabilities = commonCapabilities();
   if (jvmti->AddCapabilities(&capabilities) != JVMTI_ERROR_NONE) {
-    fatal("Unable to get necessary JVMTI capabilities");
+    refuse("Unable to get necessary JVMTI capabilities");
   }
   // Only where offered: without it a virtual thread's calls would be told
   // apart from its carrier's by nothing.
@@ -89,7 +114,7 @@ CJVMTILoggingAgent::CJVMTILoggingAgent(JavaVM* vm, const Clock& clock)
   const jint tableSize =
       static_cast<jint>(virtualThreads ? sizeof callbacks : sizeof callbacks.base);
   if (jvmti->SetEventCallbacks(&callbacks.base, tableSize) != JVMTI_ERROR_NONE) {
-    fatal("Cannot set jvmti callbacks");
+    refuse("Cannot set jvmti callbacks");
   }
 
   locations = kolvaprof::locationSupport(jvmti);
@@ -108,10 +133,46 @@ CJVMTILoggingAgent::~CJVMTILoggingAgent() {
     jvmti->SetEventNotificationMode(JVMTI_DISABLE, kVirtualThreadStartEvent, nullptr);
     jvmti->SetEventNotificationMode(JVMTI_DISABLE, kVirtualThreadEndEvent, nullptr);
   }
+  if (!attachedToRunningVm) return;
+  // The VM goes on: what the agent held goes back, the object tags with it.
+  jvmtiCapabilities held{};
+  if (jvmti->GetCapabilities(&held) == JVMTI_ERROR_NONE) jvmti->RelinquishCapabilities(&held);
+  jvmti->DisposeEnvironment();
+  forgetVirtualThreadIdentities();
 }
 
 void CJVMTILoggingAgent::loadSettings(const std::string& optionString) {
-  configure(readSettingsFile(optionString, startTimeStamp()));
+  Settings read = readSettingsFile(optionString, startTimeStamp());
+  captureModeGiven = read.captureModeGiven;
+  configure(read);
+}
+
+bool CJVMTILoggingAgent::prepareAttachedCapture() {
+  if (captureModeGiven && options().captureMode == CaptureMode::Events) {
+    // The events engine puts every thread that has method events into the
+    // interpreter, for good, and a VM that was not started with the agent
+    // may not even grant them; attaching rewrites bytecode only.
+    jvmtiCapabilities potential{};
+    const bool granted = jvmti->GetPotentialCapabilities(&potential) == JVMTI_ERROR_NONE &&
+                         potential.can_generate_method_entry_events &&
+                         potential.can_generate_method_exit_events;
+    printMessage(&std::cout, std::string("CaptureMode=events cannot attach") +
+                                 (granted ? "" : " (this VM grants no method events once it runs)") +
+                                 ": use CaptureMode=bytecode, or no CaptureMode line.");
+    return false;
+  }
+  auto rewriting = std::make_unique<BytecodeEngine>(*this, jvmti, true);
+  if (!rewriting->prepare()) {
+    printMessage(&std::cout, "cannot rewrite classes in this VM: nothing is traced.");
+    return false;
+  }
+  bytecode = rewriting.get();
+  engine = std::move(rewriting);
+  return true;
+}
+
+void CJVMTILoggingAgent::restoreClasses() {
+  if (bytecode != nullptr) bytecode->restoreClasses();
 }
 
 void CJVMTILoggingAgent::prepareCapture() {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "capture/frame_location.h"
@@ -23,6 +24,10 @@ class CJVMTILoggingAgent : public CLoggingAgent {
  public:
   // May end the process with status 2 when the VM refuses what logging needs.
   explicit CJVMTILoggingAgent(JavaVM* vm, const Clock& clock = systemClock());
+  // Loaded into a running VM: a JVMTI environment of its own, which goes
+  // with the agent; throws AttachRefused instead of ending the process.
+  struct Attached {};
+  CJVMTILoggingAgent(JavaVM* vm, Attached, const Clock& clock = systemClock());
   ~CJVMTILoggingAgent() override;
 
   // Settings file: read once, at load time.
@@ -30,6 +35,14 @@ class CJVMTILoggingAgent : public CLoggingAgent {
   // Prepares the engine the settings chose, once they are read (or failed
   // to be): method events, or hooks in the bytecode.
   void prepareCapture();
+  // The same in a running VM, where only the bytecode engine can start (the
+  // method events are granted at start-up alone); false, and a console line
+  // saying why, when it cannot.
+  bool prepareAttachedCapture();
+  bool attached() const { return attachedToRunningVm; }
+  // Gives every class the engine changed its own bytes back; the callback
+  // gate must be closed, so that the class file load hook passes them through.
+  void restoreClasses();
   // The VM runs Java code: the engine starts catching calls.
   void startCapture(JNIEnv* jni);
   // The engine that catches calls, by its kind; null for the other kind.
@@ -48,7 +61,11 @@ class CJVMTILoggingAgent : public CLoggingAgent {
   bool bytecodeLocations() const { return locations.bytecodeIndex; }
 
  private:
+  void setUpEnvironment(JavaVM* vm);
+
   jvmtiEnv* jvmti = nullptr;
+  bool attachedToRunningVm = false;
+  bool captureModeGiven = false;  // the settings had a CaptureMode line
   LocationSupport locations;
   std::unique_ptr<CaptureEngine> engine;
   // `engine`, by its kind.
@@ -59,9 +76,17 @@ class CJVMTILoggingAgent : public CLoggingAgent {
   std::atomic<bool> warnedOfReceiverFetches{false};
 };
 
+// What an agent loaded into a running VM could not get; the text says what.
+struct AttachRefused : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 // The single agent: created by the first call with a VM (unless the VM is
 // dead), returned by every later call; a null VM never creates one.
 CJVMTILoggingAgent* getAgent(JavaVM* vm);
+// Makes an agent attached to a running VM, made and prepared aside, the
+// single agent: callbacks reach it from now on.
+void publishAgent(CJVMTILoggingAgent* agent);
 // Clears the single-agent pointer if it names this agent.
 void forgetAgent(const CJVMTILoggingAgent* agent);
 

@@ -20,6 +20,7 @@
 #include "classfile/hook_signature.h"
 #include "core/logging_agent.h"
 #include "output/console.h"
+#include "output/thread_registry.h"
 #include "registry/method_registry.h"
 
 namespace kolvaprof {
@@ -56,6 +57,11 @@ bool isClassOf(const MethodInfo& info, const std::string& dottedName) {
          dottedName.compare(package.size() + 1, std::string::npos, simple) == 0;
 }
 
+bool definedByBootLoader(jvmtiEnv* jvmti, jclass klass) {
+  jobject loader = nullptr;
+  return jvmti->GetClassLoader(klass, &loader) == JVMTI_ERROR_NONE && loader == nullptr;
+}
+
 // A constructor run by another constructor's super(...) or this(...) call.
 bool isChained(const HookFrames& frames, std::size_t index) {
   const int32_t root = frames[index].chainRoot;
@@ -64,8 +70,8 @@ bool isChained(const HookFrames& frames, std::size_t index) {
 
 }  // namespace
 
-BytecodeEngine::BytecodeEngine(CLoggingAgent& core, jvmtiEnv* env)
-    : core(core), jvmti(env), locations(locationSupport(env)) {}
+BytecodeEngine::BytecodeEngine(CLoggingAgent& core, jvmtiEnv* env, bool attached)
+    : core(core), jvmti(env), attached(attached), locations(locationSupport(env)) {}
 
 std::atomic<BytecodeEngine*> BytecodeEngine::activeEngine{nullptr};
 
@@ -208,6 +214,10 @@ classfile::ReceiverPassing BytecodeEngine::receiverPassing(jclass beingRedefined
     case ReceiverTagMode::BeforeGates:
       break;
   }
+  // Fields added to a class as it loads could not be taken out again when
+  // the agent detaches (a retransformation cannot change a class's fields):
+  // an attached run numbers every receiver through its tag.
+  if (attached) return classfile::ReceiverPassing::Object;
   // The fields are read and written through references to the class by its
   // name, which must resolve to the class itself.
   if (definedByReflectionLoader(jni, loader, name)) return classfile::ReceiverPassing::Object;
@@ -307,6 +317,12 @@ bool BytecodeEngine::onVmInit(JNIEnv* jni, const JNINativeMethod* natives) {
   jclass hooks = jni->DefineClass(kHooksClassName, nullptr,
                                   reinterpret_cast<const jbyte*>(bytes.data()),
                                   static_cast<jsize>(bytes.size()));
+  if (hooks == nullptr && attached) {
+    // An agent attached before left it in the boot loader, which keeps its
+    // classes for good; its natives are bound to this library again.
+    if (jni->ExceptionCheck()) jni->ExceptionClear();
+    hooks = jni->FindClass(kHooksClassName);
+  }
   if (hooks == nullptr ||
       jni->RegisterNatives(hooks, natives, static_cast<jint>(classfile::kHookCount)) != JNI_OK) {
     if (jni->ExceptionCheck()) jni->ExceptionClear();
@@ -365,24 +381,75 @@ void BytecodeEngine::retransformLoadedClasses() {
     boost::lock_guard<boost::mutex> guard(classesLock);
     if (rewrittenAtLoad.count(name) != 0) continue;
     // Without built-in classes, only those the program loaded once it was
-    // starting are traced, as the events engine registers them.
-    if (core.ignoreBuiltInClass() && startPhaseClasses.count(name) == 0) continue;
+    // starting are traced, as the events engine registers them. Attached,
+    // the agent saw no start: the boot loader's classes count as built in.
+    if (core.ignoreBuiltInClass() && startPhaseClasses.count(name) == 0 &&
+        (!attached || definedByBootLoader(jvmti, loaded[i]))) {
+      continue;
+    }
     wanted.push_back(loaded[i]);
     wantedNames.push_back(name);
   }
-  for (std::size_t start = 0; start < wanted.size(); start += kRetransformBatch) {
-    const jint batch = static_cast<jint>(std::min(kRetransformBatch, wanted.size() - start));
-    if (jvmti->RetransformClasses(batch, &wanted[start]) == JVMTI_ERROR_NONE) continue;
+  retransform(wanted, [&](std::size_t i, jvmtiError error) {
+    const std::string reason =
+        "the VM refused its retransformation (JVMTI error " + std::to_string(error) + ")";
+    if (untraced.noteClass(wantedNames[i], reason) && core.verbose()) {
+      printMessage(&std::cout, "class " + wantedNames[i] + " left as it is: " + reason);
+    }
+  });
+}
+
+template <typename Refused>
+void BytecodeEngine::retransform(std::vector<jclass>& classes, Refused refused) {
+  for (std::size_t start = 0; start < classes.size(); start += kRetransformBatch) {
+    const jint batch = static_cast<jint>(std::min(kRetransformBatch, classes.size() - start));
+    if (jvmti->RetransformClasses(batch, &classes[start]) == JVMTI_ERROR_NONE) continue;
     for (jint i = 0; i < batch; ++i) {
-      const jvmtiError error = jvmti->RetransformClasses(1, &wanted[start + i]);
-      if (error == JVMTI_ERROR_NONE) continue;
-      const std::string reason =
-          "the VM refused its retransformation (JVMTI error " + std::to_string(error) + ")";
-      if (untraced.noteClass(wantedNames[start + i], reason) && core.verbose()) {
-        printMessage(&std::cout, "class " + wantedNames[start + i] + " left as it is: " + reason);
-      }
+      const jvmtiError error = jvmti->RetransformClasses(1, &classes[start + i]);
+      if (error != JVMTI_ERROR_NONE) refused(start + static_cast<std::size_t>(i), error);
     }
   }
+}
+
+void BytecodeEngine::restoreClasses() {
+  jint count = 0;
+  JvmtiBuffer<jclass> loaded(jvmti);
+  if (jvmti->GetLoadedClasses(&count, loaded.out()) != JVMTI_ERROR_NONE) return;
+  std::vector<jclass> changed;
+  std::vector<std::string> changedNames;
+  {
+    // A class of a rewritten class's name from another loader is
+    // retransformed too, which gives it the bytes it has already.
+    boost::lock_guard<boost::mutex> guard(cataloguedLock);
+    for (jint i = 0; i < count; ++i) {
+      JvmtiBuffer<char> signature(jvmti);
+      if (jvmti->GetClassSignature(loaded[i], signature.out(), nullptr) != JVMTI_ERROR_NONE) {
+        continue;
+      }
+      const std::string name = internalNameFromSignature(signature.get());
+      if (name.empty() || catalogued.count(name) == 0) continue;
+      changed.push_back(loaded[i]);
+      changedNames.push_back(name);
+    }
+  }
+  retransform(changed, [&](std::size_t i, jvmtiError error) {
+    printMessage(&std::cout, "class " + changedNames[i] +
+                                 " keeps its hooks: the VM refused its retransformation (JVMTI error " +
+                                 std::to_string(error) + ")");
+  });
+}
+
+void BytecodeEngine::nameRunningThread(JNIEnv* jni, ThreadKey key, HookFrames& frames) {
+  frames.named = true;
+  // A virtual thread's key is its own identity, given at its start.
+  if (key != static_cast<ThreadKey>(jni)) return;
+  jvmtiThreadInfo info{};
+  if (jvmti->GetThreadInfo(nullptr, &info) != JVMTI_ERROR_NONE) return;
+  JvmtiBuffer<char> name(jvmti);
+  *name.out() = info.name;
+  if (info.thread_group != nullptr) jni->DeleteLocalRef(info.thread_group);
+  if (info.context_class_loader != nullptr) jni->DeleteLocalRef(info.context_class_loader);
+  if (name.get() != nullptr) ThreadRegistry::instance().nameIfUnknown(key, name.get());
 }
 
 void BytecodeEngine::onThreadEnd(ThreadKey thread) { threads.forget(thread); }
@@ -393,6 +460,7 @@ void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool const
   if (info == nullptr) return;  // not a number this engine handed out
   const ThreadKey key = currentThreadKey(jvmti, jni);
   HookFrames& frames = threads.framesOf(key);
+  if (attached && !frames.named) nameRunningThread(jni, key, frames);
   int32_t chainRoot = -1;
   bool chained = false;
   if (!frames.empty() && frames.back().awaitingSuper) {

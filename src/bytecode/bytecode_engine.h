@@ -32,7 +32,9 @@ class CLoggingAgent;
 // would get from the method events.
 class BytecodeEngine final : public CaptureEngine {
  public:
-  BytecodeEngine(CLoggingAgent& core, jvmtiEnv* env);
+  // `attached`: loaded into a running VM, whose classes it must be able to
+  // give back as they were.
+  BytecodeEngine(CLoggingAgent& core, jvmtiEnv* env, bool attached = false);
   BytecodeEngine(const BytecodeEngine&) = delete;
   BytecodeEngine& operator=(const BytecodeEngine&) = delete;
 
@@ -43,6 +45,12 @@ class BytecodeEngine final : public CaptureEngine {
   void start(JNIEnv* jni) override;
   // The hooks reach no engine any more; says what was left untraced.
   void stop() override;
+  // Retransforms every loaded class this engine rewrote, while the class
+  // file load hook passes bytes through (the callback gate is closed), so
+  // that each gets the bytes it had before the engine changed it. Code
+  // running in the old version meanwhile still calls hooks, which find the
+  // gate closed or no engine.
+  void restoreClasses();
   // The engine the hooks' native methods hand their calls to: the one
   // started last and not stopped, or null.
   static BytecodeEngine* active() { return activeEngine.load(std::memory_order_acquire); }
@@ -114,6 +122,13 @@ class BytecodeEngine final : public CaptureEngine {
   void noteException(JNIEnv* jni, ThreadKey key, jthrowable exception);
   void readModules();
   void retransformLoadedClasses();
+  // RetransformClasses in batches; a batch the VM refuses is tried class by
+  // class, and each class it still refuses is given to `refused`.
+  template <typename Refused>
+  void retransform(std::vector<jclass>& classes, Refused refused);
+  // A thread that ran before the agent was attached has its name asked
+  // for at its first hook, since its start was never seen.
+  void nameRunningThread(JNIEnv* jni, ThreadKey key, HookFrames& frames);
   bool selects(const std::string& internalName) const;
   // No method of the class can reach a record: its bytes stay as they are,
   // and a class loaded already is not redefined for nothing, which would
@@ -124,6 +139,7 @@ class BytecodeEngine final : public CaptureEngine {
 
   CLoggingAgent& core;
   jvmtiEnv* jvmti;
+  const bool attached;
   LocationSupport locations;
   MethodCatalogue catalogue;
   HookThreads threads;

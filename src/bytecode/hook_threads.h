@@ -40,12 +40,16 @@ struct HookFrames : std::vector<HookFrame> {
   // time may be one whose constructors wait on a superclass constructor
   // without hooks (which called back one of its methods).
   int32_t awaiting = 0;
+  // The thread's name was looked for (a thread already running when the
+  // agent was attached).
+  bool named = false;
 };
 
 // The hook frames of every thread by key. Each thread reaches its own through
 // a per-OS-thread cache; only the thread itself touches its frames.
 class HookThreads {
  public:
+  HookThreads();
   HookFrames& framesOf(ThreadKey key);
   // Drops a thread's frames when it ends (its key may be used again).
   void forget(ThreadKey key);
@@ -57,6 +61,9 @@ class HookThreads {
   // frames of the virtual thread it last ran, and a virtual thread ending
   // elsewhere (whose key a new one may take) cannot clear that cache.
   std::atomic<std::uint64_t> removals{0};
+  // Tells the engines of successive runs apart in the per-thread cache, also
+  // when one takes the address of another.
+  const std::uint64_t instanceId;
 };
 
 }  // namespace kolvaprof

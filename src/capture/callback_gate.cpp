@@ -149,4 +149,6 @@ void closeCallbackGateAndWait() {
   }
 }
 
+void reopenCallbackGate() { gateClosed.store(false, std::memory_order_seq_cst); }
+
 }  // namespace kolvaprof

@@ -18,8 +18,11 @@ class CallbackScope {
   struct InFlightSlot* slot;  // this thread's count, while the callback is inside
 };
 
-// Shuts the gate for good and returns once no callback is inside.
+// Shuts the gate and returns once no callback is inside.
 void closeCallbackGateAndWait();
+// Lets callbacks in again, once a detached run is torn down: whatever they
+// reach then belongs to no run, or to the next one.
+void reopenCallbackGate();
 
 // How every event callback and hook runs its work: only while the VM is
 // live, counted in so that teardown waits for it, and with no exception

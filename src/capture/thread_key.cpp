@@ -59,4 +59,6 @@ void releaseVirtualThreadIdentity(jvmtiEnv* env, ThreadKey identity) {
   delete static_cast<const VirtualThreadIdentity*>(identity);
 }
 
+void forgetVirtualThreadIdentities() { liveIdentities.store(0, std::memory_order_release); }
+
 }  // namespace kolvaprof

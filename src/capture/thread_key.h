@@ -23,5 +23,9 @@ ThreadKey identifyVirtualThread(jvmtiEnv* env);
 // later may be given the same address.
 ThreadKey virtualThreadIdentity(jvmtiEnv* env);
 void releaseVirtualThreadIdentity(jvmtiEnv* env, ThreadKey identity);
+// The JVMTI environment that held the identities is gone (the agent was
+// detached): no thread's storage holds one any more. Those of virtual
+// threads still alive stay allocated, a few bytes each.
+void forgetVirtualThreadIdentities();
 
 }  // namespace kolvaprof

@@ -173,6 +173,7 @@ const SettingKey kSettingKeys[] = {
     {"CaptureMode",
      [](SettingContext& line) {
        line.options().captureMode = line.is("bytecode") ? CaptureMode::Bytecode : CaptureMode::Events;
+       line.settings.captureModeGiven = true;
        if (line.is("bytecode")) {
          line.echo("capture calls by bytecode rewriting.");
        } else if (!line.is("events")) {

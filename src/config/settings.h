@@ -39,6 +39,9 @@ struct Settings {
   // was read.
   std::optional<std::string> sharedLog;
   std::optional<std::string> index;
+  // A CaptureMode line was read: an agent attached to a running VM, which
+  // otherwise rewrites bytecode, does what it asks or refuses.
+  bool captureModeGiven = false;
 };
 
 // Every setting at its default; logs go to "<stamp>/" in the working directory.

@@ -36,6 +36,11 @@ void ThreadRegistry::onThreadStart(ThreadKey key, const std::string& name) {
   threadNames[key] = name;
 }
 
+void ThreadRegistry::nameIfUnknown(ThreadKey key, const std::string& name) {
+  boost::lock_guard<boost::mutex> guard(registryLock);
+  threadNames.emplace(key, name);
+}
+
 void ThreadRegistry::onVirtualThreadStart(ThreadKey key, const std::string& name) {
   boost::lock_guard<boost::mutex> guard(registryLock);
   std::string given = name;
@@ -104,6 +109,18 @@ void ThreadRegistry::destroyAllContexts() {
     contexts.clear();
     removals.fetch_add(1, std::memory_order_acq_rel);
   }
+}
+
+void ThreadRegistry::reset() {
+  destroyAllContexts();
+  boost::lock_guard<boost::mutex> guard(registryLock);
+  threadNames.clear();
+  nameUseCounts.clear();
+  givenNames.clear();
+  nextThreadNumber = 0;
+  unnamedThreadCount = 0;
+  virtualThreadNames.clear();
+  unnamedVirtualThreadCount = 0;
 }
 
 std::string ThreadRegistry::uniqueNameLocked(ThreadKey key) {

@@ -42,6 +42,9 @@ class ThreadRegistry {
   ~ThreadRegistry();
 
   void onThreadStart(ThreadKey key, const std::string& name);
+  // For a thread whose start this run did not see (it ran before the agent
+  // was attached): the name, unless one was given already.
+  void nameIfUnknown(ThreadKey key, const std::string& name);
   // A virtual thread keeps the name it was given, however many others share
   // it (its number tells them apart and no file is named after it); an
   // unnamed one ("") is called VirtualThread-1, VirtualThread-2 ... skipping
@@ -69,6 +72,9 @@ class ThreadRegistry {
   ThreadContext* addContext(ThreadKey key, std::unique_ptr<ThreadContext> context);
   void onThreadEnd(ThreadKey key);
   void destroyAllContexts();
+  // A new run: no name, number or context of the one before stays; no
+  // thread may be logging.
+  void reset();
 
 
   static ThreadRegistry& instance() {

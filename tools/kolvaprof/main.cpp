@@ -1,0 +1,3 @@
+#include "kolvaprof/commands.h"
+
+int main(int argc, char** argv) { return kolvaprof::command::runCommand(argc, argv); }
