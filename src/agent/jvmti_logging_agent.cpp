@@ -143,12 +143,15 @@ CJVMTILoggingAgent::~CJVMTILoggingAgent() {
 
 void CJVMTILoggingAgent::loadSettings(const std::string& optionString) {
   Settings read = readSettingsFile(optionString, startTimeStamp());
-  captureModeGiven = read.captureModeGiven;
-  configure(read);
+  // An attach that will be refused takes no directory and says nothing of
+  // settings it does not act on.
+  eventsAskedOfRunningVm = attachedToRunningVm && read.captureModeGiven &&
+                           read.options.captureMode == CaptureMode::Events;
+  if (!eventsAskedOfRunningVm) configure(read);
 }
 
 bool CJVMTILoggingAgent::prepareAttachedCapture() {
-  if (captureModeGiven && options().captureMode == CaptureMode::Events) {
+  if (eventsAskedOfRunningVm) {
     // The events engine puts every thread that has method events into the
     // interpreter, for good, and a VM that was not started with the agent
     // may not even grant them; attaching rewrites bytecode only.

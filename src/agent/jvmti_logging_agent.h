@@ -65,7 +65,8 @@ class CJVMTILoggingAgent : public CLoggingAgent {
 
   jvmtiEnv* jvmti = nullptr;
   bool attachedToRunningVm = false;
-  bool captureModeGiven = false;  // the settings had a CaptureMode line
+  // The settings of an attached agent asked for CaptureMode=events.
+  bool eventsAskedOfRunningVm = false;
   LocationSupport locations;
   std::unique_ptr<CaptureEngine> engine;
   // `engine`, by its kind.

@@ -71,9 +71,14 @@ bool isChained(const HookFrames& frames, std::size_t index) {
 }  // namespace
 
 BytecodeEngine::BytecodeEngine(CLoggingAgent& core, jvmtiEnv* env, bool attached)
-    : core(core), jvmti(env), attached(attached), locations(locationSupport(env)) {}
+    : core(core),
+      jvmti(env),
+      attached(attached),
+      locations(locationSupport(env)),
+      catalogue(numberedBefore.load(std::memory_order_acquire)) {}
 
 std::atomic<BytecodeEngine*> BytecodeEngine::activeEngine{nullptr};
+std::atomic<int32_t> BytecodeEngine::numberedBefore{0};
 
 bool BytecodeEngine::prepare() {
   jvmtiCapabilities capabilities{};
@@ -93,6 +98,7 @@ void BytecodeEngine::start(JNIEnv* jni) {
 void BytecodeEngine::stop() {
   BytecodeEngine* self = this;
   activeEngine.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
+  numberedBefore.store(catalogue.lastNumber(), std::memory_order_release);
   jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
   // At the end of the run, when every class has come by.
   const std::string summary = untraced.summary(core.verbose());

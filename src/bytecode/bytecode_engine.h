@@ -136,6 +136,8 @@ class BytecodeEngine final : public CaptureEngine {
   bool leavesAsItIs(const std::string& internalName) const;
 
   static std::atomic<BytecodeEngine*> activeEngine;
+  // The last hook number of the engines before, which this one goes on from.
+  static std::atomic<int32_t> numberedBefore;
 
   CLoggingAgent& core;
   jvmtiEnv* jvmti;
