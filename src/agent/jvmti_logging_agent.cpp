@@ -174,8 +174,12 @@ bool CJVMTILoggingAgent::prepareAttachedCapture() {
   return true;
 }
 
-void CJVMTILoggingAgent::restoreClasses() {
-  if (bytecode != nullptr) bytecode->restoreClasses();
+std::size_t CJVMTILoggingAgent::restoreClasses(JNIEnv* jni) {
+  return bytecode != nullptr ? bytecode->restoreClasses(jni) : 0;
+}
+
+std::size_t CJVMTILoggingAgent::classesRewrittenAtStart() const {
+  return bytecode != nullptr ? bytecode->classesRewrittenAtStart() : 0;
 }
 
 void CJVMTILoggingAgent::prepareCapture() {

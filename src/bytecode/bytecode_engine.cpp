@@ -396,6 +396,7 @@ void BytecodeEngine::retransformLoadedClasses() {
     wanted.push_back(loaded[i]);
     wantedNames.push_back(name);
   }
+  rewrittenAtStart = wanted.size();
   retransform(wanted, [&](std::size_t i, jvmtiError error) {
     const std::string reason =
         "the VM refused its retransformation (JVMTI error " + std::to_string(error) + ")";
@@ -417,10 +418,10 @@ void BytecodeEngine::retransform(std::vector<jclass>& classes, Refused refused) 
   }
 }
 
-void BytecodeEngine::restoreClasses() {
+std::size_t BytecodeEngine::restoreClasses(JNIEnv* jni) {
   jint count = 0;
   JvmtiBuffer<jclass> loaded(jvmti);
-  if (jvmti->GetLoadedClasses(&count, loaded.out()) != JVMTI_ERROR_NONE) return;
+  if (jvmti->GetLoadedClasses(&count, loaded.out()) != JVMTI_ERROR_NONE) return 0;
   std::vector<jclass> changed;
   std::vector<std::string> changedNames;
   {
@@ -443,6 +444,17 @@ void BytecodeEngine::restoreClasses() {
                                  " keeps its hooks: the VM refused its retransformation (JVMTI error " +
                                  std::to_string(error) + ")");
   });
+  boost::lock_guard<boost::mutex> guard(cataloguedLock);
+  for (auto& entry : catalogued) {
+    for (CataloguedClass& known : entry.second) {
+      if (known.loader != nullptr) jni->DeleteWeakGlobalRef(known.loader);
+      known.loader = nullptr;
+    }
+  }
+  catalogued.clear();
+  if (hooksModule != nullptr) jni->DeleteGlobalRef(hooksModule);
+  hooksModule = nullptr;
+  return changed.size();
 }
 
 void BytecodeEngine::nameRunningThread(JNIEnv* jni, ThreadKey key, HookFrames& frames) {

@@ -50,7 +50,11 @@ class BytecodeEngine final : public CaptureEngine {
   // that each gets the bytes it had before the engine changed it. Code
   // running in the old version meanwhile still calls hooks, which find the
   // gate closed or no engine.
-  void restoreClasses();
+  // Returns how many classes it retransformed. The engine's JNI references
+  // go as well: the VM outlives it.
+  std::size_t restoreClasses(JNIEnv* jni);
+  // How many loaded classes start() retransformed.
+  std::size_t classesRewrittenAtStart() const { return rewrittenAtStart; }
   // The engine the hooks' native methods hand their calls to: the one
   // started last and not stopped, or null.
   static BytecodeEngine* active() { return activeEngine.load(std::memory_order_acquire); }
@@ -170,6 +174,7 @@ class BytecodeEngine final : public CaptureEngine {
   // Classes rewritten as they loaded, which need no retransformation.
   std::unordered_set<std::string> rewrittenAtLoad;
   UntracedCode untraced;
+  std::size_t rewrittenAtStart = 0;
 };
 
 }  // namespace kolvaprof

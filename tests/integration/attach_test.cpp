@@ -21,6 +21,7 @@ namespace kolvaprof::itest {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -206,6 +207,8 @@ TEST_P(AttachTest, AttachedRunsEndWithTheProgramAsItWas) {
       EXPECT_EQ(check.status, 0) << check.out << check.err;
       EXPECT_THAT(wholeRun(run), HasSubstr("itest.Attachable$Shapes"));
       EXPECT_THAT(wholeRun(run), HasSubstr("area()"));
+      // Numbered from the start again, in text and in Index.dat alike.
+      EXPECT_THAT(wholeRun(run), ContainsRegex("@thread 0 = \"|Thread 0=\""));
     }
 
     ASSERT_EQ(program.stop(), 0);
