@@ -21,7 +21,6 @@ namespace kolvaprof::itest {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -205,10 +204,11 @@ TEST_P(AttachTest, AttachedRunsEndWithTheProgramAsItWas) {
 
       const ReaderResult check = runReader({"check", run}, dir.path());
       EXPECT_EQ(check.status, 0) << check.out << check.err;
-      EXPECT_THAT(wholeRun(run), HasSubstr("itest.Attachable$Shapes"));
-      EXPECT_THAT(wholeRun(run), HasSubstr("area()"));
+      const std::string written = wholeRun(run);
+      const auto holds = [&](const char* text) { return written.find(text) != std::string::npos; };
+      EXPECT_TRUE(holds("itest.Attachable$Shapes") && holds("area()"));
       // Numbered from the start again, in text and in Index.dat alike.
-      EXPECT_THAT(wholeRun(run), ContainsRegex("@thread 0 = \"|Thread 0=\""));
+      EXPECT_TRUE(holds("@thread 0 = \"") || holds("Thread 0=\""));
     }
 
     ASSERT_EQ(program.stop(), 0);
