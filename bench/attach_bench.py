@@ -85,7 +85,7 @@ def first_record_ms(run):
         for name in files:
             with open(os.path.join(root, name), errors="replace") as f:
                 for line in f:
-                    found = re.search(r" \+(\d+) ", line)
+                    found = re.search(r"(?:^| )\+(\d+)", line)
                     if found:
                         times.append(int(found.group(1)))
     return min(times) / 1e6

@@ -14,6 +14,7 @@
 #include "capture/callback_gate.h"
 #include "capture/vm_phase.h"
 #include "output/console.h"
+#include "output/file_sink.h"
 #include "output/index_file.h"
 #include "output/thread_registry.h"
 
@@ -43,9 +44,10 @@ jint attach(JavaVM* vm, JNIEnv* jni, const std::string& settingsFile) {
     return JNI_ERR;
   }
   // Nothing of a run before carries over: thread names and numbers, method
-  // numbers. The engine, the core and the run clock are the new agent's.
+  // numbers, the numbers of log files named "(K)". The engine, the core and the run clock are the new agent's.
   ThreadRegistry::instance().reset();
   MethodNumbers::instance().reset();
+  restartNumberedFileNames();
   std::unique_ptr<CJVMTILoggingAgent> agent;
   try {
     agent = std::make_unique<CJVMTILoggingAgent>(vm, CJVMTILoggingAgent::Attached{});
