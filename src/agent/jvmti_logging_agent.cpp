@@ -152,9 +152,10 @@ void CJVMTILoggingAgent::loadSettings(const std::string& optionString) {
 
 bool CJVMTILoggingAgent::prepareAttachedCapture() {
   if (eventsAskedOfRunningVm) {
-    // The events engine puts every thread that has method events into the
-    // interpreter, for good, and a VM that was not started with the agent
-    // may not even grant them; attaching rewrites bytecode only.
+    // HotSpot grants method events to agents loaded at start-up only (JDK 17
+    // and 25 offer none to one loaded later), and where a VM does grant
+    // them, every thread that has them runs interpreted from then on:
+    // attaching rewrites bytecode only. The line says which case this is.
     jvmtiCapabilities potential{};
     const bool granted = jvmti->GetPotentialCapabilities(&potential) == JVMTI_ERROR_NONE &&
                          potential.can_generate_method_entry_events &&
