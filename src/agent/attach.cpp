@@ -3,6 +3,7 @@
 // down once.
 #include "agent/attach.h"
 
+#include <chrono>
 #include <iostream>
 #include <memory>
 
@@ -13,6 +14,7 @@
 #include "capture/callback_gate.h"
 #include "capture/vm_phase.h"
 #include "output/console.h"
+#include "output/file_sink.h"
 #include "output/index_file.h"
 #include "output/thread_registry.h"
 
@@ -25,19 +27,28 @@ boost::mutex& lifecycleLock() {
   return *lock;
 }
 
-jint attach(JavaVM* vm, const std::string& settingsFile) {
+std::string classes(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " class" : " classes");
+}
+
+std::string millisecondsSince(std::chrono::steady_clock::time_point begin) {
+  const auto elapsed = std::chrono::steady_clock::now() - begin;
+  return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) +
+         " ms";
+}
+
+jint attach(JavaVM* vm, JNIEnv* jni, const std::string& settingsFile) {
+  const auto begin = std::chrono::steady_clock::now();
   if (CJVMTILoggingAgent* running = getAgent(nullptr)) {
     printMessage(&std::cout, "already tracing into " + running->logDirectory());
     return JNI_ERR;
   }
-  JNIEnv* jni = nullptr;
-  if (isVmDead() || vm->GetEnv(reinterpret_cast<void**>(&jni), JNI_VERSION_1_6) != JNI_OK) {
-    return JNI_ERR;
-  }
-  // Nothing of a run before carries over: thread names and numbers. Method
-  // numbers are the new run's index's, and its methods new records. The
-  // engine, the core and the run clock are the new agent's.
+  // Nothing of a run before carries over: thread names and numbers, the
+  // numbers of log files named "(K)". Method numbers are the new run's
+  // index's, and its methods new records. The engine, the core and the run
+  // clock are the new agent's.
   ThreadRegistry::instance().reset();
+  restartNumberedFileNames();
   std::unique_ptr<CJVMTILoggingAgent> agent;
   try {
     agent = std::make_unique<CJVMTILoggingAgent>(vm, CJVMTILoggingAgent::Attached{});
@@ -55,11 +66,14 @@ jint attach(JavaVM* vm, const std::string& settingsFile) {
   // Callbacks reach the agent once it is whole.
   setVmPhase(VmPhase::Live);
   publishAgent(agent.get());
-  agent.release()->startCapture(jni);
+  CJVMTILoggingAgent* started = agent.release();
+  started->startCapture(jni);
+  printMessage(&std::cout, "attached: " + classes(started->classesRewrittenAtStart()) +
+                               " rewritten in " + millisecondsSince(begin));
   return JNI_OK;
 }
 
-jint detach() {
+jint detach(JNIEnv* jni) {
   CJVMTILoggingAgent* agent = getAgent(nullptr);
   if (agent == nullptr) {
     printMessage(&std::cout, "not tracing: nothing to detach");
@@ -73,8 +87,11 @@ jint detach() {
   // hook passes bytes through, so that retransformation gives each class
   // the bytes it had before. Frames still running rewritten code call
   // hooks on their way out, which find the gate closed, or no engine.
+  const auto begin = std::chrono::steady_clock::now();
   closeCallbackGateAndWait();
-  agent->restoreClasses();
+  const std::size_t restored = agent->restoreClasses(jni);
+  printMessage(&std::cout, "detached: " + classes(restored) + " given back their bytes in " +
+                               millisecondsSince(begin));
   // The run ends as at the VM's death: logs flushed and closed, capabilities
   // and events given back.
   delete agent;
@@ -86,8 +103,12 @@ jint detach() {
 
 jint attachOrDetach(JavaVM* vm, const std::string& options) {
   boost::lock_guard<boost::mutex> guard(lifecycleLock());
-  if (options == kDetachOption) return detach();
-  return attach(vm, options);
+  JNIEnv* jni = nullptr;
+  if (isVmDead() || vm->GetEnv(reinterpret_cast<void**>(&jni), JNI_VERSION_1_6) != JNI_OK) {
+    return JNI_ERR;
+  }
+  if (options == kDetachOption) return detach(jni);
+  return attach(vm, jni, options);
 }
 
 void endRunAtVmDeath() {

@@ -143,15 +143,19 @@ CJVMTILoggingAgent::~CJVMTILoggingAgent() {
 
 void CJVMTILoggingAgent::loadSettings(const std::string& optionString) {
   Settings read = readSettingsFile(optionString, startTimeStamp());
-  captureModeGiven = read.captureModeGiven;
-  configure(read);
+  // An attach that will be refused takes no directory and says nothing of
+  // settings it does not act on.
+  eventsAskedOfRunningVm = attachedToRunningVm && read.captureModeGiven &&
+                           read.options.captureMode == CaptureMode::Events;
+  if (!eventsAskedOfRunningVm) configure(read);
 }
 
 bool CJVMTILoggingAgent::prepareAttachedCapture() {
-  if (captureModeGiven && options().captureMode == CaptureMode::Events) {
-    // The events engine puts every thread that has method events into the
-    // interpreter, for good, and a VM that was not started with the agent
-    // may not even grant them; attaching rewrites bytecode only.
+  if (eventsAskedOfRunningVm) {
+    // HotSpot grants method events to agents loaded at start-up only (JDK 17
+    // and 25 offer none to one loaded later), and where a VM does grant
+    // them, every thread that has them runs interpreted from then on:
+    // attaching rewrites bytecode only. The line says which case this is.
     jvmtiCapabilities potential{};
     const bool granted = jvmti->GetPotentialCapabilities(&potential) == JVMTI_ERROR_NONE &&
                          potential.can_generate_method_entry_events &&
@@ -171,8 +175,12 @@ bool CJVMTILoggingAgent::prepareAttachedCapture() {
   return true;
 }
 
-void CJVMTILoggingAgent::restoreClasses() {
-  if (bytecode != nullptr) bytecode->restoreClasses();
+std::size_t CJVMTILoggingAgent::restoreClasses(JNIEnv* jni) {
+  return bytecode != nullptr ? bytecode->restoreClasses(jni) : 0;
+}
+
+std::size_t CJVMTILoggingAgent::classesRewrittenAtStart() const {
+  return bytecode != nullptr ? bytecode->classesRewrittenAtStart() : 0;
 }
 
 void CJVMTILoggingAgent::prepareCapture() {

@@ -42,7 +42,10 @@ class CJVMTILoggingAgent : public CLoggingAgent {
   bool attached() const { return attachedToRunningVm; }
   // Gives every class the engine changed its own bytes back; the callback
   // gate must be closed, so that the class file load hook passes them through.
-  void restoreClasses();
+  // Returns how many classes were retransformed.
+  std::size_t restoreClasses(JNIEnv* jni);
+  // How many loaded classes the start of capture retransformed.
+  std::size_t classesRewrittenAtStart() const;
   // The VM runs Java code: the engine starts catching calls.
   void startCapture(JNIEnv* jni);
   // The engine that catches calls, by its kind; null for the other kind.
@@ -65,7 +68,8 @@ class CJVMTILoggingAgent : public CLoggingAgent {
 
   jvmtiEnv* jvmti = nullptr;
   bool attachedToRunningVm = false;
-  bool captureModeGiven = false;  // the settings had a CaptureMode line
+  // The settings of an attached agent asked for CaptureMode=events.
+  bool eventsAskedOfRunningVm = false;
   LocationSupport locations;
   std::unique_ptr<CaptureEngine> engine;
   // `engine`, by its kind.

@@ -71,9 +71,14 @@ bool isChained(const HookFrames& frames, std::size_t index) {
 }  // namespace
 
 BytecodeEngine::BytecodeEngine(CLoggingAgent& core, jvmtiEnv* env, bool attached)
-    : core(core), jvmti(env), attached(attached), locations(locationSupport(env)) {}
+    : core(core),
+      jvmti(env),
+      attached(attached),
+      locations(locationSupport(env)),
+      catalogue(numberedBefore.load(std::memory_order_acquire)) {}
 
 std::atomic<BytecodeEngine*> BytecodeEngine::activeEngine{nullptr};
+std::atomic<int32_t> BytecodeEngine::numberedBefore{0};
 
 bool BytecodeEngine::prepare() {
   jvmtiCapabilities capabilities{};
@@ -93,6 +98,7 @@ void BytecodeEngine::start(JNIEnv* jni) {
 void BytecodeEngine::stop() {
   BytecodeEngine* self = this;
   activeEngine.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
+  numberedBefore.store(catalogue.lastNumber(), std::memory_order_release);
   jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
   // At the end of the run, when every class has come by.
   const std::string summary = untraced.summary(core.verbose());
@@ -390,6 +396,7 @@ void BytecodeEngine::retransformLoadedClasses() {
     wanted.push_back(loaded[i]);
     wantedNames.push_back(name);
   }
+  rewrittenAtStart = wanted.size();
   retransform(wanted, [&](std::size_t i, jvmtiError error) {
     const std::string reason =
         "the VM refused its retransformation (JVMTI error " + std::to_string(error) + ")";
@@ -411,10 +418,10 @@ void BytecodeEngine::retransform(std::vector<jclass>& classes, Refused refused) 
   }
 }
 
-void BytecodeEngine::restoreClasses() {
+std::size_t BytecodeEngine::restoreClasses(JNIEnv* jni) {
   jint count = 0;
   JvmtiBuffer<jclass> loaded(jvmti);
-  if (jvmti->GetLoadedClasses(&count, loaded.out()) != JVMTI_ERROR_NONE) return;
+  if (jvmti->GetLoadedClasses(&count, loaded.out()) != JVMTI_ERROR_NONE) return 0;
   std::vector<jclass> changed;
   std::vector<std::string> changedNames;
   {
@@ -437,6 +444,17 @@ void BytecodeEngine::restoreClasses() {
                                  " keeps its hooks: the VM refused its retransformation (JVMTI error " +
                                  std::to_string(error) + ")");
   });
+  boost::lock_guard<boost::mutex> guard(cataloguedLock);
+  for (auto& entry : catalogued) {
+    for (CataloguedClass& known : entry.second) {
+      if (known.loader != nullptr) jni->DeleteWeakGlobalRef(known.loader);
+      known.loader = nullptr;
+    }
+  }
+  catalogued.clear();
+  if (hooksModule != nullptr) jni->DeleteGlobalRef(hooksModule);
+  hooksModule = nullptr;
+  return changed.size();
 }
 
 void BytecodeEngine::nameRunningThread(JNIEnv* jni, ThreadKey key, HookFrames& frames) {

@@ -50,7 +50,11 @@ class BytecodeEngine final : public CaptureEngine {
   // that each gets the bytes it had before the engine changed it. Code
   // running in the old version meanwhile still calls hooks, which find the
   // gate closed or no engine.
-  void restoreClasses();
+  // Returns how many classes it retransformed. The engine's JNI references
+  // go as well: the VM outlives it.
+  std::size_t restoreClasses(JNIEnv* jni);
+  // How many loaded classes start() retransformed.
+  std::size_t classesRewrittenAtStart() const { return rewrittenAtStart; }
   // The engine the hooks' native methods hand their calls to: the one
   // started last and not stopped, or null.
   static BytecodeEngine* active() { return activeEngine.load(std::memory_order_acquire); }
@@ -136,6 +140,8 @@ class BytecodeEngine final : public CaptureEngine {
   bool leavesAsItIs(const std::string& internalName) const;
 
   static std::atomic<BytecodeEngine*> activeEngine;
+  // The last hook number of the engines before, which this one goes on from.
+  static std::atomic<int32_t> numberedBefore;
 
   CLoggingAgent& core;
   jvmtiEnv* jvmti;
@@ -168,6 +174,7 @@ class BytecodeEngine final : public CaptureEngine {
   // Classes rewritten as they loaded, which need no retransformation.
   std::unordered_set<std::string> rewrittenAtLoad;
   UntracedCode untraced;
+  std::size_t rewrittenAtStart = 0;
 };
 
 }  // namespace kolvaprof

@@ -4,8 +4,10 @@
 
 namespace kolvaprof {
 
-MethodCatalogue::MethodCatalogue()
-    : chunks(new std::atomic<Slot*>[kChunks]), keys(new std::atomic<int32_t*>[kChunks]) {
+MethodCatalogue::MethodCatalogue(int32_t numberedBefore)
+    : chunks(new std::atomic<Slot*>[kChunks]),
+      keys(new std::atomic<int32_t*>[kChunks]),
+      assigned(numberedBefore) {
   for (int32_t i = 0; i < kChunks; ++i) {
     chunks[i].store(nullptr, std::memory_order_relaxed);
     keys[i].store(nullptr, std::memory_order_relaxed);
@@ -37,6 +39,11 @@ int32_t MethodCatalogue::add(std::unique_ptr<MethodInfo> info, int32_t construct
   owned.push_back(std::move(info));
   assigned = number;
   return number;
+}
+
+int32_t MethodCatalogue::lastNumber() {
+  boost::lock_guard<boost::mutex> guard(writerLock);
+  return assigned;
 }
 
 const MethodInfo* MethodCatalogue::find(int32_t number) const {

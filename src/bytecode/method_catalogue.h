@@ -20,7 +20,10 @@ namespace kolvaprof {
 // while the VM exits.
 class MethodCatalogue {
  public:
-  MethodCatalogue();
+  // Numbers go on from `numberedBefore`: code rewritten by an engine of an
+  // earlier run may still be running and pass its numbers, which no record
+  // of this catalogue then answers.
+  explicit MethodCatalogue(int32_t numberedBefore = 0);
   ~MethodCatalogue();
   MethodCatalogue(const MethodCatalogue&) = delete;
   MethodCatalogue& operator=(const MethodCatalogue&) = delete;
@@ -28,6 +31,8 @@ class MethodCatalogue {
   // The record's number, from 1 up; 0 when the table is full. A
   // constructor's record carries its classfile::constructorKey.
   int32_t add(std::unique_ptr<MethodInfo> info, int32_t constructorKey = 0);
+  // The highest number handed out so far.
+  int32_t lastNumber();
   // Null for a number never handed out.
   const MethodInfo* find(int32_t number) const;
   // The key given with the record; only for a number find() has answered.

@@ -28,6 +28,10 @@ struct Fallbacks {
     boost::lock_guard<boost::mutex> guard(fallbackLock);
     return fallbackCounter++;
   }
+  void restart() {
+    boost::lock_guard<boost::mutex> guard(fallbackLock);
+    fallbackCounter = 0;
+  }
 };
 
 Fallbacks& fallbacks() {
@@ -46,6 +50,8 @@ int createExclusively(const std::string& name) {
 }
 
 }  // namespace
+
+void restartNumberedFileNames() { fallbacks().restart(); }
 
 bool isUsableFileBaseName(const std::string& baseName) {
   if (baseName.empty() || baseName == "." || baseName == "..") return false;

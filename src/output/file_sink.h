@@ -11,6 +11,9 @@ namespace kolvaprof {
 
 class RunDirectory;
 
+// A new run numbers its "(K)" names from 0 again (an agent attached anew).
+void restartNumberedFileNames();
+
 // What both kinds of log file buffer for: the file on disk. It is created at
 // the first open, and only ever created, never opened over another file: when
 // its own name cannot be created or is taken, numbered names "(K)" +

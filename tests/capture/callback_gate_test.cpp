@@ -34,6 +34,10 @@ TEST(CallbackGateTest, ConcurrentTeardownWaitsForTheCallbackInside) {
   release = true;
   callback.join();
   teardown.join();
+  // A detached run, torn down, lets the callbacks of the next one in.
+  EXPECT_FALSE(static_cast<bool>(CallbackScope()));
+  reopenCallbackGate();
+  EXPECT_TRUE(static_cast<bool>(CallbackScope()));
   setVmPhase(VmPhase::NotStarted);
 }
 

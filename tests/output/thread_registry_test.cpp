@@ -141,6 +141,34 @@ TEST(ThreadRegistryTest, ANewRegistryDoesNotSeeContextsOfAnEarlierOne) {
   }
 }
 
+// An agent attached again starts a new run in the same registry: nothing of
+// the run before (names, numbers, contexts, cached lookups) carries over. A
+// thread already running is named at its first call, unless its start named it.
+TEST(ThreadRegistryTest, AResetStartsTheNextRunAfresh) {
+  ThreadRegistry registry;
+  registry.onThreadStart(key(1), "main");
+  registry.onVirtualThreadStart(key(2), "");
+  ThreadContext* context = registry.addContext(key(1), std::make_unique<ThreadContext>("main", 0));
+  ASSERT_EQ(registry.findContext(key(1)), context);  // now cached
+  EXPECT_EQ(registry.registerThread(key(2)).name, "VirtualThread-1");
+  EXPECT_EQ(registry.registerThread(key(3)).name, "UnknownThread1");
+
+  registry.reset();
+  EXPECT_EQ(registry.findContext(key(1)), nullptr);
+  registry.onThreadStart(key(4), "worker");
+  registry.nameIfUnknown(key(4), "renamed");  // the start's name stays
+  registry.nameIfUnknown(key(1), "main");
+  registry.onVirtualThreadStart(key(5), "");
+  const std::pair<int, const char*> expected[] = {
+      {1, "main"}, {4, "worker"}, {3, "UnknownThread1"}, {5, "VirtualThread-1"}};
+  int32_t number = 0;
+  for (const auto& [thread, name] : expected) {
+    const ThreadRegistry::NewThread registered = registry.registerThread(key(thread));
+    EXPECT_EQ(registered.name, name);
+    EXPECT_EQ(registered.number, number++);
+  }
+}
+
 TEST(ThreadRegistryTest, ThreadEndWritesOutAndClosesTheThreadsOwnFile) {
   TempDir dir;
   const std::string mainLog = dir.path + "main.log";
