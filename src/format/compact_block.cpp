@@ -164,23 +164,50 @@ class OperationReader {
   const unsigned char* end;
 };
 
-// Turns the operations back into fixed-layout records; the problem, or "".
-std::string decodeOperations(const unsigned char* ops, std::size_t size, RecordLayout layout,
-                             std::size_t expectedRecords, std::string& records) {
-  OperationReader in(ops, ops + size);
-  State state;
-  std::size_t count = 0;
-  unsigned char word[kMaxRecordBytes];
-  const auto finish = [&](int64_t method, int32_t tag, int32_t call, int64_t depth) {
+// Where decoded records go: as fixed-layout bytes, or as records.
+struct FixedBytes {
+  RecordLayout layout;
+  std::string& out;
+  void record(int64_t method, int32_t tag, int32_t call, int64_t depth, int32_t thread, int64_t time) {
+    unsigned char word[kMaxRecordBytes];
     unsigned char* at = record_words::put(word, method);
     at = record_words::put(at, tag);
     if (layout.withCallNumber) at = record_words::put(at, call);
     at = record_words::put(at, depth);
-    if (layout.withThreadNumber) at = record_words::put(at, state.thread);
-    if (layout.withTime) at = record_words::putTime(at, state.time);
-    records.append(reinterpret_cast<const char*>(word), static_cast<std::size_t>(at - word));
-    ++count;
-  };
+    if (layout.withThreadNumber) at = record_words::put(at, thread);
+    if (layout.withTime) at = record_words::putTime(at, time);
+    out.append(reinterpret_cast<const char*>(word), static_cast<std::size_t>(at - word));
+  }
+  void raw(const unsigned char* bytes) { out.append(reinterpret_cast<const char*>(bytes), layout.bytes()); }
+  std::size_t size() const { return out.size(); }
+  void resize(std::size_t size) { out.resize(size); }
+};
+
+// As decodeRecord would read the fixed words back.
+struct Records {
+  RecordLayout layout;
+  std::vector<BinaryRecord>& out;
+  void record(int64_t method, int32_t tag, int32_t call, int64_t depth, int32_t thread, int64_t time) {
+    BinaryRecord& r = out.emplace_back();
+    r.method = static_cast<int32_t>(method);
+    r.tag = tag;
+    if (layout.withCallNumber) r.callNumber = call;
+    r.depth = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(depth)));
+    if (layout.withThreadNumber) r.thread = thread;
+    if (layout.withTime) r.time = time;
+  }
+  void raw(const unsigned char* bytes) { out.push_back(decodeRecord(bytes, layout)); }
+  std::size_t size() const { return out.size(); }
+  void resize(std::size_t size) { out.resize(size); }
+};
+
+// Turns the operations back into records for `emit`; the problem, or "".
+template <typename Emit>
+std::string decodeOperations(const unsigned char* ops, std::size_t size, RecordLayout layout,
+                             std::size_t expectedRecords, Emit& emit) {
+  OperationReader in(ops, ops + size);
+  State state;
+  std::size_t count = 0;
   const auto readTime = [&]() {
     if (!layout.withTime) return true;
     int64_t delta = 0;
@@ -203,16 +230,16 @@ std::string decodeOperations(const unsigned char* ops, std::size_t size, RecordL
       }
       continue;
     }
+    ++count;
     if (op == kRawRecord) {
       const unsigned char* raw = in.take(layout.bytes());
       if (!raw) return "a record runs past the block";
-      records.append(reinterpret_cast<const char*>(raw), layout.bytes());
-      ++count;
+      emit.raw(raw);
       continue;
     }
     if (op == kExit) {
       if (!readTime()) return "an exit runs past the block";
-      finish(0, 0, 0, state.depth);
+      emit.record(0, 0, 0, state.depth, state.thread, state.time);
       --state.depth;
       continue;
     }
@@ -224,10 +251,64 @@ std::string decodeOperations(const unsigned char* ops, std::size_t size, RecordL
     state.receiver = static_cast<int32_t>(static_cast<uint32_t>(state.receiver) + static_cast<uint32_t>(receiver));
     state.call = static_cast<int32_t>(static_cast<uint32_t>(state.call) + static_cast<uint32_t>(call));
     ++state.depth;
-    finish(static_cast<int64_t>(op - kFirstMethod), state.receiver, state.call, state.depth);
+    emit.record(static_cast<int64_t>(op - kFirstMethod), state.receiver, state.call, state.depth, state.thread,
+                state.time);
   }
   if (count != expectedRecords) return "the block holds another number of records than it says";
   return "";
+}
+
+// Checks the block at `data` and decodes its records for `emit`.
+template <typename Emit>
+CompactBlockRead readBlock(const unsigned char* data, std::size_t size, Emit&& emitFor) {
+  CompactBlockRead read;
+  if (size == 0) return read;
+  read.status = CompactBlockRead::kTruncated;
+  if (size < kCompactBlockHeaderBytes) {
+    const bool likeAHeader = std::memcmp(data, kMagic, size < 3 ? size : 3) == 0 &&
+                             (size < 4 || startsCompactBlock(data, size));
+    if (!likeAHeader) read.status = CompactBlockRead::kCorrupt;
+    return read;
+  }
+  const uint32_t compressed = getU4(data + 4);
+  const uint32_t raw = getU4(data + 8);
+  const uint32_t count = getU4(data + 12);
+  read.status = CompactBlockRead::kCorrupt;
+  RecordLayout layout;
+  if (!startsCompactBlock(data, size, &layout)) {
+    read.problem = "not the start of a compact block";
+    return read;
+  }
+  if (raw > kMaxRawBytes || count > raw) {
+    read.problem = "a block header with impossible sizes";
+    return read;
+  }
+  if (size - kCompactBlockHeaderBytes < compressed) {
+    read.status = CompactBlockRead::kTruncated;
+    return read;
+  }
+  thread_local DecompressContext decompressor;
+  thread_local std::vector<unsigned char> ops;
+  if (ops.size() < raw) ops.resize(raw);
+  const std::size_t got =
+      ZSTD_decompressDCtx(decompressor.context, ops.data(), raw, data + kCompactBlockHeaderBytes, compressed);
+  if (ZSTD_isError(got) || got != raw) {
+    read.problem = ZSTD_isError(got) ? std::string("a damaged block (") + ZSTD_getErrorName(got) + ")"
+                                     : "a block shorter than it says";
+    return read;
+  }
+  auto emit = emitFor(layout);
+  const std::size_t before = emit.size();
+  read.problem = decodeOperations(ops.data(), raw, layout, count, emit);
+  if (!read.problem.empty()) {
+    emit.resize(before);
+    return read;
+  }
+  read.status = CompactBlockRead::kBlock;
+  read.layout = layout;
+  read.consumed = kCompactBlockHeaderBytes + compressed;
+  read.records = count;
+  return read;
 }
 
 }  // namespace
@@ -269,53 +350,12 @@ bool startsCompactBlock(const unsigned char* data, std::size_t size, RecordLayou
 }
 
 CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, std::string& records) {
-  CompactBlockRead read;
-  if (size == 0) return read;
-  read.status = CompactBlockRead::kTruncated;
-  if (size < kCompactBlockHeaderBytes) {
-    const bool likeAHeader = std::memcmp(data, kMagic, size < 3 ? size : 3) == 0 &&
-                             (size < 4 || startsCompactBlock(data, size));
-    if (!likeAHeader) read.status = CompactBlockRead::kCorrupt;
-    return read;
-  }
-  const uint32_t compressed = getU4(data + 4);
-  const uint32_t raw = getU4(data + 8);
-  const uint32_t count = getU4(data + 12);
-  read.status = CompactBlockRead::kCorrupt;
-  RecordLayout layout;
-  if (!startsCompactBlock(data, size, &layout)) {
-    read.problem = "not the start of a compact block";
-    return read;
-  }
-  if (raw > kMaxRawBytes || count > raw) {
-    read.problem = "a block header with impossible sizes";
-    return read;
-  }
-  if (size - kCompactBlockHeaderBytes < compressed) {
-    read.status = CompactBlockRead::kTruncated;
-    return read;
-  }
-  thread_local DecompressContext decompressor;
-  std::string ops(raw, '\0');
-  const std::size_t got = ZSTD_decompressDCtx(decompressor.context, ops.data(), ops.size(),
-                                              data + kCompactBlockHeaderBytes, compressed);
-  if (ZSTD_isError(got) || got != raw) {
-    read.problem = ZSTD_isError(got) ? std::string("a damaged block (") + ZSTD_getErrorName(got) + ")"
-                                     : "a block shorter than it says";
-    return read;
-  }
-  const std::size_t before = records.size();
-  read.problem = decodeOperations(reinterpret_cast<const unsigned char*>(ops.data()), ops.size(),
-                                  layout, count, records);
-  if (!read.problem.empty()) {
-    records.resize(before);
-    return read;
-  }
-  read.status = CompactBlockRead::kBlock;
-  read.layout = layout;
-  read.consumed = kCompactBlockHeaderBytes + compressed;
-  read.records = count;
-  return read;
+  return readBlock(data, size, [&records](RecordLayout layout) { return FixedBytes{layout, records}; });
+}
+
+CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size,
+                                  std::vector<BinaryRecord>& records) {
+  return readBlock(data, size, [&records](RecordLayout layout) { return Records{layout, records}; });
 }
 
 }  // namespace kolvaprof

@@ -56,6 +56,9 @@ struct CompactBlockRead {
 // Reads the block at `data` and appends its records, in the fixed layout the
 // block names, to `records`; on anything but kBlock, `records` is as it was.
 CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, std::string& records);
+// The same, with the records as decodeRecord reads fixed-layout ones.
+CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size,
+                                  std::vector<BinaryRecord>& records);
 
 // Whether `data` starts like a compact block (its first four bytes), and the
 // layout it names.

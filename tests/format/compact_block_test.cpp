@@ -9,6 +9,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "format/binary_record.h"
@@ -81,6 +82,16 @@ TEST(CompactBlock, GivesBackEveryRecordInEveryLayout) {
     EXPECT_EQ(readAll(file, layout, last), first + second);
     EXPECT_EQ(last, CompactBlockRead::kEnd);
     EXPECT_LT(file.size() * 4, first.size()) << "the point of the encoding";
+    std::vector<BinaryRecord> records;
+    ASSERT_EQ(readCompactBlock(file.data(), file.size(), records).status, CompactBlockRead::kBlock);
+    ASSERT_EQ(records.size(), first.size() / layout.bytes());
+    for (std::size_t k = 0; k < records.size(); ++k) {
+      const BinaryRecord fixed = decodeRecord(first.data() + k * layout.bytes(), layout);
+      ASSERT_EQ(std::tie(records[k].method, records[k].tag, records[k].callNumber, records[k].depth,
+                         records[k].thread, records[k].time),
+                std::tie(fixed.method, fixed.tag, fixed.callNumber, fixed.depth, fixed.thread, fixed.time))
+          << k;
+    }
   }
 }
 

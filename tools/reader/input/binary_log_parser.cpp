@@ -15,10 +15,10 @@ void BinaryLogParser::feed(std::string_view data) {
     carry.append(data.substr(0, take));
     data.remove_prefix(take);
     if (carry.size() < size) return;
-    record(carry.data());
+    record(decodeRecord(carry.data(), layout));
     carry.clear();
   }
-  for (; data.size() >= size; data.remove_prefix(size)) record(data.data());
+  for (; data.size() >= size; data.remove_prefix(size)) record(decodeRecord(data.data(), layout));
   carry.assign(data);
 }
 
@@ -31,8 +31,7 @@ void BinaryLogParser::finish() {
   carry.clear();
 }
 
-void BinaryLogParser::record(const char* bytes) {
-  BinaryRecord r = decodeRecord(bytes, layout);
+void BinaryLogParser::record(BinaryRecord r) {
   const Position where{file.name, records, 0, records * layout.bytes()};
   ++records;
   if (r.thread < -1 || (layout.withThreadNumber && r.thread == -1)) {

@@ -22,9 +22,10 @@ class BinaryLogParser {
 
   void feed(std::string_view data);
   void finish();
+  // One record read by other means (a compact block), counted as the next.
+  void record(BinaryRecord r);
 
  private:
-  void record(const char* bytes);
 
   const LogFileInfo& file;
   RecordLayout layout;

@@ -28,7 +28,7 @@ void CompactLogParser::feed(std::string_view data) {
     } else if (read.status == CompactBlockRead::kCorrupt) {
       damaged(at, read.problem);
     } else {
-      records.feed(decoded);
+      for (const BinaryRecord& record : decoded) records.record(record);
       at += read.consumed;
       continue;
     }

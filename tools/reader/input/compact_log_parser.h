@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "format/binary_record.h"
 #include "reader/input/binary_log_parser.h"
@@ -33,7 +34,7 @@ class CompactLogParser {
   BinaryLogParser records;
   std::string pending;          // bytes of blocks not yet whole
   std::uint64_t pendingOffset = 0;  // of pending's first byte in the file
-  std::string decoded;
+  std::vector<BinaryRecord> decoded;
 };
 
 }  // namespace kolvaprof::reader
