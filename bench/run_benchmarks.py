@@ -14,6 +14,7 @@ import os
 import platform
 import shutil
 import statistics
+import struct
 import subprocess
 import sys
 import tempfile
@@ -67,7 +68,11 @@ class Config:
     def __init__(self, name, agent, settings=(), receiver_tags=None, filtered=False):
         self.name, self.agent, self.settings = name, agent, list(settings)
         self.receiver_tags, self.filtered = receiver_tags, filtered
-        self.binary = "CompressLogfile=1" in self.settings
+        self.compact = "CompressLogfile=2" in self.settings
+        self.binary = "CompressLogfile=1" in self.settings or self.compact
+        # Fixed-layout records: three words, and the optional ones.
+        self.record_bytes = 12 + sum(4 for key in ("RecordMethodCallCount=1", "RecordThreadID=1")
+                                     if key in self.settings) + (8 if "RecordTime=1" in self.settings else 0)
         # Hooks in the bytecode number receivers without a safepoint.
         self.bytecode = "CaptureMode=bytecode" in self.settings
 
@@ -113,6 +118,18 @@ def make_configs():
                 Config("bytecode+class", "kolvaprof", bytecode, filtered="class"),
                 Config("bytecode+nothing", "kolvaprof", bytecode, filtered="nothing"),
                 Config("bytecode", "kolvaprof", bytecode)]
+    # Each encoding with and without times, beside the JDK's tracer (which
+    # always records times), and javac traced whole in each.
+    encodings = [("text", []), ("binary", ["CompressLogfile=1"]), ("compact", ["CompressLogfile=2"])]
+    for encoding, settings in encodings:
+        for times in (False, True):
+            if encoding == "binary" and not times:
+                continue  # bytecode+class
+            name = "bytecode-" + encoding + ("-time" if times else "")
+            chosen = settings + ["CaptureMode=bytecode"] + (["RecordTime=1"] if times else [])
+            configs.append(Config(name + "+class", "kolvaprof", chosen, filtered="class"))
+            if times:
+                configs.append(Config(name, "kolvaprof", chosen))
     return configs
 
 
@@ -127,7 +144,18 @@ def settings_text(config, workload, log_root):
     return "\n".join(lines) + "\n"
 
 
-def count_output(log_root, binary):
+def compact_records(path):
+    """The records a file of compact blocks holds, from the blocks' headers."""
+    records = 0
+    with open(path, "rb") as f:
+        while len(header := f.read(16)) == 16 and header[:3] == b"kvb":
+            compressed, _, count = struct.unpack("<III", header[4:])
+            records += count
+            f.seek(compressed, os.SEEK_CUR)
+    return records
+
+
+def count_output(log_root, config):
     """Logged events (entry and exit records) and bytes of every output file."""
     events = total = 0
     for path in Path(log_root).rglob("*"):
@@ -137,8 +165,11 @@ def count_output(log_root, binary):
         total += size
         if path.suffix != ".log":
             continue  # the index file names things; it records no events
-        if binary:
-            events += size // 12  # three words: no call numbers, no thread numbers
+        if config.compact:
+            events += compact_records(path)
+            continue
+        if config.binary:
+            events += size // config.record_bytes
             continue
         with open(path, "rb") as f:
             previous = b"\n"
@@ -179,7 +210,7 @@ def run_once(args, paths, workload, config, size):
         result = {"work": int(work[0]) / 1e9, "wall": wall, "rss": usage.ru_maxrss / 1024.0,
                   "events": 0, "bytes": 0}
         if config.agent == "kolvaprof":
-            result["events"], result["bytes"] = count_output(tmp / "logs", config.binary)
+            result["events"], result["bytes"] = count_output(tmp / "logs", config)
         return result
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
@@ -277,7 +308,10 @@ TARGETS = [
 # The bytecode engine against a peer run of the same table, per unit of work:
 # (configuration, workloads or None for all, peer, limit).
 PEER_TARGETS = [
-    ("bytecode+class", ["instance", "static"], "jdk-trace", 1.0),
+    ("bytecode+class", ["instance", "static"], "jdk-trace", 0.5),
+    ("bytecode-binary-time+class", ["instance", "static"], "jdk-trace", 0.7),
+    ("bytecode-compact-time+class", ["instance", "static"], "jdk-trace", 0.7),
+    ("bytecode-text-time+class", ["instance", "static"], "jdk-trace", 1.0),
     ("bytecode+nothing", None, "none", 1.05),
     ("bytecode", ["javac"], "events-floor", 1.0),
 ]
