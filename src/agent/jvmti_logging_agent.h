@@ -30,6 +30,8 @@ class CJVMTILoggingAgent : public CLoggingAgent {
   // Prepares the engine the settings chose, once they are read (or failed
   // to be): method events, or hooks in the bytecode.
   void prepareCapture();
+  // Once the engine is prepared: run.json names it and the VM.
+  void writeRunManifest();
   // The VM runs Java code: the engine starts catching calls.
   void startCapture(JNIEnv* jni);
   // The engine that catches calls, by its kind; null for the other kind.

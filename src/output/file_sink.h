@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kolvaprof {
 
@@ -48,6 +49,10 @@ class FileSink {
   std::shared_ptr<RunDirectory> runDirectory;  // null: `directory` as it is
   std::string extension;
 };
+
+// Every file of the process that could not be created or whose write
+// failed, in the order it happened, by the name it was given.
+std::vector<std::string> failedLogFiles();
 
 // False for base names that must not become file names: "", "." and "..", and
 // names holding a path separator, a control character or any of <>:"\|?*,

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
 
 #include "output/log_file.h"
@@ -27,6 +28,10 @@ class MethodNumbers {
  public:
   MethodNumber methodNumberFor(const MethodInfo* method);
   static MethodNumbers& instance();
+  int32_t count() {
+    boost::lock_guard<boost::mutex> guard(methodNumberLock);
+    return assigned;
+  }
 
  private:
   boost::mutex methodNumberLock;
@@ -45,6 +50,8 @@ class IndexFile {
   void writeThreadLine(const ThreadContext& context);
   void writeMethodLine(int32_t number, const MethodInfo& info);
   MethodNumber methodNumberFor(const MethodInfo* method) { return numbers.methodNumberFor(method); }
+  // Methods named so far: one Method line each.
+  int32_t methodsNumbered() { return numbers.count(); }
   // The method's number for a record, its line written first if the number
   // is new: whoever else logs the method meanwhile waits for that line, so
   // no record ever names a method the index does not hold yet.

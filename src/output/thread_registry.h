@@ -69,6 +69,9 @@ class ThreadRegistry {
   ThreadContext* addContext(ThreadKey key, std::unique_ptr<ThreadContext> context);
   void onThreadEnd(ThreadKey key);
   void destroyAllContexts();
+  // How many threads were given a number: those that logged or met a
+  // known method.
+  int32_t threadsNumbered();
 
 
   static ThreadRegistry& instance() {

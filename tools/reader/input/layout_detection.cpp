@@ -20,27 +20,38 @@ constexpr std::int64_t kLongestRun = std::int64_t{365} * 24 * 3600 * 1000000000;
 }  // namespace
 
 std::string describeLayout(RecordLayout layout) {
-  std::string pieces = layout.withCallNumber && layout.withThreadNumber ? "call numbers, thread numbers"
-                       : layout.withCallNumber                          ? "call numbers"
-                       : layout.withThreadNumber                        ? "thread numbers"
-                                                                        : "no call numbers, no thread numbers";
-  return fmt::format("{}-byte records ({}{})", layout.bytes(), pieces, layout.withTime ? ", times" : "");
+  std::string present;
+  std::string absent;
+  for (const RecordFieldForm& form : kRecordFields) {
+    if (form.field == RecordField::Time) continue;  // said only when there
+    std::string& to = layout.*form.member ? present : absent;
+    to += fmt::format("{}{}{}", to.empty() ? "" : ", ", layout.*form.member ? "" : "no ", form.name);
+  }
+  return fmt::format("{}-byte records ({}{})", layout.bytes(), present.empty() ? absent : present,
+                     layout.withTime ? ", times" : "");
 }
 
 std::string layoutOptions(RecordLayout layout) {
-  return fmt::format("{} {} {}", layout.withCallNumber ? "--call-numbers" : "--no-call-numbers",
-                     layout.withThreadNumber ? "--thread-ids" : "--no-thread-ids",
-                     layout.withTime ? "--times" : "--no-times");
+  std::string options;
+  for (const RecordFieldForm& form : kRecordFields)
+    options += fmt::format("{}--{}{}", options.empty() ? "" : " ", layout.*form.member ? "" : "no-", form.option);
+  return options;
+}
+
+RecordLayout LayoutRequest::applyTo(RecordLayout layout) const {
+  for (std::size_t i = 0; i < kRecordFieldCount; ++i)
+    if (fields[i]) layout.*kRecordFields[i].member = *fields[i];
+  return layout;
 }
 
 std::vector<RecordLayout> candidateLayouts(const LayoutRequest& request) {
+  // Every combination of the fields, the first row's varying fastest.
   std::vector<RecordLayout> layouts;
-  for (const bool times : {false, true})
-    for (const bool callNumbers : {false, true})
-      for (const bool threadIds : {false, true})
-        if (request.callNumbers.value_or(callNumbers) == callNumbers &&
-            request.threadIds.value_or(threadIds) == threadIds && request.times.value_or(times) == times)
-          layouts.push_back({callNumbers, threadIds, times});
+  for (unsigned bits = 0; bits < (1u << kRecordFieldCount); ++bits) {
+    RecordLayout layout;
+    for (std::size_t i = 0; i < kRecordFieldCount; ++i) layout.*kRecordFields[i].member = (bits >> i & 1u) != 0;
+    if (request.applyTo(layout) == layout) layouts.push_back(layout);
+  }
   return layouts;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "format/run_manifest.h"
 
 namespace kolvaprof::reader {
 
@@ -26,11 +29,21 @@ struct RunDirectory {
   RunKind kind = RunKind::Text;
   std::vector<LogFileInfo> files;
   std::string indexPath;  // empty when there is no Index.dat
+  std::string manifestPath;  // empty when there is no run.json (runs of older agents)
   std::uint64_t totalBytes = 0;
 };
 
 // Throws ReaderError when the path is not a readable directory or holds no
 // log file.
 RunDirectory scanRunDirectory(const std::string& path);
+
+// The run's run.json, read whole and parsed. `present` false: there is none;
+// otherwise `manifest` or, for a damaged one, `error`.
+struct RunManifestFile {
+  bool present = false;
+  std::optional<RunManifest> manifest;
+  std::string error;
+};
+RunManifestFile readRunManifest(const RunDirectory& run);
 
 }  // namespace kolvaprof::reader
