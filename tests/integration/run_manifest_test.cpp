@@ -86,7 +86,7 @@ TEST_P(RunManifestTest, CompleteOnlyAfterACleanEnd) {
       {"clean", "CaptureMode=bytecode\nRecordTime=1\nRecordMethodCallCount=1\nPackageFilter=itest\nFilterMode=1\n",
        "itest.Calls", {}, kDefaultTimeoutSeconds, "bytecode", {true, false, true, RecordEncoding::Text}},
       {"killed", "CompressLogfile=1\nRecordThreadID=1\nReceiverTags=0\nPackageFilter=itest\nFilterMode=1\n",
-       "itest.reliability.Busy", {"2"}, 2, "events", {false, true, false}},
+       "itest.reliability.Busy", {"4"}, 4, "events", {false, true, false}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -129,7 +129,9 @@ TEST_P(RunManifestTest, CompleteOnlyAfterACleanEnd) {
         records += std::stoull((*at)[1]) + std::stoull((*at)[2]);
       EXPECT_EQ(written->end->records, records);
     } else {
-      EXPECT_THAT(check.out, HasSubstr("run.json: the run did not end cleanly (complete: false)"));
+      // Files that never filled a buffer stay empty, and then there may be
+      // none to read; check says why either way.
+      EXPECT_THAT(check.out + check.err, HasSubstr("did not end cleanly (complete: false)"));
     }
   }
 }

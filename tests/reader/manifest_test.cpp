@@ -87,5 +87,15 @@ INSTANTIATE_TEST_SUITE_P(
                      {}, {"run.json cannot be read (not JSON"}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Killed before any buffer filled: nothing to read, and the reason given.
+TEST(RunManifestsOfKilledRuns, SayWhyThereIsNothingToRead) {
+  ScratchDir scratch;
+  scratch.write("run/Index.dat", "");
+  scratch.write("run/run.json", manifest(kThreads, false));
+  const CliResult result = runReader({"check", scratch.path() + "/run"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_THAT(result.err, HasSubstr("run.json says the run did not end cleanly (complete: false)"));
+}
+
 }  // namespace
 }  // namespace kolvaprof::reader::test

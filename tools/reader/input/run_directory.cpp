@@ -54,6 +54,15 @@ RunDirectory scanRunDirectory(const std::string& path) {
       run.files.push_back({0, name, entry.path().string(), entry.file_size(error), true});
     }
   }
+  if (run.files.empty() && !run.manifestPath.empty()) {
+    const RunManifestFile manifest = readRunManifest(run);
+    // A run killed before its buffers filled leaves its files empty or
+    // leaves none.
+    if (manifest.manifest && !manifest.manifest->complete)
+      throw ReaderError("no log files (*.log) in " + path +
+                        "; run.json says the run did not end cleanly (complete: false), so its records "
+                        "were still in the agent's buffers");
+  }
   if (run.files.empty())
     throw ReaderError("no log files (*.log) in " + path + (!run.indexPath.empty() ? " (only Index.dat)"
                                                             : !subdirectory.empty()
