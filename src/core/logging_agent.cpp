@@ -47,11 +47,16 @@ CLoggingAgent::~CLoggingAgent() {
   virtualThreadLog.reset();
   index.reset();
   sharedLog.reset();
-  manifest.end = RunManifest::End{ThreadContext::recordsOfDestroyedContexts(),
-                                  static_cast<uint64_t>(ThreadRegistry::instance().threadsNumbered()),
-                                  methodsKnown, static_cast<uint64_t>(methodsInIndex), failedLogFiles()};
-  manifest.complete = true;
-  keepManifest();
+  // Last, once every file is closed: a run.json that says complete vouches
+  // for the files. Nothing may leave a destructor.
+  try {
+    manifest.end = RunManifest::End{ThreadContext::recordsOfDestroyedContexts(),
+                                    static_cast<uint64_t>(ThreadRegistry::instance().threadsNumbered()),
+                                    methodsKnown, static_cast<uint64_t>(methodsInIndex), failedLogFiles()};
+    manifest.complete = true;
+    keepManifest();
+  } catch (...) {
+  }
 }
 
 void CLoggingAgent::configure(const Settings& read) {

@@ -2,6 +2,7 @@
 // end, left incomplete by SIGKILL, and enough for the reader to read a run
 // whose records alone do not say their layout.
 
+#include <cstdio>
 #include <fstream>
 #include <optional>
 #include <regex>
@@ -67,6 +68,12 @@ TEST_P(RunManifestTest, VirtualThreadRunReadsWithoutOptions) {
   ASSERT_TRUE(written->end);
   EXPECT_EQ(written->end->records, 240u);
   EXPECT_EQ(written->end->methodsInIndex, 3u);
+  // As a run of an older agent: the blocks alone tell the layout.
+  std::remove((runDir + "/" + kManifestFileName).c_str());
+  const ReaderResult detected = runReader({"summary", runDir}, root.path());
+  EXPECT_EQ(detected.status, 0) << detected.err;
+  EXPECT_THAT(detected.out, HasSubstr("calls: 120 of 3 methods on 40 threads"));
+  EXPECT_THAT(detected.err, Not(HasSubstr("run.json")));
 }
 
 // What run.json says of a run that ends cleanly and of one killed: the

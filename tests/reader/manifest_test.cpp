@@ -44,8 +44,7 @@ struct ManifestCase {
 
 class RunManifests : public ::testing::TestWithParam<ManifestCase> {};
 
-// Two virtual threads' blocks of 16-byte records: 12 bytes a record would
-// fit as well, and 20 or 28 with times, so that the bytes alone cannot tell.
+// Two virtual threads' blocks of 16-byte records with thread numbers.
 TEST_P(RunManifests, DecideTheLayoutOrSayWhyNot) {
   const ManifestCase& c = GetParam();
   ScratchDir scratch;
@@ -67,7 +66,9 @@ TEST_P(RunManifests, DecideTheLayoutOrSayWhyNot) {
 INSTANTIATE_TEST_SUITE_P(
     Runs, RunManifests,
     ::testing::Values(
-        ManifestCase{"NoneCannotTell", "", "summary", 2, {}, {"cannot tell the record layout"}, {"run.json"}},
+        // Without one, the blocks' sizes and the records tell.
+        ManifestCase{"NoneIsDetectedFromTheBlocks", "", "summary", 0, {"calls: 3 of 2 methods on 2 threads"}, {},
+                     {"run.json", "cannot tell"}},
         ManifestCase{"SummaryTakesTheLayout", manifest(kThreads, true), "summary", 0,
                      {"calls: 3 of 2 methods on 2 threads"},
                      {"kolvaprof-read: record layout from run.json: 16-byte records (thread numbers)\n"},
@@ -81,10 +82,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A wrong layout in run.json is not second-guessed: the damage shows.
         ManifestCase{"WrongLayoutShowsAsDamage", manifest({true, true, false}, true), "check", 1,
                      {"20-byte records (call numbers, thread numbers), as run.json says", "result: damaged"}, {}, {}},
-        ManifestCase{"DamagedFallsBackToDetection", "{\"formatVersion\": 1, \"engi", "check", 2, {},
-                     {"cannot tell the record layout"}, {}},
-        ManifestCase{"DamagedIsNamed", "{\"formatVersion\": 1, \"engi", "summary", 2,
-                     {}, {"run.json cannot be read (not JSON"}, {}}),
+        ManifestCase{"DamagedFallsBackToDetection", "{\"formatVersion\": 1, \"engi", "check", 0,
+                     {"note: run.json cannot be read (not JSON", "16-byte records (thread numbers)\n",
+                     "result: clean"}, {}, {"as run.json says"}},
+        ManifestCase{"DamagedIsNamed", "{\"formatVersion\": 1, \"engi", "summary", 0,
+                     {}, {"kolvaprof-read: run.json cannot be read (not JSON"}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Killed before any buffer filled: nothing to read, and the reason given.
