@@ -17,6 +17,7 @@ extern "C" JNIEXPORT jint JNICALL Agent_OnLoad(JavaVM* vm, char* options, void* 
       // Settings that could not be applied leave the defaults; the VM goes on.
     }
     agent->prepareCapture();
+    agent->writeRunManifest();
   } catch (...) {
     // Nothing is traced; the VM goes on.
   }

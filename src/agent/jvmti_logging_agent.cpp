@@ -9,6 +9,7 @@
 #include "bytecode/bytecode_engine.h"
 #include "capture/jvmti_buffer.h"
 #include "capture/thread_key.h"
+#include "capture/vm_description.h"
 #include "capture/vm_phase.h"
 #include "config/settings.h"
 #include "events/events_engine.h"
@@ -197,6 +198,10 @@ void CJVMTILoggingAgent::prepareCapture() {
   if (!methodEvents->prepare()) fatal("Unable to get necessary JVMTI capabilities");
   events = methodEvents.get();
   engine = std::move(methodEvents);
+}
+
+void CJVMTILoggingAgent::writeRunManifest() {
+  describeRun(bytecode != nullptr ? "bytecode" : "events", describeVm(jvmti));
 }
 
 void CJVMTILoggingAgent::startCapture(JNIEnv* jni) {

@@ -46,6 +46,8 @@ class CJVMTILoggingAgent : public CLoggingAgent {
   std::size_t restoreClasses(JNIEnv* jni);
   // How many loaded classes the start of capture retransformed.
   std::size_t classesRewrittenAtStart() const;
+  // Once the engine is prepared: run.json names it and the VM.
+  void writeRunManifest();
   // The VM runs Java code: the engine starts catching calls.
   void startCapture(JNIEnv* jni);
   // The engine that catches calls, by its kind; null for the other kind.

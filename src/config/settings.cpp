@@ -68,11 +68,25 @@ struct SettingContext {
 };
 
 using SettingParser = void (*)(SettingContext&);
+// The key's value in force, as the file would give it: for run.json.
+using SettingValue = RunManifest::Setting (*)(const LoggingOptions&);
 
 struct SettingKey {
   const char* key;
   SettingParser apply;
+  SettingValue inForce;
 };
+
+RunManifest::Setting one(std::string value) { return {std::string(), {std::move(value)}, false}; }
+RunManifest::Setting flag(bool on) { return one(on ? "1" : "0"); }
+RunManifest::Setting list(const std::vector<std::string>& values) { return {std::string(), values, true}; }
+
+// "logs" for "logs/<stamp>/"; "" for the working directory.
+std::string logParent(std::string directory) {
+  if (!directory.empty()) directory.pop_back();
+  const std::size_t slash = directory.rfind('/');
+  return slash == std::string::npos ? std::string() : directory.substr(0, slash);
+}
 
 // The one list of the settings a file can hold.
 const SettingKey kSettingKeys[] = {
@@ -83,29 +97,35 @@ const SettingKey kSettingKeys[] = {
        line.options().logDirectory = directory + line.startTimeStamp + "/";
        line.echo("output logfile in ", line.options().logDirectory);
        line.settings.directoriesToMake.push_back(line.options().logDirectory);
-     }},
+     },
+     [](const LoggingOptions& o) { return one(logParent(o.logDirectory)); }},
     {"GetFilteredMethod",
-     [](SettingContext& line) { line.options().getFilteredMethod = line.is("1"); }},
+     [](SettingContext& line) { line.options().getFilteredMethod = line.is("1"); },
+     [](const LoggingOptions& o) { return flag(o.getFilteredMethod); }},
     {"StartMethod",
      [](SettingContext& line) {
        line.options().startMethods.push_back(line.value);
        line.echo("logging start from method call of " + line.value);
-     }},
+     },
+     [](const LoggingOptions& o) { return list(o.startMethods); }},
     {"ClassFilter",
      [](SettingContext& line) {
        line.options().classFilters.push_back(line.value);
        line.echo("filtering class " + line.value);
-     }},
+     },
+     [](const LoggingOptions& o) { return list(o.classFilters); }},
     {"PackageFilter",
      [](SettingContext& line) {
        line.options().packageFilters.push_back(line.value);
        line.echo("filtering package " + line.value);
-     }},
+     },
+     [](const LoggingOptions& o) { return list(o.packageFilters); }},
     {"MethodFilter",
      [](SettingContext& line) {
        line.options().methodFilters.push_back(line.value);
        line.echo("filtering method " + line.value);
-     }},
+     },
+     [](const LoggingOptions& o) { return list(o.methodFilters); }},
     {"SeparateLogfilePerThread",
      [](SettingContext& line) {
        // The shared log goes to the directory in force at this line.
@@ -115,7 +135,8 @@ const SettingKey kSettingKeys[] = {
        } else {
          line.echo("separate logfile per thread.");
        }
-     }},
+     },
+     [](const LoggingOptions& o) { return flag(o.separateLogfilePerThread); }},
     {"CompressLogfile",
      [](SettingContext& line) {
        if (!line.is("1") && !line.is("2")) return;
@@ -125,7 +146,8 @@ const SettingKey kSettingKeys[] = {
        line.echo("compress log file");
        line.echo("index file = ", line.options().logDirectory, kIndexFileName);
        if (line.is("2")) line.echo("compact records in compressed blocks.");
-     }},
+     },
+     [](const LoggingOptions& o) { return o.compactRecords ? one("2") : flag(o.compressLogfile); }},
     {"RecordThreadID",
      [](SettingContext& line) {
        if (line.is("1")) {
@@ -134,17 +156,20 @@ const SettingKey kSettingKeys[] = {
        } else if (line.is("0")) {
          line.options().recordThreadId = false;
        }
-     }},
+     },
+     [](const LoggingOptions& o) { return flag(o.recordThreadId); }},
     {"RecordMethodCallCount",
      [](SettingContext& line) {
        line.options().recordMethodCallCount = line.is("1");
        if (line.is("1")) line.echo("record method call count.");
-     }},
+     },
+     [](const LoggingOptions& o) { return flag(o.recordMethodCallCount); }},
     {"RecordTime",
      [](SettingContext& line) {
        line.options().recordTime = line.is("1");
        if (line.is("1")) line.echo("record time in nanoseconds.");
-     }},
+     },
+     [](const LoggingOptions& o) { return flag(o.recordTime); }},
     {"FilterMode",
      [](SettingContext& line) {
        if (line.is("1")) {
@@ -154,10 +179,13 @@ const SettingKey kSettingKeys[] = {
          line.options().ignoreFilteredMethods = true;
          line.echo("ignore filtered methods.");
        }
-     }},
+     },
+     [](const LoggingOptions& o) { return flag(!o.ignoreFilteredMethods); }},
     {"IgnoreBuiltInClass",
-     [](SettingContext& line) { line.options().ignoreBuiltInClass = line.is("1"); }},
-    {"Verbose", [](SettingContext& line) { line.options().verbose = line.is("1"); }},
+     [](SettingContext& line) { line.options().ignoreBuiltInClass = line.is("1"); },
+     [](const LoggingOptions& o) { return flag(o.ignoreBuiltInClass); }},
+    {"Verbose", [](SettingContext& line) { line.options().verbose = line.is("1"); },
+     [](const LoggingOptions& o) { return flag(o.verbose); }},
     {"ReceiverTags",
      [](SettingContext& line) {
        if (line.is("0")) {
@@ -169,7 +197,8 @@ const SettingKey kSettingKeys[] = {
          line.options().receiverTags = ReceiverTagMode::LoggedOnly;
          line.echo("record receiver tags of logged calls only.");
        }
-     }},
+     },
+     [](const LoggingOptions& o) { return one(std::to_string(static_cast<int>(o.receiverTags))); }},
     {"CaptureMode",
      [](SettingContext& line) {
        line.options().captureMode = line.is("bytecode") ? CaptureMode::Bytecode : CaptureMode::Events;
@@ -180,7 +209,8 @@ const SettingKey kSettingKeys[] = {
          line.echo("unknown CaptureMode " + line.value +
                    " (events or bytecode): capture calls by events.");
        }
-     }},
+     },
+     [](const LoggingOptions& o) { return one(o.captureMode == CaptureMode::Bytecode ? "bytecode" : "events"); }},
     {"RecordCallerLocation",
      [](SettingContext& line) {
        if (line.is("1")) {
@@ -190,7 +220,8 @@ const SettingKey kSettingKeys[] = {
          line.options().recordCallerLocation = 2;
          line.echo("record caller instruction soucecode line number.");
        }
-     }},
+     },
+     [](const LoggingOptions& o) { return one(std::to_string(o.recordCallerLocation)); }},
 };
 
 }  // namespace
@@ -199,6 +230,15 @@ std::vector<std::string> settingKeys() {
   std::vector<std::string> keys;
   for (const SettingKey& entry : kSettingKeys) keys.emplace_back(entry.key);
   return keys;
+}
+
+std::vector<RunManifest::Setting> settingsInForce(const LoggingOptions& options) {
+  std::vector<RunManifest::Setting> settings;
+  for (const SettingKey& entry : kSettingKeys) {
+    settings.push_back(entry.inForce(options));
+    settings.back().key = entry.key;
+  }
+  return settings;
 }
 
 void applySetting(Settings& settings, const std::string& startTimeStamp, const std::string& key,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/logging_options.h"
+#include "format/run_manifest.h"
 
 namespace kolvaprof {
 
@@ -54,6 +55,8 @@ void applySetting(Settings& settings, const std::string& startTimeStamp, const s
 
 // Every key a settings file can hold.
 std::vector<std::string> settingKeys();
+// Every key with its value in force, in the order of settingKeys().
+std::vector<RunManifest::Setting> settingsInForce(const LoggingOptions& options);
 
 // Reads lines until the end or the first line longer than the limit.
 Settings readSettings(std::istream& in, const std::string& startTimeStamp);

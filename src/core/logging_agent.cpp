@@ -1,9 +1,12 @@
 #include "core/logging_agent.h"
 
+#include <time.h>
+
 #include <iostream>
 
 #include "format/text_line.h"
 #include "output/console.h"
+#include "output/file_sink.h"
 #include "output/index_file.h"
 #include "output/log_file.h"
 #include "output/run_directory.h"
@@ -14,6 +17,15 @@
 #include "registry/method_registry.h"
 
 namespace kolvaprof {
+namespace {
+
+int64_t epochNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+}  // namespace
 
 CLoggingAgent::CLoggingAgent(const Clock& clock) : clock(clock) {
   startTime = formatStartTimeStamp(clock.now());
@@ -27,12 +39,24 @@ CLoggingAgent::CLoggingAgent(const Clock& clock) : clock(clock) {
 CLoggingAgent::~CLoggingAgent() {
   waitForNextSecond(clock, clock.now());
   printMessage(&std::cout, "exit");
+  const std::size_t methodsKnown = MethodRegistry::instance().size();
+  const int32_t methodsInIndex = index ? index->methodsNumbered() : 0;
   MethodRegistry::instance().destroyAll();
   // Per-thread files are complete on disk before the shared files close.
   ThreadRegistry::instance().destroyAllContexts();
   virtualThreadLog.reset();
   index.reset();
   sharedLog.reset();
+  // Last, once every file is closed: a run.json that says complete vouches
+  // for the files. Nothing may leave a destructor.
+  try {
+    manifest.end = RunManifest::End{ThreadContext::recordsOfDestroyedContexts(),
+                                    static_cast<uint64_t>(ThreadRegistry::instance().threadsNumbered()),
+                                    methodsKnown, static_cast<uint64_t>(methodsInIndex), failedLogFiles()};
+    manifest.complete = true;
+    keepManifest();
+  } catch (...) {
+  }
 }
 
 void CLoggingAgent::configure(const Settings& read) {
@@ -50,6 +74,7 @@ void CLoggingAgent::configure(const Settings& read) {
   settings = read.options;
   recordLayout =
       RecordLayout{settings.recordMethodCallCount, settings.recordThreadId, settings.recordTime};
+  manifest.startEpochNanoseconds = epochNanoseconds();
   if (settings.recordTime) runClock = clock.startRunClock();
   threadLogDirectory = runDirectory(settings.logDirectory);
   if (read.sharedLog) {
@@ -74,6 +99,25 @@ std::shared_ptr<RunDirectory> CLoggingAgent::runDirectory(const std::string& pat
   std::shared_ptr<RunDirectory>& directory = runDirectories[path];
   if (!directory) directory = std::make_shared<RunDirectory>(path);
   return directory;
+}
+
+void CLoggingAgent::describeRun(const std::string& engine, RunManifest::Jvm jvm) {
+  manifest.agentVersion = kVersionText;
+  manifest.engine = engine;
+  manifest.settings = settingsInForce(settings);
+  manifest.layout = recordLayout;
+  if (!settings.compressLogfile) manifest.layout.encoding = RecordEncoding::Text;
+  if (compactLayout()) manifest.layout.encoding = RecordEncoding::Compact;
+  manifest.jvm = std::move(jvm);
+  manifest.startStamp = startTime;
+  manifest.timeBase = runClock ? runClock->timeBase() : "none";
+  keepManifest();
+}
+
+void CLoggingAgent::keepManifest() {
+  if (manifest.engine.empty()) return;  // the run was never described
+  const std::string text = writeManifest(manifest);
+  for (const auto& directory : runDirectories) directory.second->keepManifest(text);
 }
 
 std::string CLoggingAgent::logDirectory() const { return threadLogDirectory->path(); }

@@ -12,6 +12,7 @@
 #include "core/call_site.h"
 #include "core/clock.h"
 #include "format/binary_record.h"
+#include "format/run_manifest.h"
 
 namespace kolvaprof {
 
@@ -52,6 +53,10 @@ class CLoggingAgent {
   LogFile* sharedLogFile() const { return sharedLog.get(); }
   IndexFile* indexFile() const { return index.get(); }
 
+  // Once the engine is chosen: run.json goes into every run directory,
+  // now or when it is made, and is rewritten complete at a clean end.
+  void describeRun(const std::string& engine, RunManifest::Jvm jvm);
+
   int64_t allocateObjectTag();
   // The Exception event arrives on the throwing thread: the class is kept for
   // that thread's exits.
@@ -82,6 +87,9 @@ class CLoggingAgent {
                         int64_t callNumber, int64_t time, ThreadContext* context);
   void writeExit(ThreadContext* context, bool poppedByException,
                  const std::optional<int64_t>& time);
+  // run.json as it stands, into every run directory (those not made yet
+  // take it when they are).
+  void keepManifest();
   // One object per name asked for, so that every file of a directory sees
   // the name it was really taken under.
   std::shared_ptr<RunDirectory> runDirectory(const std::string& path);
@@ -99,6 +107,8 @@ class CLoggingAgent {
     return recordLayout;
   }
   std::string startTime;
+  // What run.json says; its start is fixed by configure and describeRun.
+  RunManifest manifest;
   // By the name the settings ask for; the same directory for every file
   // that asks for that name.
   std::map<std::string, std::shared_ptr<RunDirectory>> runDirectories;

@@ -72,6 +72,7 @@ class TscRunClock final : public RunClock {
     scale = static_cast<uint64_t>((elapsed << 32) / (second.ticks - first.ticks));
   }
 
+  const char* timeBase() const override { return "tsc"; }
   int64_t sinceStart() const override {
     const uint64_t ticks = __rdtsc() - start;
     return static_cast<int64_t>((static_cast<unsigned __int128>(ticks) * scale) >> 32);

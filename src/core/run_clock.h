@@ -13,6 +13,8 @@ class RunClock {
  public:
   virtual ~RunClock() = default;
   virtual int64_t sinceStart() const = 0;
+  // What the times are read from, for run.json: "tsc" or "monotonic".
+  virtual const char* timeBase() const { return "monotonic"; }
 };
 
 // Starts the product clock now. With an invariant time-stamp counter it reads

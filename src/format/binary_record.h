@@ -4,26 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "format/record_layout.h"
+
 namespace kolvaprof {
-
-// Which optional words the records of a run carry; the settings fix the size
-// of every record, entry and exit alike. The log itself does not say which.
-struct RecordLayout {
-  bool withCallNumber = false;
-  bool withThreadNumber = false;
-  // Two last words: nanoseconds since the run started, low word first, so
-  // that the eight bytes read as one little-endian 64-bit number.
-  bool withTime = false;
-
-  std::size_t words() const {
-    return 3 + (withCallNumber ? 1 : 0) + (withThreadNumber ? 1 : 0) + (withTime ? 2 : 0);
-  }
-  std::size_t bytes() const { return 4 * words(); }
-  bool operator==(const RecordLayout& other) const {
-    return withCallNumber == other.withCallNumber && withThreadNumber == other.withThreadNumber &&
-           withTime == other.withTime;
-  }
-};
 
 inline constexpr std::size_t kMaxRecordBytes = 28;
 

@@ -80,6 +80,33 @@ std::string FileSink::directoryPath() const {
   return runDirectory ? runDirectory->path() : directory;
 }
 
+namespace {
+
+struct FailedFiles {
+  boost::mutex lock;
+  std::vector<std::string> names;
+};
+
+// Never destroyed: a daemon thread's file may fail while the process ends.
+FailedFiles& failedFiles() {
+  static FailedFiles* files = new FailedFiles;
+  return *files;
+}
+
+void noteFailedFile(const std::string& name) {
+  FailedFiles& files = failedFiles();
+  boost::lock_guard<boost::mutex> guard(files.lock);
+  files.names.push_back(name);
+}
+
+}  // namespace
+
+std::vector<std::string> failedLogFiles() {
+  FailedFiles& files = failedFiles();
+  boost::lock_guard<boost::mutex> guard(files.lock);
+  return files.names;
+}
+
 std::string FileSink::fileName() const { return directoryPath() + baseName + extension; }
 
 bool FileSink::open() {
@@ -100,6 +127,7 @@ bool FileSink::open() {
   } while (fd < 0 && errno == EEXIST);
   if (fd >= 0) return true;
   const int error = errno;
+  noteFailedFile(openedName);
   printMessage(&std::cout, "cannot create log file " + openedName + ": " + std::strerror(error) +
                                "; its records are lost");
   return false;
@@ -138,6 +166,7 @@ void FileSink::writeAll(const char* bytes, std::size_t length, std::optional<std
     if (cutBackTo && ::ftruncate(fd, static_cast<off_t>(*cutBackTo)) == 0) fileBytes = *cutBackTo;
     ::close(fd);
     fd = -1;
+    noteFailedFile(openedName);
     printMessage(&std::cout, "cannot write log file " + openedName + ": " + std::strerror(error) +
                                  "; it ends with the records written before");
   }

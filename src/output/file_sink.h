@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "format/binary_record.h"
 
@@ -62,6 +63,10 @@ class FileSink {
   std::optional<RecordLayout> compactLayout;
   std::size_t fileBytes = 0;  // written so far
 };
+
+// Every file of the process that could not be created or whose write
+// failed, in the order it happened, by the name it was given.
+std::vector<std::string> failedLogFiles();
 
 // False for base names that must not become file names: "", "." and "..", and
 // names holding a path separator, a control character or any of <>:"\|?*,

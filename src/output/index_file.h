@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
 
 #include "output/log_file.h"
@@ -31,6 +32,11 @@ class IndexFile {
   int32_t recordNumberFor(const MethodInfo& info) {
     if (const int32_t known = info.binaryNumber()) return known;
     return numberFirstRecord(info);
+  }
+  // Methods named so far: one Method line each.
+  int32_t methodsNumbered() {
+    boost::lock_guard<boost::mutex> guard(firstRecordLock);
+    return assigned;
   }
 
  private:

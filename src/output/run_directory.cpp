@@ -1,6 +1,8 @@
 #include "output/run_directory.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -8,6 +10,7 @@
 
 #include <boost/thread/lock_guard.hpp>
 
+#include "format/run_manifest.h"
 #include "output/console.h"
 
 namespace kolvaprof {
@@ -43,6 +46,30 @@ void RunDirectory::reportFailure() {
   if (tried && claimed.empty()) printFailure();
 }
 
+void RunDirectory::keepManifest(std::string text) {
+  boost::lock_guard<boost::mutex> guard(lock);
+  manifest = std::move(text);
+  writeManifest();
+}
+
+void RunDirectory::writeManifest() {
+  if (claimed.empty() || manifest.empty()) return;
+  const std::string final = claimed + kManifestFileName;
+  const std::string temporary = final + ".tmp";
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  std::size_t done = 0;
+  while (done < manifest.size()) {
+    const ssize_t written = ::write(fd, manifest.data() + done, manifest.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) break;
+    done += static_cast<std::size_t>(written);
+  }
+  // A manifest that did not reach the disk whole leaves the last one standing.
+  if (::close(fd) == 0 && done == manifest.size() && ::rename(temporary.c_str(), final.c_str()) == 0) return;
+  ::unlink(temporary.c_str());
+}
+
 void RunDirectory::printFailure() {
   if (reported) return;
   reported = true;
@@ -69,6 +96,7 @@ void RunDirectory::takeDirectory() {
     error = makeDirectory(candidate);
     if (error == 0) {
       claimed = candidate + "/";
+      writeManifest();
       return;
     }
     if (error != EEXIST) return;

@@ -29,10 +29,16 @@ class RunDirectory {
   // That the directory could not be made, on the console once.
   void reportFailure();
 
+  // run.json: written now if the directory is taken, else when it is, and
+  // each time in whole (a temporary file renamed over the last), so that a
+  // reader never finds half of one.
+  void keepManifest(std::string text);
+
  private:
   // Both with the lock held.
   void takeDirectory();
   void printFailure();
+  void writeManifest();
 
   mutable boost::mutex lock;
   const std::string wanted;
@@ -40,6 +46,7 @@ class RunDirectory {
   bool tried = false;
   int error = 0;  // errno of the mkdir that failed
   bool reported = false;
+  std::string manifest;  // empty until the run has described itself
 };
 
 }  // namespace kolvaprof

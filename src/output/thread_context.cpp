@@ -1,5 +1,6 @@
 #include "output/thread_context.h"
 
+#include <atomic>
 
 namespace kolvaprof {
 
@@ -19,7 +20,17 @@ ThreadContext::ThreadContext(std::string name, int32_t threadNumber,
       directShared(nullptr),
       threadNumber_(threadNumber) {}
 
-ThreadContext::~ThreadContext() = default;
+namespace {
+std::atomic<uint64_t> destroyedContextRecords{0};
+}  // namespace
+
+ThreadContext::~ThreadContext() {
+  destroyedContextRecords.fetch_add(records, std::memory_order_relaxed);
+}
+
+uint64_t ThreadContext::recordsOfDestroyedContexts() {
+  return destroyedContextRecords.load(std::memory_order_relaxed);
+}
 
 std::size_t ThreadContext::popCall() {
   if (callStack.empty()) return 0;

@@ -75,9 +75,13 @@ class ThreadContext {
     writeOtherwise(bytes, length);
   }
   void write(const std::string& text) { write(text.data(), text.size()); }
+  // The records of every context destroyed so far (writeWith writes one
+  // each; headers go through write).
+  static uint64_t recordsOfDestroyedContexts();
   // Like write, with the record written in place (LogFile::writeWith).
   template <typename Fill>
   __attribute__((always_inline)) void writeWith(std::size_t bound, Fill&& fill) {
+    ++records;
     if (directOwn != nullptr) {
       directOwn->writeWith(bound, fill);
       return;
@@ -126,6 +130,9 @@ class ThreadContext {
   std::vector<const MethodInfo*> callStack;  // innermost last
   int32_t startDepth_ = 0;
   int32_t threadNumber_;
+  // Counted by the thread alone and summed once, at destruction, so that
+  // the per-call path shares no counter.
+  uint64_t records = 0;
 };
 
 }  // namespace kolvaprof

@@ -62,6 +62,11 @@ ThreadRegistry::NewThread ThreadRegistry::registerThread(ThreadKey key) {
   return thread;
 }
 
+int32_t ThreadRegistry::threadsNumbered() {
+  boost::lock_guard<boost::mutex> guard(registryLock);
+  return nextThreadNumber;
+}
+
 ThreadContext* ThreadRegistry::findContextLocked(ThreadKey key) {
   // Read before the lookup: a removal after it makes the cache stale.
   const std::uint64_t seen = removals.load(std::memory_order_acquire);

@@ -75,6 +75,9 @@ class ThreadRegistry {
   // A new run: no name, number or context of the one before stays; no
   // thread may be logging.
   void reset();
+  // How many threads were given a number: those that logged or met a
+  // known method.
+  int32_t threadsNumbered();
 
 
   static ThreadRegistry& instance() {

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 
 #include "config/settings.h"
@@ -245,6 +247,37 @@ TEST(SettingKeys, AreTheDocumentedOnes) {
   ASSERT_FALSE(text.empty());
   for (const std::string& key : kolvaprof::settingKeys()) {
     EXPECT_NE(text.find("\n| `" + key + "` |"), std::string::npos) << key;
+  }
+}
+
+// run.json names every key with the value in force, defaults included, in
+// the form a settings file gives it, so that the file can be written again.
+TEST(SettingsInForce, EveryKeyAsAFileWouldGiveIt) {
+  std::istringstream file(
+      "LogfileDirectory=logs/deep\nCompressLogfile=1\nRecordTime=yes\nMethodFilter=A.run\n"
+      "MethodFilter=B.*\nReceiverTags=2\nCaptureMode=bytecode\nFilterMode=1\nRecordCallerLocation=2\n");
+  const auto inForce = kolvaprof::settingsInForce(kolvaprof::readSettings(file, kStamp).options);
+  const auto defaults = kolvaprof::settingsInForce(kolvaprof::defaultSettings(kStamp).options);
+  ASSERT_EQ(inForce.size(), kolvaprof::settingKeys().size());
+  const std::map<std::string, std::pair<std::vector<std::string>, std::vector<std::string>>> expected = {
+      {"LogfileDirectory", {{"logs/deep"}, {""}}},
+      {"CompressLogfile", {{"1"}, {"0"}}},
+      {"RecordTime", {{"0"}, {"0"}}},
+      {"MethodFilter", {{"A.run", "B.*"}, {}}},
+      {"ReceiverTags", {{"2"}, {"1"}}},
+      {"CaptureMode", {{"bytecode"}, {"events"}}},
+      {"FilterMode", {{"1"}, {"0"}}},
+      {"RecordCallerLocation", {{"2"}, {"0"}}},
+      {"SeparateLogfilePerThread", {{"1"}, {"1"}}},
+      {"StartMethod", {{}, {}}},
+  };
+  for (std::size_t i = 0; i < inForce.size(); ++i) {
+    EXPECT_EQ(inForce[i].key, kolvaprof::settingKeys()[i]);
+    EXPECT_EQ(defaults[i].key, inForce[i].key);
+    const auto want = expected.find(inForce[i].key);
+    if (want == expected.end()) continue;
+    EXPECT_EQ(inForce[i].values, want->second.first) << inForce[i].key;
+    EXPECT_EQ(defaults[i].values, want->second.second) << inForce[i].key;
   }
 }
 

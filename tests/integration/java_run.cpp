@@ -169,7 +169,7 @@ std::vector<std::string> listDirectory(const std::string& path) {
   std::vector<std::string> names;
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(path, error))
-    names.push_back(entry.path().filename().string());
+    if (entry.path().filename() != "run.json") names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }

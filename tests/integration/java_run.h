@@ -76,7 +76,8 @@ std::string agentOption(const std::string& settingsPath = "");
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 void makeDirectory(const std::string& path);
-// Entry names, sorted; empty when the directory does not exist.
+// Entry names, sorted, without a run's run.json (which the manifest tests
+// read by name); empty when the directory does not exist.
 std::vector<std::string> listDirectory(const std::string& path);
 // The one subdirectory of baseDir named by a 14-digit start-time stamp;
 // empty (and a test failure) when there is none or more than one.

@@ -202,7 +202,7 @@ TEST_P(ReliabilityInput, OddThreadNamesStayInsideTheLogDirectory) {
   const std::string runDir = findRunDirectory(logs);
   ASSERT_FALSE(runDir.empty());
   const std::string runName = fs::relative(runDir, root.path()).string();
-  std::vector<std::string> expectedFiles{"settings.ini", runName + "/main.log"};
+  std::vector<std::string> expectedFiles{"settings.ini", runName + "/main.log", runName + "/run.json"};
   int fallback = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.argument);

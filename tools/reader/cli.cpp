@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <array>
 #include <filesystem>
 #include <iterator>
 #include <optional>
@@ -81,9 +82,7 @@ constexpr Command kCommands[] = {
 struct Settings {
   std::string runDir;
   std::string output;
-  bool callNumbers = false;
-  bool threadIds = false;
-  bool times = false;
+  std::array<bool, kRecordFieldCount> layoutFields{};
   bool noProgress = false;
   WriterOptions writer;
 };
@@ -175,6 +174,7 @@ int runCommand(const Command& command, Settings& settings, const ReadOptions& op
   WriterOptions& writer = settings.writer;
   writer.runName = runName(settings.runDir);
   if (command.destination == Destination::Report) return command.write(run, diagnostics, writer, out);
+  if (!run.manifestNote().empty()) fmt::print(err, "kolvaprof-read: {}\n", run.manifestNote());
   if (!run.layoutNote().empty()) fmt::print(err, "kolvaprof-read: {}\n", run.layoutNote());
   int status;
   if (command.destination == Destination::Directory) {
@@ -209,14 +209,14 @@ int runCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   app.set_version_flag("--version", "kolvaprof-read " KOLVAPROF_VERSION);
   app.require_subcommand(1);
   Settings settings;
-  auto* callNumbers = app.add_flag("--call-numbers,!--no-call-numbers", settings.callNumbers,
-                                   "binary logs: records carry call numbers (RecordMethodCallCount=1) or not; "
-                                   "detected when not given");
-  auto* threadIds = app.add_flag("--thread-ids,!--no-thread-ids", settings.threadIds,
-                                 "binary logs: records carry thread numbers (RecordThreadID=1) or not; "
-                                 "detected when not given");
-  auto* times = app.add_flag("--times,!--no-times", settings.times,
-                             "binary logs: records carry times (RecordTime=1) or not; detected when not given");
+  std::array<CLI::Option*, kRecordFieldCount> layoutFlags{};
+  for (std::size_t i = 0; i < kRecordFieldCount; ++i) {
+    const RecordFieldForm& form = kRecordFields[i];
+    layoutFlags[i] = app.add_flag(fmt::format("--{0},!--no-{0}", form.option), settings.layoutFields[i],
+                                  fmt::format("binary logs: records carry {} ({}=1) or not; from run.json or "
+                                              "detected when not given",
+                                              form.name, form.setting));
+  }
   app.add_flag("--no-progress", settings.noProgress, "no progress bar on a terminal");
   for (const Command& command : kCommands)
     addOptions(*app.add_subcommand(command.name, command.help), command, settings);
@@ -231,9 +231,8 @@ int runCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     return code == 0 ? 0 : kFailed;
   }
   ReadOptions options;
-  if (callNumbers->count() > 0) options.layout.callNumbers = settings.callNumbers;
-  if (threadIds->count() > 0) options.layout.threadIds = settings.threadIds;
-  if (times->count() > 0) options.layout.times = settings.times;
+  for (std::size_t i = 0; i < kRecordFieldCount; ++i)
+    if (layoutFlags[i]->count() > 0) options.layout.fields[i] = settings.layoutFields[i];
   options.progress = !settings.noProgress;
   options.err = err;
   const std::string chosen = app.get_subcommands().front()->get_name();

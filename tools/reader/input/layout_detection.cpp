@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 
+#include "format/thread_block.h"
 #include "reader/input/diagnostics.h"
 #include "reader/input/index_file_parser.h"
 #include "reader/input/run_directory.h"
@@ -17,30 +18,74 @@ namespace {
 // A year in nanoseconds: longer than any traced run.
 constexpr std::int64_t kLongestRun = std::int64_t{365} * 24 * 3600 * 1000000000;
 
+// The blocks of a file of virtual threads: each thread's records, its
+// blocks put back together, are fitted like a file of their own, and every
+// block must hold whole records (which tells most layouts apart at once).
+void fitBlocks(const std::vector<RecordLayout>& candidates, std::string_view sample, std::size_t sampleRecords,
+               const Index& index, std::vector<LayoutFit>& fits) {
+  struct Thread {
+    std::string records;
+    std::vector<std::uint64_t> blockSizes;
+  };
+  std::map<std::int32_t, Thread> threads;
+  while (!sample.empty()) {
+    const std::size_t end = sample.find('\n');
+    if (end == std::string_view::npos) break;
+    const std::optional<ThreadBlockHeader> header = parseThreadBlockHeader(sample.substr(0, end));
+    if (!header || header->recordBytes > sample.size() - end - 1) break;  // damage, or past the sample
+    Thread& thread = threads[header->threadNumber];
+    thread.records.append(sample.substr(end + 1, header->recordBytes));
+    thread.blockSizes.push_back(header->recordBytes);
+    sample.remove_prefix(end + 1 + header->recordBytes);
+  }
+  for (const auto& [number, thread] : threads) {
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+      const std::size_t records = std::min(thread.records.size() / candidates[i].bytes(), sampleRecords);
+      LayoutFit fit = fitLayout(candidates[i], std::string_view(thread.records).substr(0, records * candidates[i].bytes()),
+                                0, index);
+      fit.unevenFiles = std::any_of(thread.blockSizes.begin(), thread.blockSizes.end(),
+                                    [&](std::uint64_t size) { return size % candidates[i].bytes() != 0; });
+      fit.soundFiles = fit.records > 0 && fit.faults == 0 && fit.unevenFiles == 0;
+      fits[i].add(fit);
+    }
+  }
+}
+
 }  // namespace
 
 std::string describeLayout(RecordLayout layout) {
-  std::string pieces = layout.withCallNumber && layout.withThreadNumber ? "call numbers, thread numbers"
-                       : layout.withCallNumber                          ? "call numbers"
-                       : layout.withThreadNumber                        ? "thread numbers"
-                                                                        : "no call numbers, no thread numbers";
-  return fmt::format("{}-byte records ({}{})", layout.bytes(), pieces, layout.withTime ? ", times" : "");
+  std::string present;
+  std::string absent;
+  for (const RecordFieldForm& form : kRecordFields) {
+    if (form.field == RecordField::Time) continue;  // said only when there
+    std::string& to = layout.*form.member ? present : absent;
+    to += fmt::format("{}{}{}", to.empty() ? "" : ", ", layout.*form.member ? "" : "no ", form.name);
+  }
+  return fmt::format("{}-byte records ({}{})", layout.bytes(), present.empty() ? absent : present,
+                     layout.withTime ? ", times" : "");
 }
 
 std::string layoutOptions(RecordLayout layout) {
-  return fmt::format("{} {} {}", layout.withCallNumber ? "--call-numbers" : "--no-call-numbers",
-                     layout.withThreadNumber ? "--thread-ids" : "--no-thread-ids",
-                     layout.withTime ? "--times" : "--no-times");
+  std::string options;
+  for (const RecordFieldForm& form : kRecordFields)
+    options += fmt::format("{}--{}{}", options.empty() ? "" : " ", layout.*form.member ? "" : "no-", form.option);
+  return options;
+}
+
+RecordLayout LayoutRequest::applyTo(RecordLayout layout) const {
+  for (std::size_t i = 0; i < kRecordFieldCount; ++i)
+    if (fields[i]) layout.*kRecordFields[i].member = *fields[i];
+  return layout;
 }
 
 std::vector<RecordLayout> candidateLayouts(const LayoutRequest& request) {
+  // Every combination of the fields, the first row's varying fastest.
   std::vector<RecordLayout> layouts;
-  for (const bool times : {false, true})
-    for (const bool callNumbers : {false, true})
-      for (const bool threadIds : {false, true})
-        if (request.callNumbers.value_or(callNumbers) == callNumbers &&
-            request.threadIds.value_or(threadIds) == threadIds && request.times.value_or(times) == times)
-          layouts.push_back({callNumbers, threadIds, times});
+  for (unsigned bits = 0; bits < (1u << kRecordFieldCount); ++bits) {
+    RecordLayout layout;
+    for (std::size_t i = 0; i < kRecordFieldCount; ++i) layout.*kRecordFields[i].member = (bits >> i & 1u) != 0;
+    if (request.applyTo(layout) == layout) layouts.push_back(layout);
+  }
   return layouts;
 }
 
@@ -144,11 +189,14 @@ LayoutChoice detectLayout(const RunDirectory& run, const Index& index, const Lay
   std::vector<LayoutFit> fits(candidates.size());
   std::string sample;
   for (const LogFileInfo& file : run.files) {
-    if (file.blocks) continue;  // records behind text headers
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.path.c_str(), "rb"), &std::fclose);
     if (!in) continue;
     sample.resize(std::min<std::uint64_t>(file.size, sampleRecords * kMaxRecordBytes));
     sample.resize(std::fread(sample.data(), 1, sample.size(), in.get()));
+    if (file.blocks) {
+      fitBlocks(candidates, sample, sampleRecords, index, fits);
+      continue;
+    }
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       const std::size_t records = std::min(sample.size() / candidates[i].bytes(), sampleRecords);
       fits[i].add(fitLayout(candidates[i], std::string_view(sample).substr(0, records * candidates[i].bytes()),

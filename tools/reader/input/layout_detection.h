@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,11 +21,13 @@ std::string describeLayout(RecordLayout layout);
 // command line.
 std::string layoutOptions(RecordLayout layout);
 
-// What the command line fixed; an unset setting is detected.
+// What the command line fixed, by the rows of kRecordFields; an unset field
+// is taken from run.json or detected.
 struct LayoutRequest {
-  std::optional<bool> callNumbers;
-  std::optional<bool> threadIds;
-  std::optional<bool> times;
+  std::array<std::optional<bool>, kRecordFieldCount> fields;
+
+  // `layout` with the fields the command line fixed.
+  RecordLayout applyTo(RecordLayout layout) const;
 };
 
 std::vector<RecordLayout> candidateLayouts(const LayoutRequest& request);

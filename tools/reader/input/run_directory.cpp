@@ -67,11 +67,22 @@ RunDirectory scanRunDirectory(const std::string& path) {
     if (!entry.is_regular_file(error)) continue;
     if (name == kIndexFileName) {
       run.indexPath = entry.path().string();
+    } else if (name == kManifestFileName) {
+      run.manifestPath = entry.path().string();
     } else if (name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0) {
       run.files.push_back({0, name, entry.path().string(), entry.file_size(error)});
     } else if (hasExtension(name, kVirtualThreadFileExtension)) {
       run.files.push_back({0, name, entry.path().string(), entry.file_size(error), true});
     }
+  }
+  if (run.files.empty() && !run.manifestPath.empty()) {
+    const RunManifestFile manifest = readRunManifest(run);
+    // A run killed before its buffers filled leaves its files empty or
+    // leaves none.
+    if (manifest.manifest && !manifest.manifest->complete)
+      throw ReaderError("no log files (*.log) in " + path +
+                        "; run.json says the run did not end cleanly (complete: false), so its records "
+                        "were still in the agent's buffers");
   }
   if (run.files.empty())
     throw ReaderError("no log files (*.log) in " + path + (!run.indexPath.empty() ? " (only Index.dat)"
@@ -100,6 +111,33 @@ RunDirectory scanRunDirectory(const std::string& path) {
                       (2 * binaryVotes == sniffed && !run.indexPath.empty());
   run.kind = binary ? RunKind::Binary : RunKind::Text;
   return run;
+}
+
+RunManifestFile readRunManifest(const RunDirectory& run) {
+  RunManifestFile file;
+  if (run.manifestPath.empty()) return file;
+  file.present = true;
+  // Far larger than any manifest: a huge file is not one.
+  constexpr std::size_t kLargest = 1 << 20;
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(run.manifestPath.c_str(), "rb"), &std::fclose);
+  if (!in) {
+    file.error = "cannot be opened";
+    return file;
+  }
+  std::string text(kLargest + 1, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), in.get()));
+  if (std::ferror(in.get())) {
+    file.error = "read error";
+    return file;
+  }
+  if (text.size() > kLargest) {
+    file.error = "larger than 1 MiB";
+    return file;
+  }
+  ManifestReading reading = parseManifest(text);
+  file.manifest = std::move(reading.manifest);
+  file.error = std::move(reading.error);
+  return file;
 }
 
 }  // namespace kolvaprof::reader

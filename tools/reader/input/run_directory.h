@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "format/binary_record.h"
+#include "format/run_manifest.h"
 
 namespace kolvaprof::reader {
 
@@ -29,6 +29,7 @@ struct RunDirectory {
   RunKind kind = RunKind::Text;
   std::vector<LogFileInfo> files;
   std::string indexPath;  // empty when there is no Index.dat
+  std::string manifestPath;  // empty when there is no run.json (runs of older agents)
   std::uint64_t totalBytes = 0;
   // Set when the binary records are in compact blocks, which name their
   // layout: that of the first block found.
@@ -38,5 +39,14 @@ struct RunDirectory {
 // Throws ReaderError when the path is not a readable directory or holds no
 // log file.
 RunDirectory scanRunDirectory(const std::string& path);
+
+// The run's run.json, read whole and parsed. `present` false: there is none;
+// otherwise `manifest` or, for a damaged one, `error`.
+struct RunManifestFile {
+  bool present = false;
+  std::optional<RunManifest> manifest;
+  std::string error;
+};
+RunManifestFile readRunManifest(const RunDirectory& run);
 
 }  // namespace kolvaprof::reader

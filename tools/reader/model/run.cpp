@@ -42,21 +42,39 @@ void stream(const LogFileInfo& file, Parser& parser, ProgressBar& progress, Diag
 
 Run::Run(const std::string& path, const ReadOptions& options, Diagnostics& diagnostics)
     : options(options), dir(scanRunDirectory(path)) {
+  RunManifestFile file = readRunManifest(dir);
+  if (file.present && !file.manifest)
+    manifestText = "run.json cannot be read (" + file.error + "); the logs are read without it";
+  runManifest = std::move(file.manifest);
+  // The run's own word on its records beats guessing from their bytes.
+  if (runManifest) dir.kind = runManifest->layout.encoding == RecordEncoding::Text ? RunKind::Text : RunKind::Binary;
   if (dir.kind == RunKind::Text) return;
   runIndex = readIndexFile(dir.indexPath.empty() ? dir.path + "/" + kIndexFileName : dir.indexPath, diagnostics);
+  if (runManifest) {
+    recordLayout = options.layout.applyTo(runManifest->layout);
+    layoutFromManifest = true;
+    manifestText = "record layout from run.json: " + describeLayout(*recordLayout);
+    if (recordLayout->encoding == RecordEncoding::Compact) {
+      // The blocks decode to records of the binary layout.
+      recordLayout->encoding = RecordEncoding::Binary;
+      dir.compactLayout = recordLayout;
+    }
+    return;
+  }
   if (dir.compactLayout) {
     recordLayout = dir.compactLayout;
     return;
   }
   const LayoutChoice choice = detectLayout(dir, runIndex, options.layout);
-  if (!choice.layout) throw ReaderError(choice.message);
+  if (!choice.layout) throw ReaderError(manifestText.empty() ? choice.message : manifestText + "\n" + choice.message);
   recordLayout = choice.layout;
   note = choice.message;
 }
 
 std::string Run::describe() const {
   if (!recordLayout) return "text logs";
-  return std::string(dir.compactLayout ? "compact binary logs, " : "binary logs, ") + describeLayout(*recordLayout);
+  return std::string(dir.compactLayout ? "compact binary logs, " : "binary logs, ") + describeLayout(*recordLayout) +
+         (layoutFromManifest ? ", as run.json says" : "");
 }
 
 void Run::read(EventSink& sink, Diagnostics& diagnostics, std::optional<ThreadKey> only,

@@ -39,6 +39,11 @@ class Run {
   const std::optional<RecordLayout>& layout() const { return recordLayout; }
   LogEncoding encoding() const { return {recordLayout, dir.compactLayout.has_value()}; }
   const std::string& layoutNote() const { return note; }
+  // The run's run.json when it has a sound one.
+  const std::optional<RunManifest>& manifest() const { return runManifest; }
+  // "record layout from run.json: ..." or why run.json was not used; empty
+  // for a run without one.
+  const std::string& manifestNote() const { return manifestText; }
   FrameTable& frames() { return frameTable; }
   // "binary logs, 20-byte records (...)" or "text logs".
   std::string describe() const;
@@ -49,6 +54,9 @@ class Run {
   Index runIndex;
   std::optional<RecordLayout> recordLayout;
   std::string note;
+  std::optional<RunManifest> runManifest;
+  std::string manifestText;
+  bool layoutFromManifest = false;
   FrameTable frameTable{&runIndex};
 };
 

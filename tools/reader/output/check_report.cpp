@@ -1,6 +1,7 @@
 #include "reader/output/check_report.h"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <cstdint>
 #include <functional>
@@ -55,7 +56,14 @@ int writeReport(const Run& run, const CallStream& stream, const FileCounter& cou
                 const Diagnostics& diagnostics, std::FILE* out) {
   const RunDirectory& dir = run.directory();
   fmt::print(out, "run: {}\n{}\n", dir.path, run.describe());
+  if (!run.manifestNote().empty() && !run.manifest()) fmt::print(out, "note: {}\n", run.manifestNote());
   if (!run.layoutNote().empty()) fmt::print(out, "note: {}\n", run.layoutNote());
+  if (run.manifest() && !run.manifest()->complete)
+    fmt::print(out, "run.json: the run did not end cleanly (complete: false): the VM was killed or is still "
+                    "running, and what it still held in its buffers is not on disk\n");
+  if (run.manifest() && run.manifest()->end && !run.manifest()->end->failedFiles.empty())
+    fmt::print(out, "run.json: files that could not be created or written whole: {}\n",
+               fmt::join(run.manifest()->end->failedFiles, ", "));
   if (run.layout()) {
     const Index& index = run.index();
     fmt::print(out, "Index.dat: {}\n",
