@@ -81,7 +81,7 @@ jint attach(JavaVM* vm, JNIEnv* jni, const std::string& settingsFile) {
   CJVMTILoggingAgent* started = agent.release();
   started->startCapture(jni);
   printMessage(&std::cout, "attached: " + classes(started->classesRewrittenAtStart()) +
-                               " rewritten in " + millisecondsSince(begin));
+                               " retransformed in " + millisecondsSince(begin));
   return JNI_OK;
 }
 
