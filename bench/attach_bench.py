@@ -142,7 +142,7 @@ def main():
     scratch = tempfile.mkdtemp()
     try:
         classes = generate(scratch, args.classes)
-        print(f"| settings | loaded classes | rewritten | attach ms | attach, jcmd ms | first record ms "
+        print(f"| settings | loaded classes | retransformed | attach ms | attach, jcmd ms | first record ms "
               f"| restored | detach ms | detach, jcmd ms |")
         print("|---|---|---|---|---|---|---|---|---|")
         for name, settings in SETTINGS.items():
