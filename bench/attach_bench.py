@@ -5,7 +5,7 @@ A generated program loads CLASSES classes of its own (gen.C0 ...) besides the
 JDK's, then calls a few of them in rounds, 10 ms apart. The agent is loaded
 into it with jcmd JVMTI.agent_load and detached the same way, once per run.
 Reported, medians over the runs:
-  - attach: the agent's own "attached: N classes rewritten in X ms" (from
+  - attach: the agent's own "attached: N classes retransformed in X ms" (from
     Agent_OnAttach to every loaded class rewritten), and jcmd's wall time
     (its own JVM start included);
   - first record: the smallest record time of the run (RecordTime=1: from
@@ -109,7 +109,7 @@ def one_run(java, jcmd, library, classes, settings_text, workdir):
         loaded = sum(int(n) for n in re.findall(r"java\.cls\.(?:shared)?[lL]oadedClasses=(\d+)", counters))
         attach_wall = timed([jcmd, str(process.pid), "JVMTI.agent_load", library, settings])
         console = wait_for(out_path, "attached: ")
-        attached = re.search(r"attached: (\d+) class(?:es)? rewritten in (\d+) ms", console)
+        attached = re.search(r"attached: (\d+) class(?:es)? retransformed in (\d+) ms", console)
         time.sleep(1)
         detach_wall = timed([jcmd, str(process.pid), "JVMTI.agent_load", library, "detach"])
         console = wait_for(out_path, "detached: ")
@@ -142,7 +142,7 @@ def main():
     scratch = tempfile.mkdtemp()
     try:
         classes = generate(scratch, args.classes)
-        print(f"| settings | loaded classes | rewritten | attach ms | attach, jcmd ms | first record ms "
+        print(f"| settings | loaded classes | retransformed | attach ms | attach, jcmd ms | first record ms "
               f"| restored | detach ms | detach, jcmd ms |")
         print("|---|---|---|---|---|---|---|---|---|")
         for name, settings in SETTINGS.items():

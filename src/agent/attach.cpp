@@ -3,6 +3,8 @@
 // down once.
 #include "agent/attach.h"
 
+#include <dlfcn.h>
+
 #include <chrono>
 #include <iostream>
 #include <memory>
@@ -25,6 +27,17 @@ boost::mutex& lifecycleLock() {
   // Never destroyed: the VM may die while the process exits.
   static boost::mutex* lock = new boost::mutex;
   return *lock;
+}
+
+// HotSpot unloads a library whose Agent_OnAttach fails (JDK 17 then even
+// reads the name it freed). This one must stay: the hooks class's natives
+// point into it, and code rewritten by an earlier run may still be running.
+void keepLibraryLoaded() {
+  Dl_info self{};
+  if (::dladdr(reinterpret_cast<void*>(&keepLibraryLoaded), &self) == 0 || self.dli_fname == nullptr) {
+    return;
+  }
+  ::dlopen(self.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
 }
 
 std::string classes(std::size_t count) {
@@ -69,7 +82,7 @@ jint attach(JavaVM* vm, JNIEnv* jni, const std::string& settingsFile) {
   CJVMTILoggingAgent* started = agent.release();
   started->startCapture(jni);
   printMessage(&std::cout, "attached: " + classes(started->classesRewrittenAtStart()) +
-                               " rewritten in " + millisecondsSince(begin));
+                               " retransformed in " + millisecondsSince(begin));
   return JNI_OK;
 }
 
@@ -103,6 +116,7 @@ jint detach(JNIEnv* jni) {
 
 jint attachOrDetach(JavaVM* vm, const std::string& options) {
   boost::lock_guard<boost::mutex> guard(lifecycleLock());
+  keepLibraryLoaded();
   JNIEnv* jni = nullptr;
   if (isVmDead() || vm->GetEnv(reinterpret_cast<void**>(&jni), JNI_VERSION_1_6) != JNI_OK) {
     return JNI_ERR;

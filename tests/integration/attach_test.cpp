@@ -41,6 +41,7 @@ class RunningProgram {
     std::vector<char*> pointers;
     for (std::string& arg : argv) pointers.push_back(arg.data());
     pointers.push_back(nullptr);
+    const auto environment = environmentForJava();
     outPath = dir + "/stdout";
     errPath = dir + "/stderr";
     pid = ::fork();
@@ -53,6 +54,7 @@ class RunningProgram {
       ::unsetenv("JAVA_TOOL_OPTIONS");
       ::unsetenv("JDK_JAVA_OPTIONS");
       ::unsetenv("_JAVA_OPTIONS");
+      for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
       ::execv(pointers[0], pointers.data());
       ::_exit(127);
     }

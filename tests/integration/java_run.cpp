@@ -71,7 +71,6 @@ std::vector<std::string> JavaResult::stdoutLines() const { return splitLines(std
 // <NAME>=value in the environment of every java they start, and nowhere else:
 // a sanitizer runtime can thus be preloaded into java (LD_PRELOAD, ASAN_OPTIONS)
 // without being preloaded into the test binary too.
-namespace {
 std::vector<std::pair<std::string, std::string>> environmentForJava() {
   static const std::string prefix = "KOLVAPROF_JAVA_ENV_";
   std::vector<std::pair<std::string, std::string>> variables;
@@ -83,7 +82,6 @@ std::vector<std::pair<std::string, std::string>> environmentForJava() {
   }
   return variables;
 }
-}  // namespace
 // -----------------------------------------------------------------------------
 
 JavaResult runJava(const std::string& jdkHome, const std::string& workDir,

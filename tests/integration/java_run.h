@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kolvaprof::itest {
@@ -43,6 +44,10 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// KOLVAPROF_JAVA_ENV_<NAME>=value of the tests' environment, as the
+// <NAME>, value pairs to set in every java they start.
+std::vector<std::pair<std::string, std::string>> environmentForJava();
 
 struct JavaResult {
   int exitStatus = -1;  // 128 + signal number when the JVM was killed

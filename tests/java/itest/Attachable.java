@@ -12,8 +12,8 @@ import java.util.List;
 // two virtual threads make the same nest of calls, and main prints
 // "round N sum S", S depending on N alone. Before each round it writes the
 // bytecodes of Shapes.area as the VM now runs them to <dir>/bytecodes (hex),
-// through a probe library of the tests. It ends with status 0 once
-// <dir>/stop exists.
+// through a probe library of the tests. A daemon thread, "holder", spends
+// its time inside Shapes.hold. It ends with status 0 once <dir>/stop exists.
 // Arguments: control directory, probe library path.
 public class Attachable {
   static native byte[] bytecodes(Method method);
@@ -38,6 +38,11 @@ public class Attachable {
         sum += 1;
       }
       return sum;
+    }
+
+    // Long enough that an attach or a detach finds a thread inside it.
+    static void hold() throws InterruptedException {
+      Thread.sleep(700);
     }
 
     static void check(int round) {
@@ -76,6 +81,15 @@ public class Attachable {
     } catch (NoSuchMethodException | ClassNotFoundException e) {
       // a VM without virtual threads: platform threads alone
     }
+    final Thread holder = new Thread(() -> {
+      try {
+        while (true) Shapes.hold();
+      } catch (InterruptedException e) {
+        // the program ends
+      }
+    }, "holder");
+    holder.setDaemon(true);
+    holder.start();
     final File probe = new File(dir, "bytecodes");
     final File probeNext = new File(dir, "bytecodes.next");
     for (int round = 0; !new File(dir, "stop").exists(); ++round) {
