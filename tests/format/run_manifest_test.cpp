@@ -53,7 +53,8 @@ void expectSame(const RunManifest& a, const RunManifest& b) {
   EXPECT_EQ(a.end->failedFiles, b.end->failedFiles);
 }
 
-// A manifest at the start, one at a clean end, and one of a text run:
+// A manifest at the start, one at a clean end, one of a text run and one of
+// compact blocks:
 // each reads back as it was written.
 TEST(RunManifest, ReadsBackWhatWasWritten) {
   RunManifest start = sample();
@@ -62,7 +63,9 @@ TEST(RunManifest, ReadsBackWhatWasWritten) {
   end.end = RunManifest::End{(uint64_t{1} << 40) + 3, 7, 12845, 3, {"logs/x/(0).log"}};
   RunManifest text = sample();
   text.layout = {false, true, false, RecordEncoding::Text};
-  for (const RunManifest& written : {start, end, text}) {
+  RunManifest compact = sample();
+  compact.layout = {true, false, true, RecordEncoding::Compact};
+  for (const RunManifest& written : {start, end, text, compact}) {
     const std::string json = writeManifest(written);
     SCOPED_TRACE(json);
     const ManifestReading read = parseManifest(json);
@@ -94,7 +97,7 @@ TEST(RunManifest, RefusesWhatItCannotTrust) {
       {"field as text", replaced("\"times\": true", "\"times\": \"1\""), "recordLayout.times"},
       {"unknown field", replaced("\"times\": true", "\"times\": true, \"cpu\": true"), "does not know: cpu"},
       {"wrong size", replaced("\"recordBytes\": 24", "\"recordBytes\": 20"), "recordBytes"},
-      {"odd encoding", replaced("\"binary\"", "\"gzip\""), "neither text nor binary"},
+      {"odd encoding", replaced("\"binary\"", "\"gzip\""), "none of text, binary and compact"},
       {"pid as text", replaced("\"pid\": 4242", "\"pid\": \"4242\""), "jvm.pid"},
   };
   for (const auto& c : cases) {
