@@ -56,6 +56,11 @@ uint32_t getU4(const unsigned char* in) {
          static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
 }
 
+// Damaged operations may set any depth; the record keeps its low 32 bits.
+int64_t wrapping(int64_t value, int64_t step) {
+  return static_cast<int64_t>(static_cast<uint64_t>(value) + static_cast<uint64_t>(step));
+}
+
 struct State {
   int64_t depth = 0;  // open calls before the next record
   int32_t thread = 0;
@@ -240,7 +245,7 @@ std::string decodeOperations(const unsigned char* ops, std::size_t size, RecordL
     if (op == kExit) {
       if (!readTime()) return "an exit runs past the block";
       emit.record(0, 0, 0, state.depth, state.thread, state.time);
-      --state.depth;
+      state.depth = wrapping(state.depth, -1);
       continue;
     }
     if (op - kFirstMethod > 0x7fffffff) return "a method number out of range";
@@ -250,7 +255,7 @@ std::string decodeOperations(const unsigned char* ops, std::size_t size, RecordL
     if (!readTime()) return "an entry runs past the block";
     state.receiver = static_cast<int32_t>(static_cast<uint32_t>(state.receiver) + static_cast<uint32_t>(receiver));
     state.call = static_cast<int32_t>(static_cast<uint32_t>(state.call) + static_cast<uint32_t>(call));
-    ++state.depth;
+    state.depth = wrapping(state.depth, 1);
     emit.record(static_cast<int64_t>(op - kFirstMethod), state.receiver, state.call, state.depth, state.thread,
                 state.time);
   }

@@ -66,6 +66,7 @@ TEST_F(Settings, EveryKeyAndItsEcho) {
                                  "SeparateLogfilePerThread=1\n"
                                  "CompressLogfile=1\n"
                                  "CompressLogfile=0\n"
+                                 "CompressLogfile=2\n"
                                  "RecordThreadID=1\n"
                                  "RecordThreadID=yes\n"
                                  "RecordMethodCallCount=1\n"
@@ -89,6 +90,9 @@ TEST_F(Settings, EveryKeyAndItsEcho) {
             "profiler> separate logfile per thread.\n"
             "profiler> compress log file\n"
             "profiler> index file = " + logDirectory + "Index.dat\n"
+            "profiler> compress log file\n"
+            "profiler> index file = " + logDirectory + "Index.dat\n"
+            "profiler> compact records in compressed blocks.\n"
             "profiler> record thread ID.\n"
             "profiler> record method call count.\n"
             "profiler> recorde only filtered methods.\n"
@@ -108,6 +112,7 @@ TEST_F(Settings, EveryKeyAndItsEcho) {
   EXPECT_TRUE(o.separateLogfilePerThread);
   EXPECT_FALSE(read.sharedLog);
   EXPECT_TRUE(o.compressLogfile);
+  EXPECT_TRUE(o.compactRecords);
   ASSERT_TRUE(read.index);
   EXPECT_EQ(*read.index, logDirectory);
   EXPECT_TRUE(o.recordThreadId);

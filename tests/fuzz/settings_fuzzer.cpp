@@ -65,9 +65,10 @@ std::vector<std::string> expectedEcho(const std::string& text, const std::string
       echo.push_back("filtering method " + value);
     } else if (key == "SeparateLogfilePerThread" && value != "0") {
       echo.push_back("separate logfile per thread.");
-    } else if (key == "CompressLogfile" && value == "1") {
+    } else if (key == "CompressLogfile" && (value == "1" || value == "2")) {
       echo.push_back("compress log file");
       echo.push_back("index file = ");  // + the log directory of that moment
+      if (value == "2") echo.push_back("compact records in compressed blocks.");
     } else if (key == "RecordThreadID" && value == "1") {
       echo.push_back("record thread ID.");
     } else if (key == "RecordMethodCallCount" && value == "1") {
@@ -95,6 +96,7 @@ std::vector<std::string> knownEcho(const std::string& output) {
                                       "separate logfile per thread.",
                                       "compress log file",
                                       "index file = ",
+                                      "compact records in compressed blocks.",
                                       "record thread ID.",
                                       "record method call count.",
                                       "recorde only filtered methods.",

@@ -38,26 +38,9 @@ class RunningProgram {
                        KOLVAPROF_TEST_PROBE})) {
       argv.push_back(option);
     }
-    std::vector<char*> pointers;
-    for (std::string& arg : argv) pointers.push_back(arg.data());
-    pointers.push_back(nullptr);
-    const auto environment = environmentForJava();
     outPath = dir + "/stdout";
     errPath = dir + "/stderr";
-    pid = ::fork();
-    if (pid == 0) {
-      const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (out < 0 || err < 0 || ::chdir(dir.c_str()) != 0) ::_exit(126);
-      ::dup2(out, 1);
-      ::dup2(err, 2);
-      ::unsetenv("JAVA_TOOL_OPTIONS");
-      ::unsetenv("JDK_JAVA_OPTIONS");
-      ::unsetenv("_JAVA_OPTIONS");
-      for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
-      ::execv(pointers[0], pointers.data());
-      ::_exit(127);
-    }
+    pid = startProcess(std::move(argv), dir, outPath, errPath, environmentForJava());
   }
   ~RunningProgram() {
     if (pid > 0 && !ended) {

@@ -35,25 +35,7 @@ class Child {
   Child(std::vector<std::string> argv, const std::string& workDir, const std::string& outputDir,
         const std::vector<std::pair<std::string, std::string>>& environment = {})
       : outPath_(outputDir + "/out-" + std::to_string(++counter_)), errPath_(outPath_ + ".err") {
-    std::vector<char*> pointers;
-    for (std::string& word : argv) pointers.push_back(word.data());
-    pointers.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      const int in = ::open("/dev/null", O_RDONLY);
-      const int out = ::open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (in < 0 || out < 0 || err < 0 || ::chdir(workDir.c_str()) != 0) ::_exit(126);
-      ::dup2(in, 0);
-      ::dup2(out, 1);
-      ::dup2(err, 2);
-      ::unsetenv("JAVA_TOOL_OPTIONS");
-      ::unsetenv("JDK_JAVA_OPTIONS");
-      ::unsetenv("_JAVA_OPTIONS");
-      for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
-      ::execvp(pointers[0], pointers.data());
-      ::_exit(127);
-    }
+    pid_ = startProcess(std::move(argv), workDir, outPath_, errPath_, environment);
   }
   // A JVM ended by SIGTERM removes its hsperfdata file; one that does not
   // end within 5 s is killed.

@@ -66,6 +66,42 @@ TempDir::~TempDir() {
 
 std::vector<std::string> JavaResult::stdoutLines() const { return splitLines(stdoutText); }
 
+pid_t startProcess(std::vector<std::string> argv, const std::string& workDir, const std::string& outPath,
+                   const std::string& errPath, const std::vector<std::pair<std::string, std::string>>& environment) {
+  std::vector<char*> pointers;
+  for (std::string& arg : argv) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || ::chdir(workDir.c_str()) != 0) ::_exit(126);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    // Options from the environment would add "Picked up ..." lines to stderr.
+    ::unsetenv("JAVA_TOOL_OPTIONS");
+    ::unsetenv("JDK_JAVA_OPTIONS");
+    ::unsetenv("_JAVA_OPTIONS");
+    for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
+    ::execvp(pointers[0], pointers.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+int jdkMajorVersion(const std::string& jdkHome) {
+  std::ifstream release(jdkHome + "/release");
+  std::string line;
+  while (std::getline(release, line)) {
+    std::smatch found;
+    if (std::regex_search(line, found, std::regex("^JAVA_VERSION=\"(\\d+)"))) return std::stoi(found[1]);
+  }
+  return 0;
+}
+
 // --- Environment meant for the JVM alone --------------------------------------
 // KOLVAPROF_JAVA_ENV_<NAME>=value in the tests' environment becomes
 // <NAME>=value in the environment of every java they start, and nowhere else:
@@ -95,34 +131,10 @@ JavaResult runJava(const std::string& jdkHome, const std::string& workDir,
     argv.insert(argv.end(), {"-cp", KOLVAPROF_TEST_CLASSES, mainClass});
     argv.insert(argv.end(), args.begin(), args.end());
   }
-  std::vector<char*> argvPointers;
-  for (std::string& arg : argv) argvPointers.push_back(arg.data());
-  argvPointers.push_back(nullptr);
-
-  const std::vector<std::pair<std::string, std::string>> javaEnvironment = environmentForJava();
-
   TempDir outputDir;
   const std::string outPath = outputDir.path() + "/stdout";
   const std::string errPath = outputDir.path() + "/stderr";
-
-  const pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    const int in = ::open("/dev/null", O_RDONLY);
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0 || ::chdir(workDir.c_str()) != 0) ::_exit(126);
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    // Options from the environment would add "Picked up ..." lines to stderr.
-    ::unsetenv("JAVA_TOOL_OPTIONS");
-    ::unsetenv("JDK_JAVA_OPTIONS");
-    ::unsetenv("_JAVA_OPTIONS");
-    for (const auto& [name, value] : javaEnvironment) ::setenv(name.c_str(), value.c_str(), 1);
-    ::execv(argvPointers[0], argvPointers.data());
-    ::_exit(127);
-  }
+  const pid_t pid = startProcess(std::move(argv), workDir, outPath, errPath, environmentForJava());
 
   JavaResult result;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sys/types.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,6 +50,18 @@ class TempDir {
 // KOLVAPROF_JAVA_ENV_<NAME>=value of the tests' environment, as the
 // <NAME>, value pairs to set in every java they start.
 std::vector<std::pair<std::string, std::string>> environmentForJava();
+
+// Starts `argv` (argv[0] a path, or a name looked up in PATH) in workDir,
+// stdin from /dev/null (or closed), stdout and stderr into the given files,
+// with no options from the environment for a JVM and `environment` added;
+// the child's pid. Throws when it cannot fork.
+pid_t startProcess(std::vector<std::string> argv, const std::string& workDir, const std::string& outPath,
+                   const std::string& errPath,
+                   const std::vector<std::pair<std::string, std::string>>& environment = {});
+
+// The feature version of the JDK at jdkHome (17, 25, ...), from its release
+// file; 0 when it cannot be read.
+int jdkMajorVersion(const std::string& jdkHome);
 
 struct JavaResult {
   int exitStatus = -1;  // 128 + signal number when the JVM was killed

@@ -23,16 +23,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-int jdkMajorVersion(const std::string& jdkHome) {
-  std::ifstream release(jdkHome + "/release");
-  std::string line;
-  while (std::getline(release, line)) {
-    std::smatch found;
-    if (std::regex_search(line, found, std::regex("^JAVA_VERSION=\"(\\d+)"))) return std::stoi(found[1]);
-  }
-  return 0;
-}
-
 class RunManifestTest : public JdkTest {
  protected:
   // run.json of the one run in workDir, parsed.

@@ -127,7 +127,17 @@ std::map<std::string, std::pair<double, double>> summaryTimes(const std::string&
   return times;
 }
 
-class TimedTrace : public JdkTest {};
+class TimedTrace : public JdkTest {
+ protected:
+  // itest.Timed traced with times, its own package only, into logs/<label>.
+  JavaResult timedRun(const std::string& label, const std::string& settings) {
+    const std::string logs = root.path() + "/" + label;
+    makeDirectory(logs);
+    return runWithSettings("LogfileDirectory=" + logs + "\nRecordTime=1\nFilterMode=1\nPackageFilter=itest*\n" +
+                               settings,
+                           "itest.Timed");
+  }
+};
 
 TEST_P(TimedTrace, ReaderShowsTheLengthsTheProgramMeasured) {
   const std::pair<const char*, const char*> runs[] = {
@@ -140,9 +150,7 @@ TEST_P(TimedTrace, ReaderShowsTheLengthsTheProgramMeasured) {
   for (const auto& [label, settings] : runs) {
     SCOPED_TRACE(label);
     const std::string logs = root.path() + "/" + label;
-    makeDirectory(logs);
-    const JavaResult java = runWithSettings("LogfileDirectory=" + logs + "\nRecordTime=1\nFilterMode=1\n"
-                                            "PackageFilter=itest*\n" + settings, "itest.Timed");
+    const JavaResult java = timedRun(label, settings);
     ASSERT_EQ(java.exitStatus, 0) << java.stderrText;
     EXPECT_NE(java.stdoutText.find("profiler> record time in nanoseconds.\n"), std::string::npos);
     const std::map<std::string, Measured> measured = measuredByThread(java.stdoutText);
@@ -233,9 +241,7 @@ TEST_P(TimedTrace, MergedTextIsOneStreamInTimeOrder) {
   for (const auto& [label, settings] : runs) {
     SCOPED_TRACE(label);
     const std::string logs = root.path() + "/" + label;
-    makeDirectory(logs);
-    const JavaResult java = runWithSettings("LogfileDirectory=" + logs + "\nRecordTime=1\nFilterMode=1\n"
-                                            "PackageFilter=itest*\n" + settings, "itest.Timed");
+    const JavaResult java = timedRun(label, settings);
     ASSERT_EQ(java.exitStatus, 0) << java.stderrText;
     const std::string run = findRunDirectory(logs);
     const ReaderResult text = runReader({"text", run}, root.path());

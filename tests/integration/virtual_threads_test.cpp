@@ -23,16 +23,6 @@ namespace {
 constexpr int kThreads = 2000;
 constexpr int kStuck = 20;
 
-int jdkMajorVersion(const std::string& jdkHome) {
-  std::ifstream release(jdkHome + "/release");
-  std::string line;
-  while (std::getline(release, line)) {
-    std::smatch found;
-    if (std::regex_search(line, found, std::regex("^JAVA_VERSION=\"(\\d+)"))) return std::stoi(found[1]);
-  }
-  return 0;
-}
-
 struct Mode {
   const char* label;
   const char* settings;
