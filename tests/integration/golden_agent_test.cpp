@@ -106,6 +106,39 @@ class GoldenAgent : public JdkTest {
   }
 };
 
+// Compact blocks hold exactly the records of the binary golden run: compared
+// decoded, since the compressed bytes are zstd's to choose. The run without
+// its run.json is the reader's golden compact run.
+TEST_P(GoldenAgent, CompactCallsThreads) {
+  const std::string logs = root.path() + "/logs";
+  makeDirectory(logs);
+  writeFile(settingsPath, "LogfileDirectory=" + logs + "\n" + readFile(kGolden + "compact-calls-threads/settings.ini"));
+  const JavaResult result = runJava(jdkHome, workDir, verifyingAll({agentOption(settingsPath)}), "golden.launch.Launch");
+  ASSERT_EQ(result.exitStatus, 0) << result.stderrText;
+  const std::string written = findRunDirectory(logs);
+  ASSERT_FALSE(written.empty());
+  if (std::getenv("KOLVAPROF_UPDATE_GOLDEN") != nullptr) {
+    const std::string golden = kGolden + "compact-calls-threads/run";
+    fs::remove_all(golden);
+    fs::copy(written, golden);
+    fs::remove(golden + "/run.json");
+  }
+  auto decoded = runFiles(written);
+  for (auto& [name, bytes] : decoded) {
+    if (name == "Index.dat") continue;
+    const CompactRecords records = compactRecords(bytes);
+    EXPECT_TRUE(records.whole) << name;
+    bytes = records.fixed;
+  }
+  const auto expected = runFiles(kGolden + "binary-calls-threads/run");
+  EXPECT_EQ(names(decoded), names(expected));
+  for (const auto& [name, bytes] : expected) {
+    if (decoded.count(name)) {
+      EXPECT_TRUE(sameBytes(bytes, decoded[name])) << name;
+    }
+  }
+}
+
 TEST_P(GoldenAgent, TextPerThread) { traceAndCompare("text-per-thread"); }
 TEST_P(GoldenAgent, TextShared) { traceAndCompare("text-shared"); }
 TEST_P(GoldenAgent, Binary) { traceAndCompare("binary"); }

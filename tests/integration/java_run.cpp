@@ -18,6 +18,8 @@
 #include <thread>
 #include <utility>
 
+#include "format/compact_block.h"
+
 namespace fs = std::filesystem;
 
 namespace kolvaprof::itest {
@@ -90,6 +92,21 @@ pid_t startProcess(std::vector<std::string> argv, const std::string& workDir, co
     ::_exit(127);
   }
   return pid;
+}
+
+CompactRecords compactRecords(const std::string& file) {
+  CompactRecords records;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(file.data());
+  for (std::size_t at = 0;;) {
+    const CompactBlockRead read = readCompactBlock(bytes + at, file.size() - at, records.fixed);
+    if (read.status == CompactBlockRead::kBlock) {
+      at += read.consumed;
+      continue;
+    }
+    records.whole = read.status == CompactBlockRead::kEnd;
+    records.damaged = read.status == CompactBlockRead::kCorrupt;
+    return records;
+  }
 }
 
 int jdkMajorVersion(const std::string& jdkHome) {

@@ -63,6 +63,16 @@ pid_t startProcess(std::vector<std::string> argv, const std::string& workDir, co
 // file; 0 when it cannot be read.
 int jdkMajorVersion(const std::string& jdkHome);
 
+// The fixed-layout records of a file of compact blocks, as far as its blocks
+// are whole; whether the file is whole blocks to its end, and whether a
+// damaged block (not one cut by the end) stopped the reading.
+struct CompactRecords {
+  std::string fixed;
+  bool whole = false;
+  bool damaged = false;
+};
+CompactRecords compactRecords(const std::string& file);
+
 struct JavaResult {
   int exitStatus = -1;  // 128 + signal number when the JVM was killed
   bool timedOut = false;

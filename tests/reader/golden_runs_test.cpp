@@ -77,7 +77,7 @@ TEST_P(GoldenRuns, EveryCommandGivesTheCheckedInOutput) {
 
 INSTANTIATE_TEST_SUITE_P(Run, GoldenRuns,
                          ::testing::Values("text-per-thread", "text-shared", "binary", "binary-calls",
-                                           "binary-threads", "binary-calls-threads"),
+                                           "binary-threads", "binary-calls-threads", "compact-calls-threads"),
                          [](const auto& info) {
                            std::string name;  // "TextPerThread" for "text-per-thread"
                            for (const char* c = info.param; *c != '\0'; ++c) {
