@@ -93,10 +93,14 @@ class CommandTest : public JdkTest {
  protected:
   std::string java() const { return jdkHome + "/bin/java"; }
 
+  // The java that `kolvaprof run` starts inherits the environment meant for
+  // every java of the tests (a sanitizer run preloads its runtime there).
   CommandResult kolvaprof(std::vector<std::string> args,
                           const std::vector<std::pair<std::string, std::string>>& environment = {}) {
     args.insert(args.begin(), KOLVAPROF_COMMAND);
-    return Child(args, workDir, root.path(), environment).wait();
+    std::vector<std::pair<std::string, std::string>> all = environmentForJava();
+    all.insert(all.end(), environment.begin(), environment.end());
+    return Child(args, workDir, root.path(), all).wait();
   }
 
   // A Ticker that runs up to a minute, ready for signals when this returns.
@@ -104,7 +108,7 @@ class CommandTest : public JdkTest {
     std::vector<std::string> argv{java(), "-XX:+UseSerialGC"};
     argv.insert(argv.end(), options.begin(), options.end());
     argv.insert(argv.end(), {"-cp", KOLVAPROF_TEST_CLASSES, "itest.Ticker", "60"});
-    auto ticker = std::make_unique<Child>(argv, workDir, root.path());
+    auto ticker = std::make_unique<Child>(argv, workDir, root.path(), environmentForJava());
     EXPECT_TRUE(ticker->waitForOutput("ticking")) << ticker->err();
     return ticker;
   }
