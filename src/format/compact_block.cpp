@@ -173,15 +173,13 @@ class OperationReader {
 struct FixedBytes {
   RecordLayout layout;
   std::string& out;
+  // An exit is an entry of method 0 with zero words, as encodeExitRecord
+  // writes it; the depth keeps its low 32 bits either way.
   void record(int64_t method, int32_t tag, int32_t call, int64_t depth, int32_t thread, int64_t time) {
-    unsigned char word[kMaxRecordBytes];
-    unsigned char* at = record_words::put(word, method);
-    at = record_words::put(at, tag);
-    if (layout.withCallNumber) at = record_words::put(at, call);
-    at = record_words::put(at, depth);
-    if (layout.withThreadNumber) at = record_words::put(at, thread);
-    if (layout.withTime) at = record_words::putTime(at, time);
-    out.append(reinterpret_cast<const char*>(word), static_cast<std::size_t>(at - word));
+    unsigned char bytes[kMaxRecordBytes];
+    const std::size_t length = encodeEntryRecord(bytes, layout, static_cast<int32_t>(method), tag, call,
+                                                 static_cast<std::size_t>(depth), thread, time);
+    out.append(reinterpret_cast<const char*>(bytes), length);
   }
   void raw(const unsigned char* bytes) { out.append(reinterpret_cast<const char*>(bytes), layout.bytes()); }
   std::size_t size() const { return out.size(); }
@@ -344,6 +342,10 @@ void appendCompactBlock(std::vector<unsigned char>& out, const unsigned char* re
   putU4(header + 8, static_cast<uint32_t>(opBytes));
   putU4(header + 12, static_cast<uint32_t>(count));
   out.resize(start + kCompactBlockHeaderBytes + compressed);
+}
+
+std::size_t compactBlockBytes(const unsigned char* header) {
+  return kCompactBlockHeaderBytes + getU4(header + 4);
 }
 
 bool startsCompactBlock(const unsigned char* data, std::size_t size, RecordLayout* layout) {

@@ -60,6 +60,10 @@ CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, s
 CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size,
                                   std::vector<BinaryRecord>& records);
 
+// The size of the whole block whose header (kCompactBlockHeaderBytes) is at
+// `header`, as the header says.
+std::size_t compactBlockBytes(const unsigned char* header);
+
 // Whether `data` starts like a compact block (its first four bytes), and the
 // layout it names.
 bool startsCompactBlock(const unsigned char* data, std::size_t size, RecordLayout* layout = nullptr);

@@ -7,7 +7,9 @@
 #include <memory>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
+#include "format/binary_record.h"
 #include "format/compact_block.h"
 #include "format/thread_block.h"
 #include "reader/input/diagnostics.h"
@@ -33,18 +35,17 @@ std::string& buffer() {
 // The time of the first record of the compact block at `in`.
 std::optional<std::int64_t> firstCompactTime(std::FILE* in, RecordLayout layout) {
   if (!layout.withTime) return std::nullopt;
-  std::string block(kCompactBlockHeaderBytes, '\0');
+  std::vector<unsigned char> block(kCompactBlockHeaderBytes);
   if (std::fread(block.data(), 1, block.size(), in) != block.size()) return std::nullopt;
-  std::uint32_t compressed = 0;
-  for (int i = 7; i >= 4; --i) compressed = compressed << 8 | static_cast<unsigned char>(block[i]);
-  if (compressed > (64u << 20)) return std::nullopt;
-  block.resize(kCompactBlockHeaderBytes + compressed);
-  if (std::fread(block.data() + kCompactBlockHeaderBytes, 1, compressed, in) != compressed) return std::nullopt;
-  std::string records;
-  const CompactBlockRead read =
-      readCompactBlock(reinterpret_cast<const unsigned char*>(block.data()), block.size(), records);
-  if (read.status != CompactBlockRead::kBlock || records.size() < layout.bytes()) return std::nullopt;
-  return decodeRecord(records.data(), read.layout).time;
+  const std::size_t whole = compactBlockBytes(block.data());
+  if (whole > (64u << 20)) return std::nullopt;
+  block.resize(whole);
+  const std::size_t body = whole - kCompactBlockHeaderBytes;
+  if (std::fread(block.data() + kCompactBlockHeaderBytes, 1, body, in) != body) return std::nullopt;
+  std::vector<BinaryRecord> records;
+  const CompactBlockRead read = readCompactBlock(block.data(), block.size(), records);
+  if (read.status != CompactBlockRead::kBlock || records.empty()) return std::nullopt;
+  return records.front().time;
 }
 
 std::optional<std::int64_t> firstTime(std::FILE* in, LogEncoding encoding) {
@@ -54,9 +55,7 @@ std::optional<std::int64_t> firstTime(std::FILE* in, LogEncoding encoding) {
   const std::size_t got = std::fread(bytes, 1, layout ? layout->bytes() : sizeof bytes, in);
   if (layout) {
     if (!layout->withTime || got < layout->bytes()) return std::nullopt;
-    std::uint64_t time = 0;
-    for (int i = 7; i >= 0; --i) time = time << 8 | static_cast<unsigned char>(bytes[layout->bytes() - 8 + i]);
-    return static_cast<std::int64_t>(time);
+    return decodeRecord(bytes, *layout).time;
   }
   const std::string_view text(bytes, got);
   std::size_t line = 0;  // start of the line being looked at
