@@ -329,9 +329,33 @@ def peer_lines(rows):
     return lines
 
 
+def call_cost_lines(rows):
+    """Nanoseconds per traced call beside the JDK's tracer, which traces the
+    same calls (the main class alone): a run's calls per unit of work are half
+    its records, entries and exits."""
+    by_key = {(r["workload"], r["config"]): r for r in rows if "work" in r}
+    lines = []
+    for workload in sorted({w for w, _ in by_key}):
+        probe = by_key.get((workload, "bytecode+class"))
+        if not probe or not probe["events"]:
+            continue
+        calls = probe["events"] / 2.0 / probe["size"]
+        peer = by_key.get((workload, "jdk-trace"))
+        found = []
+        for (w, config), row in sorted(by_key.items()):
+            if w != workload or not (config in ("none", "jdk-trace") or
+                                     config.startswith("bytecode") and config.endswith("+class")):
+                continue
+            unit = row["work"] / row["size"]
+            ratio = " (%.2fx)" % (unit / (peer["work"] / peer["size"])) if peer else ""
+            found.append("%s %.0f%s" % (config, unit / calls * 1e9, ratio))
+        lines.append("- %s, ns per traced call (x jdk-trace): %s" % (workload, ", ".join(found)))
+    return lines
+
+
 def target_lines(rows):
     by_key = {(r["workload"], r["config"]): r for r in rows}
-    lines = peer_lines(rows)
+    lines = call_cost_lines(rows) + peer_lines(rows)
     for config, only, floor, limit in TARGETS:
         found = [(w, r["x_floor"]) for (w, c), r in by_key.items()
                  if c == config and r.get("x_floor") is not None and (only is None or w in only)]
@@ -427,7 +451,7 @@ def main():
     args = parser.parse_args()
     if args.quick:
         args.runs = 1
-    build = Path(args.build_dir)
+    build = Path(args.build_dir).resolve()
     paths = {"kolvaprof": build / "libkolvaprof.so",
              "events": build / "bench/libevents_floor_agent.so",
              "receiver": build / "bench/libreceiver_floor_agent.so",
