@@ -204,6 +204,37 @@ struct Records {
   void resize(std::size_t size) { out.resize(size); }
 };
 
+// As Records, and where each run of one thread or kept record ends.
+struct RecordRuns {
+  RecordLayout layout;
+  CompactRecords& out;
+  void record(int64_t method, int32_t tag, int32_t call, int64_t depth, int32_t thread, int64_t time) {
+    Records{layout, out.records}.record(method, tag, call, depth, thread, time);
+    const std::size_t size = out.records.size();
+    if (out.runs.empty() || out.runs.back().kept || out.records[size - 2].thread != out.records[size - 1].thread) {
+      out.runs.push_back({size, false});
+    } else {
+      out.runs.back().end = size;
+    }
+  }
+  void raw(const unsigned char* bytes) {
+    out.records.push_back(decodeRecord(bytes, layout));
+    out.runs.push_back({out.records.size(), true});
+  }
+  std::size_t size() const { return out.records.size(); }
+  void resize(std::size_t size) {
+    out.records.resize(size);
+    while (!out.runs.empty() && out.runs.back().end > size) {
+      const std::size_t begin = out.runs.size() > 1 ? out.runs[out.runs.size() - 2].end : 0;
+      if (begin < size && !out.runs.back().kept) {
+        out.runs.back().end = size;
+        break;
+      }
+      out.runs.pop_back();
+    }
+  }
+};
+
 // Turns the operations back into records for `emit`; the problem, or "".
 template <typename Emit>
 std::string decodeOperations(const unsigned char* ops, std::size_t size, RecordLayout layout,
@@ -363,6 +394,10 @@ CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, s
 CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size,
                                   std::vector<BinaryRecord>& records) {
   return readBlock(data, size, [&records](RecordLayout layout) { return Records{layout, records}; });
+}
+
+CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, CompactRecords& records) {
+  return readBlock(data, size, [&records](RecordLayout layout) { return RecordRuns{layout, records}; });
 }
 
 }  // namespace kolvaprof

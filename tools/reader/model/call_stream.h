@@ -104,6 +104,9 @@ class CallStream : public RecordSink {
   void entry(const LogFileInfo& file, const LoggedEntry& entry, const Position& where) override;
   void exit(const LogFileInfo& file, const LoggedExit& exit, const Position& where) override;
   void threadEnded(const LogFileInfo& file, std::int32_t number, const Position& where) override;
+  // As entry() and exit() would take each record, checking only what the
+  // run leaves to check, and finding the thread once.
+  void records(const LogFileInfo& file, const RecordRun& run) override;
 
   void beginFile(const LogFileInfo& file) { sink.beginFile(file); }
   void endFile(const LogFileInfo& file) { sink.endFile(file); }
