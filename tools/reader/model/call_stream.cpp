@@ -119,7 +119,9 @@ void CallStream::records(const LogFileInfo& file, const RecordRun& run) {
         (depth < 0 || static_cast<std::uint64_t>(depth) == state.stack.size() + 1)) {
       ++state.calls;
       state.stack.push_back(entry.frame);
-      state.openTimes.push_back({withTime ? r.time : -1, 0});
+      // Set in place: a whole OpenTime built apart and copied in waits on
+      // its halves' stores.
+      state.openTimes.emplace_back().start = withTime ? r.time : -1;
       if (state.stack.size() > state.maxDepth) state.maxDepth = state.stack.size();
       sink.enter(state, entry);
     } else {
@@ -147,7 +149,7 @@ void CallStream::closeImplicitly(ThreadState& thread, std::size_t count, std::op
   }
 }
 
-void CallStream::close(ThreadState& thread, Exit exit) {
+void CallStream::close(ThreadState& thread, Exit& exit) {
   const ThreadState::OpenTime open = thread.openTimes.back();
   thread.openTimes.pop_back();
   if (exit.time && open.start >= 0) {
@@ -200,7 +202,8 @@ void CallStream::pop(ThreadState& thread, const Exit& exit, std::int64_t recorde
     if (recordedDepth >= 1 && static_cast<std::size_t>(recordedDepth) < open)
       closeImplicitly(thread, open - static_cast<std::size_t>(recordedDepth), exit.time);
   }
-  close(thread, exit);
+  Exit closing = exit;
+  close(thread, closing);
 }
 
 std::uint64_t CallStream::openCalls() const {

@@ -131,8 +131,8 @@ class CallStream : public RecordSink {
   void pop(ThreadState& thread, const Exit& exit, std::int64_t recordedDepth, const Position& where);
   void closeImplicitly(ThreadState& thread, std::size_t count, std::optional<std::int64_t> time);
   // Hands the exit of the innermost open call to the sink, with its times,
-  // and pops it.
-  void close(ThreadState& thread, Exit exit);
+  // and pops it; the times go into `exit`.
+  void close(ThreadState& thread, Exit& exit);
   // A time that goes back within a thread is damage (or records of several
   // threads in one file without thread numbers).
   void noteTime(ThreadState& thread, std::optional<std::int64_t> time, const Position& where);
