@@ -10,7 +10,6 @@
 
 namespace kolvaprof::reader {
 
-class Diagnostics;
 struct LogFileInfo;
 
 // An entry as a log holds it: binary records name the method by its
@@ -34,9 +33,9 @@ struct LoggedExit {
 };
 
 // Records of one thread from one compact block, read by their operations:
-// an exit's tag and call words are zero and each record's thread is
-// `thread` (a sound number, or -1 in a layout without them), so none of them
-// needs the checks a record's own words do. The record numbers go on from
+// an exit's tag and call words are zero and every record's thread is
+// `thread` (not negative, or -1 in a layout without thread numbers), so none
+// of them needs the checks a record's own words do. The record numbers go on from
 // `firstRecord`, as those of fixed-layout records would.
 struct RecordRun {
   const BinaryRecord* records = nullptr;
