@@ -233,7 +233,7 @@ struct Records {
 // As Records, and where each run of one thread or kept record ends.
 struct RecordRuns {
   RecordLayout layout;
-  CompactRecords& out;
+  CompactBlockRuns& out;
   int32_t runThread = 0;  // of the last run, when it is not a kept record
   bool inRun = false;
   template <class Layout>
@@ -453,7 +453,7 @@ CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size,
   return readBlock(data, size, [&records](RecordLayout layout) { return Records{layout, records}; });
 }
 
-CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, CompactRecords& records) {
+CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, CompactBlockRuns& records) {
   return readBlock(data, size, [&records](RecordLayout layout) { return RecordRuns{layout, records}; });
 }
 

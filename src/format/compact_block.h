@@ -65,7 +65,7 @@ CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size,
 // exit's other words are zero, the thread is the one its operation set), or
 // a single record the block kept as its fixed-layout words, which may hold
 // anything.
-struct CompactRecords {
+struct CompactBlockRuns {
   struct Run {
     std::size_t end = 0;  // records[end of the run before, end)
     bool kept = false;
@@ -78,7 +78,7 @@ struct CompactRecords {
   }
 };
 // The same, with the records in runs.
-CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, CompactRecords& records);
+CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, CompactBlockRuns& records);
 
 // The size of the whole block whose header (kCompactBlockHeaderBytes) is at
 // `header`, as the header says.

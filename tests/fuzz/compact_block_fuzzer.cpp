@@ -57,11 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   // The same block in runs: the same records, each in one run, a run of
   // operations all of one thread and a kept record alone.
-  kolvaprof::CompactRecords runs;
+  kolvaprof::CompactBlockRuns runs;
   const kolvaprof::CompactBlockRead inRuns = kolvaprof::readCompactBlock(block.data(), block.size(), runs);
   if (inRuns.status != read.status || inRuns.records != read.records) abort();
   std::size_t begin = 0;
-  for (const kolvaprof::CompactRecords::Run& run : runs.runs) {
+  for (const kolvaprof::CompactBlockRuns::Run& run : runs.runs) {
     if (run.end <= begin || run.end > runs.records.size() || (run.kept && run.end != begin + 1)) abort();
     for (std::size_t k = begin; k < run.end; ++k) {
       const kolvaprof::BinaryRecord fixed = kolvaprof::decodeRecord(records.data() + k * layout.bytes(), layout);

@@ -44,7 +44,7 @@ void CompactLogParser::feed(std::string_view data) {
 
 void CompactLogParser::hand() {
   std::size_t begin = 0;
-  for (const CompactRecords::Run& run : decoded.runs) {
+  for (const CompactBlockRuns::Run& run : decoded.runs) {
     const std::int32_t thread = decoded.records[begin].thread;
     // A negative thread number is reported with each of its records.
     if (run.kept || (layout.withThreadNumber && thread < 0)) {

@@ -38,7 +38,7 @@ class CompactLogParser {
   std::uint64_t records = 0;    // handed so far
   std::string pending;          // bytes of blocks not yet whole
   std::uint64_t pendingOffset = 0;  // of pending's first byte in the file
-  CompactRecords decoded;
+  CompactBlockRuns decoded;
 };
 
 }  // namespace kolvaprof::reader
