@@ -318,8 +318,8 @@ std::string decodeOperations(const unsigned char* ops, std::size_t size, std::si
     state.receiver = static_cast<int32_t>(static_cast<uint32_t>(state.receiver) + static_cast<uint32_t>(receiver));
     state.call = static_cast<int32_t>(static_cast<uint32_t>(state.call) + static_cast<uint32_t>(call));
     state.depth = wrapping(state.depth, 1);
-    emit.template record<Layout>(static_cast<int64_t>(op - kFirstMethod), state.receiver, state.call, state.depth, state.thread,
-                state.time);
+    emit.template record<Layout>(static_cast<int64_t>(op - kFirstMethod), state.receiver, state.call, state.depth,
+                                 state.thread, state.time);
   }
   if (count != expectedRecords) return "the block holds another number of records than it says";
   return "";
