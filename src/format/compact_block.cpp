@@ -142,7 +142,29 @@ class OperationReader {
  public:
   OperationReader(const unsigned char* at, const unsigned char* end) : at(at), end(end) {}
   bool atEnd() const { return at == end; }
+  // Most operations and deltas take one byte.
   bool varint(uint64_t& value) {
+    if (at < end && *at < 0x80) {
+      value = *at++;
+      return true;
+    }
+    return longVarint(value);
+  }
+  bool longVarint(uint64_t& value) {
+    if (end - at >= 10) {  // room for the longest: no bound to check on the way
+      uint64_t read = 0;
+      for (int k = 0; k < 10; ++k) {
+        const unsigned char byte = at[k];
+        read |= static_cast<uint64_t>(byte & 0x7f) << (7 * k);
+        if (!(byte & 0x80)) {
+          at += k + 1;
+          value = read;
+          return true;
+        }
+      }
+      at += 10;
+      return false;
+    }
     value = 0;
     for (int shift = 0; shift < 64 && at < end; shift += 7) {
       const unsigned char byte = *at++;
@@ -175,6 +197,7 @@ struct FixedBytes {
   std::string& out;
   // An exit is an entry of method 0 with zero words, as encodeExitRecord
   // writes it; the depth keeps its low 32 bits either way.
+  template <class Layout>
   void record(int64_t method, int32_t tag, int32_t call, int64_t depth, int32_t thread, int64_t time) {
     unsigned char bytes[kMaxRecordBytes];
     const std::size_t length = encodeEntryRecord(bytes, layout, static_cast<int32_t>(method), tag, call,
@@ -184,30 +207,71 @@ struct FixedBytes {
   void raw(const unsigned char* bytes) { out.append(reinterpret_cast<const char*>(bytes), layout.bytes()); }
   std::size_t size() const { return out.size(); }
   void resize(std::size_t size) { out.resize(size); }
+  void reserve(std::size_t) {}
 };
 
 // As decodeRecord would read the fixed words back.
 struct Records {
   RecordLayout layout;
   std::vector<BinaryRecord>& out;
+  template <class Layout>
   void record(int64_t method, int32_t tag, int32_t call, int64_t depth, int32_t thread, int64_t time) {
     BinaryRecord& r = out.emplace_back();
     r.method = static_cast<int32_t>(method);
     r.tag = tag;
-    if (layout.withCallNumber) r.callNumber = call;
+    if (Layout::kCallNumber) r.callNumber = call;
     r.depth = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(depth)));
-    if (layout.withThreadNumber) r.thread = thread;
-    if (layout.withTime) r.time = time;
+    if (Layout::kThreadNumber) r.thread = thread;
+    if (Layout::kTime) r.time = time;
   }
   void raw(const unsigned char* bytes) { out.push_back(decodeRecord(bytes, layout)); }
   std::size_t size() const { return out.size(); }
   void resize(std::size_t size) { out.resize(size); }
+  void reserve(std::size_t size) { out.reserve(size); }
+};
+
+// As Records, and where each run of one thread or kept record ends.
+struct RecordRuns {
+  RecordLayout layout;
+  CompactBlockRuns& out;
+  int32_t runThread = 0;  // of the last run, when it is not a kept record
+  bool inRun = false;
+  template <class Layout>
+  void record(int64_t method, int32_t tag, int32_t call, int64_t depth, int32_t thread, int64_t time) {
+    Records{layout, out.records}.record<Layout>(method, tag, call, depth, thread, time);
+    if (inRun && thread == runThread) {
+      ++out.runs.back().end;
+      return;
+    }
+    out.runs.push_back({out.records.size(), false});
+    runThread = thread;
+    inRun = true;
+  }
+  void raw(const unsigned char* bytes) {
+    out.records.push_back(decodeRecord(bytes, layout));
+    out.runs.push_back({out.records.size(), true});
+    inRun = false;
+  }
+  std::size_t size() const { return out.records.size(); }
+  void resize(std::size_t size) {
+    out.records.resize(size);
+    while (!out.runs.empty() && out.runs.back().end > size) {
+      const std::size_t begin = out.runs.size() > 1 ? out.runs[out.runs.size() - 2].end : 0;
+      if (begin < size && !out.runs.back().kept) {
+        out.runs.back().end = size;
+        break;
+      }
+      out.runs.pop_back();
+    }
+    inRun = false;
+  }
+  void reserve(std::size_t size) { out.records.reserve(size); }
 };
 
 // Turns the operations back into records for `emit`; the problem, or "".
-template <typename Emit>
-std::string decodeOperations(const unsigned char* ops, std::size_t size, RecordLayout layout,
-                             std::size_t expectedRecords, Emit& emit) {
+template <class Layout, typename Emit>
+std::string decodeOperations(const unsigned char* ops, std::size_t size, std::size_t expectedRecords, Emit& emit) {
+  constexpr RecordLayout layout{Layout::kCallNumber, Layout::kThreadNumber, Layout::kTime};
   OperationReader in(ops, ops + size);
   State state;
   std::size_t count = 0;
@@ -242,7 +306,7 @@ std::string decodeOperations(const unsigned char* ops, std::size_t size, RecordL
     }
     if (op == kExit) {
       if (!readTime()) return "an exit runs past the block";
-      emit.record(0, 0, 0, state.depth, state.thread, state.time);
+      emit.template record<Layout>(0, 0, 0, state.depth, state.thread, state.time);
       state.depth = wrapping(state.depth, -1);
       continue;
     }
@@ -254,11 +318,34 @@ std::string decodeOperations(const unsigned char* ops, std::size_t size, RecordL
     state.receiver = static_cast<int32_t>(static_cast<uint32_t>(state.receiver) + static_cast<uint32_t>(receiver));
     state.call = static_cast<int32_t>(static_cast<uint32_t>(state.call) + static_cast<uint32_t>(call));
     state.depth = wrapping(state.depth, 1);
-    emit.record(static_cast<int64_t>(op - kFirstMethod), state.receiver, state.call, state.depth, state.thread,
-                state.time);
+    emit.template record<Layout>(static_cast<int64_t>(op - kFirstMethod), state.receiver, state.call, state.depth,
+                                 state.thread, state.time);
   }
   if (count != expectedRecords) return "the block holds another number of records than it says";
   return "";
+}
+
+// The layout's fields as constants, so that the loop over the operations
+// tests none of them.
+template <bool callNumber, bool threadNumber, bool time>
+struct FixedLayout {
+  static constexpr bool kCallNumber = callNumber, kThreadNumber = threadNumber, kTime = time;
+};
+
+template <typename Emit>
+std::string decodeOperations(const unsigned char* ops, std::size_t size, RecordLayout layout,
+                             std::size_t expectedRecords, Emit& emit) {
+  const int fields = (layout.withCallNumber ? 1 : 0) + (layout.withThreadNumber ? 2 : 0) + (layout.withTime ? 4 : 0);
+  switch (fields) {
+    case 0: return decodeOperations<FixedLayout<false, false, false>>(ops, size, expectedRecords, emit);
+    case 1: return decodeOperations<FixedLayout<true, false, false>>(ops, size, expectedRecords, emit);
+    case 2: return decodeOperations<FixedLayout<false, true, false>>(ops, size, expectedRecords, emit);
+    case 3: return decodeOperations<FixedLayout<true, true, false>>(ops, size, expectedRecords, emit);
+    case 4: return decodeOperations<FixedLayout<false, false, true>>(ops, size, expectedRecords, emit);
+    case 5: return decodeOperations<FixedLayout<true, false, true>>(ops, size, expectedRecords, emit);
+    case 6: return decodeOperations<FixedLayout<false, true, true>>(ops, size, expectedRecords, emit);
+    default: return decodeOperations<FixedLayout<true, true, true>>(ops, size, expectedRecords, emit);
+  }
 }
 
 // Checks the block at `data` and decodes its records for `emit`.
@@ -302,6 +389,7 @@ CompactBlockRead readBlock(const unsigned char* data, std::size_t size, Emit&& e
   }
   auto emit = emitFor(layout);
   const std::size_t before = emit.size();
+  emit.reserve(before + count);
   read.problem = decodeOperations(ops.data(), raw, layout, count, emit);
   if (!read.problem.empty()) {
     emit.resize(before);
@@ -363,6 +451,10 @@ CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, s
 CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size,
                                   std::vector<BinaryRecord>& records) {
   return readBlock(data, size, [&records](RecordLayout layout) { return Records{layout, records}; });
+}
+
+CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, CompactBlockRuns& records) {
+  return readBlock(data, size, [&records](RecordLayout layout) { return RecordRuns{layout, records}; });
 }
 
 }  // namespace kolvaprof

@@ -60,6 +60,26 @@ CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, s
 CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size,
                                   std::vector<BinaryRecord>& records);
 
+// A block's records with what their operations tell of them: each run is
+// either records of one thread read from entry and exit operations (an
+// exit's other words are zero, the thread is the one its operation set), or
+// a single record the block kept as its fixed-layout words, which may hold
+// anything.
+struct CompactBlockRuns {
+  struct Run {
+    std::size_t end = 0;  // records[end of the run before, end)
+    bool kept = false;
+  };
+  std::vector<BinaryRecord> records;
+  std::vector<Run> runs;
+  void clear() {
+    records.clear();
+    runs.clear();
+  }
+};
+// The same, with the records in runs.
+CompactBlockRead readCompactBlock(const unsigned char* data, std::size_t size, CompactBlockRuns& records);
+
 // The size of the whole block whose header (kCompactBlockHeaderBytes) is at
 // `header`, as the header says.
 std::size_t compactBlockBytes(const unsigned char* header);

@@ -1,6 +1,7 @@
 // Arbitrary bytes as compact blocks, three ways: as a file (every check on
 // the way in), as the compressed operations of a well-formed block (the
-// decoder past the checksum), and as fixed-layout records that must come
+// decoder past the checksum, as fixed-layout bytes and as runs of records,
+// which must agree), and as fixed-layout records that must come
 // back unchanged through a block of their own.
 
 #include <zstd.h>
@@ -54,6 +55,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       records.size() != read.records * layout.bytes()) {
     abort();
   }
+  // The same block in runs: the same records, each in one run, a run of
+  // operations all of one thread and a kept record alone.
+  kolvaprof::CompactBlockRuns runs;
+  const kolvaprof::CompactBlockRead inRuns = kolvaprof::readCompactBlock(block.data(), block.size(), runs);
+  if (inRuns.status != read.status || inRuns.records != read.records) abort();
+  std::size_t begin = 0;
+  for (const kolvaprof::CompactBlockRuns::Run& run : runs.runs) {
+    if (run.end <= begin || run.end > runs.records.size() || (run.kept && run.end != begin + 1)) abort();
+    for (std::size_t k = begin; k < run.end; ++k) {
+      const kolvaprof::BinaryRecord fixed = kolvaprof::decodeRecord(records.data() + k * layout.bytes(), layout);
+      const kolvaprof::BinaryRecord& r = runs.records[k];
+      if (r.method != fixed.method || r.tag != fixed.tag || r.callNumber != fixed.callNumber ||
+          r.depth != fixed.depth || r.thread != fixed.thread || r.time != fixed.time ||
+          (!run.kept && r.thread != runs.records[begin].thread)) {
+        abort();
+      }
+    }
+    begin = run.end;
+  }
+  if (begin != runs.records.size() || runs.records.size() != read.records) abort();
 
   const std::size_t whole = size / layout.bytes() * layout.bytes();
   std::vector<unsigned char> ours;

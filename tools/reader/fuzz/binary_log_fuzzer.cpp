@@ -1,11 +1,19 @@
 // Binary logs of any bytes, under the layout that the first byte picks, fed
-// in two pieces cut where the first byte says.
+// in two pieces cut where the first byte says; and their whole records as
+// two compact blocks, which must read as the same problems and threads.
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "format/compact_block.h"
 
 #include "reader/fuzz/fuzz_support.h"
 #include "reader/input/binary_log_parser.h"
+#include "reader/input/compact_log_parser.h"
 #include "reader/input/index_file_parser.h"
 #include "reader/input/layout_detection.h"
 #include "reader/input/run_directory.h"
@@ -26,19 +34,52 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   index.threads.emplace(1, "w\xC0\x80rker\"<&>");
   fitLayout(layout, bytes, bytes.size(), index);
 
-  Diagnostics diagnostics;
-  FrameTable frames(&index);
-  fuzz::AllOutputs outputs(frames);
-  CallStream stream(frames, index, diagnostics, outputs);
-  const LogFileInfo file{0, "main.log", "", bytes.size()};
-  stream.beginFile(file);
-  BinaryLogParser parser(file, layout, stream, diagnostics);
   const std::size_t cut = (control >> 2) % (bytes.size() + 1);
-  parser.feed(bytes.substr(0, cut));
-  parser.feed(bytes.substr(cut));
-  parser.finish();
-  stream.endFile(file);
-  stream.finish();
-  diagnostics.printReport(fuzz::devNull(), "");
+  const std::size_t whole = bytes.size() / layout.bytes() * layout.bytes();
+  const std::size_t wholeCut = cut / layout.bytes() * layout.bytes();
+  std::vector<unsigned char> blocks;
+  const auto* records = reinterpret_cast<const unsigned char*>(bytes.data());
+  kolvaprof::appendCompactBlock(blocks, records, wholeCut, layout);
+  kolvaprof::appendCompactBlock(blocks, records + wholeCut, whole - wholeCut, layout);
+  const std::string_view compact(reinterpret_cast<const char*>(blocks.data()), blocks.size());
+
+  // The problems found and each thread's figures at the end.
+  const auto read = [&](std::string_view input, std::size_t at, bool asCompact) {
+    Diagnostics diagnostics;
+    FrameTable frames(&index);
+    fuzz::AllOutputs outputs(frames);
+    CallStream stream(frames, index, diagnostics, outputs);
+    const LogFileInfo file{0, "main.log", "", input.size()};
+    stream.beginFile(file);
+    const auto feed = [&](auto& parser) {
+      parser.feed(input.substr(0, at));
+      parser.feed(input.substr(at));
+      parser.finish();
+    };
+    if (asCompact) {
+      CompactLogParser parser(file, layout, stream, diagnostics);
+      feed(parser);
+    } else {
+      BinaryLogParser parser(file, layout, stream, diagnostics);
+      feed(parser);
+    }
+    stream.endFile(file);
+    stream.finish();
+    char* text = nullptr;
+    std::size_t length = 0;
+    std::FILE* out = open_memstream(&text, &length);
+    diagnostics.printReport(out, "");
+    for (const ThreadState& thread : stream.threads())
+      std::fprintf(out, "%lld %llu %zu %zu %llu %d %lld\n", static_cast<long long>(thread.key),
+                   static_cast<unsigned long long>(thread.calls), thread.maxDepth, thread.stack.size(),
+                   static_cast<unsigned long long>(thread.overflow), thread.ended ? 1 : 0,
+                   static_cast<long long>(thread.lastTime.value_or(-1)));
+    std::fclose(out);
+    std::string report(text, length);
+    std::free(text);
+    return report;
+  };
+  read(bytes, cut, false);
+  if (read(bytes.substr(0, whole), wholeCut, false) != read(compact, compact.size() / 2, true)) std::abort();
   return 0;
 }

@@ -31,32 +31,6 @@ void BinaryLogParser::finish() {
   carry.clear();
 }
 
-void BinaryLogParser::record(BinaryRecord r) {
-  const Position where{file.name, records, 0, records * layout.bytes()};
-  ++records;
-  if (r.thread < -1 || (layout.withThreadNumber && r.thread == -1)) {
-    diagnostics.report(Problem::UnknownThread, where, fmt::format("negative thread number {}", r.thread));
-    r.thread = -1;
-  }
-  if (r.isExit()) {
-    if (r.tag != 0 || r.callNumber != 0)
-      diagnostics.report(Problem::NonZeroExitWords, where,
-                         fmt::format("exit record with words {} and {}", r.tag, r.callNumber));
-    LoggedExit exit;
-    exit.thread = r.thread;
-    exit.depth = r.depth;
-    if (layout.withTime) exit.time = r.time;
-    sink.exit(file, exit, where);
-    return;
-  }
-  LoggedEntry entry;
-  entry.thread = r.thread;
-  entry.depth = r.depth;
-  entry.methodNumber = r.method;
-  entry.tag = r.tag;
-  if (layout.withCallNumber) entry.callNumber = r.callNumber;
-  if (layout.withTime) entry.time = r.time;
-  sink.entry(file, entry, where);
-}
+void BinaryLogParser::record(const BinaryRecord& r) { handRecord(sink, diagnostics, file, layout, r, records++); }
 
 }  // namespace kolvaprof::reader

@@ -23,7 +23,7 @@ class BinaryLogParser {
   void feed(std::string_view data);
   void finish();
   // One record read by other means (a compact block), counted as the next.
-  void record(BinaryRecord r);
+  void record(const BinaryRecord& r);
 
  private:
 

@@ -104,4 +104,10 @@ void BlockLogParser::exit(const LogFileInfo& in, const LoggedExit& logged, const
   sink.exit(in, exit, where);
 }
 
+void BlockLogParser::records(const LogFileInfo& in, const RecordRun& run) {
+  RecordRun ours = run;
+  ours.thread = thread;
+  sink.records(in, ours);
+}
+
 }  // namespace kolvaprof::reader

@@ -37,6 +37,7 @@ class BlockLogParser : private RecordSink {
   void header(std::int32_t number, std::string_view name) override;
   void entry(const LogFileInfo& file, const LoggedEntry& entry, const Position& where) override;
   void exit(const LogFileInfo& file, const LoggedExit& exit, const Position& where) override;
+  void records(const LogFileInfo& file, const RecordRun& run) override;
 
   const LogFileInfo& file;
   std::optional<RecordLayout> layout;

@@ -7,13 +7,14 @@
 #include "format/compact_block.h"
 #include "reader/input/diagnostics.h"
 #include "reader/input/layout_detection.h"
+#include "reader/input/record_sink.h"
 #include "reader/input/run_directory.h"
 
 namespace kolvaprof::reader {
 
 CompactLogParser::CompactLogParser(const LogFileInfo& file, RecordLayout layout, RecordSink& sink,
                                    Diagnostics& diagnostics)
-    : file(file), layout(layout), diagnostics(diagnostics), records(file, layout, sink, diagnostics) {}
+    : file(file), layout(layout), sink(sink), diagnostics(diagnostics) {}
 
 void CompactLogParser::feed(std::string_view data) {
   pending.append(data);
@@ -28,7 +29,7 @@ void CompactLogParser::feed(std::string_view data) {
     } else if (read.status == CompactBlockRead::kCorrupt) {
       damaged(at, read.problem);
     } else {
-      for (const BinaryRecord& record : decoded) records.record(record);
+      hand();
       at += read.consumed;
       continue;
     }
@@ -39,6 +40,27 @@ void CompactLogParser::feed(std::string_view data) {
   }
   pending.erase(0, at);
   pendingOffset += at;
+}
+
+void CompactLogParser::hand() {
+  std::size_t begin = 0;
+  for (const CompactBlockRuns::Run& run : decoded.runs) {
+    const std::int32_t thread = decoded.records[begin].thread;
+    // A negative thread number is reported with each of its records.
+    if (run.kept || (layout.withThreadNumber && thread < 0)) {
+      for (; begin < run.end; ++begin) handRecord(sink, diagnostics, file, layout, decoded.records[begin], records++);
+      continue;
+    }
+    RecordRun batch;
+    batch.records = decoded.records.data() + begin;
+    batch.count = run.end - begin;
+    batch.thread = thread;
+    batch.layout = layout;
+    batch.firstRecord = records;
+    sink.records(file, batch);
+    records += batch.count;
+    begin = run.end;
+  }
 }
 
 void CompactLogParser::damaged(std::size_t at, const std::string& problem) {
@@ -53,7 +75,6 @@ void CompactLogParser::finish() {
                                    counted(pending.size(), "byte")));
     pending.clear();
   }
-  records.finish();
 }
 
 }  // namespace kolvaprof::reader

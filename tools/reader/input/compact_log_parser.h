@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "format/binary_record.h"
-#include "reader/input/binary_log_parser.h"
+#include "format/compact_block.h"
 
 namespace kolvaprof::reader {
 
@@ -15,8 +15,9 @@ class RecordSink;
 struct LogFileInfo;
 
 // Reads a log of compact blocks (format/compact_block.h), fed in pieces of
-// any size: each whole block becomes the fixed-layout records it stands for,
-// read on as a binary log. A damaged block is reported and passed over to
+// any size: each whole block becomes the records it stands for, handed to
+// the sink as a binary log's would be, those its operations vouch for in
+// runs (RecordSink::records). A damaged block is reported and passed over to
 // the next block found; one cut by the end of the file is reported.
 class CompactLogParser {
  public:
@@ -27,14 +28,17 @@ class CompactLogParser {
 
  private:
   void damaged(std::size_t at, const std::string& problem);
+  // The records of the block just read.
+  void hand();
 
   const LogFileInfo& file;
   RecordLayout layout;
+  RecordSink& sink;
   Diagnostics& diagnostics;
-  BinaryLogParser records;
+  std::uint64_t records = 0;    // handed so far
   std::string pending;          // bytes of blocks not yet whole
   std::uint64_t pendingOffset = 0;  // of pending's first byte in the file
-  std::vector<BinaryRecord> decoded;
+  CompactBlockRuns decoded;
 };
 
 }  // namespace kolvaprof::reader

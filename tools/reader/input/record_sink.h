@@ -4,12 +4,13 @@
 #include <optional>
 #include <string_view>
 
+#include "format/binary_record.h"
 #include "format/method_text.h"
+#include "reader/input/diagnostics.h"
 
 namespace kolvaprof::reader {
 
 struct LogFileInfo;
-struct Position;
 
 // An entry as a log holds it: binary records name the method by its
 // Index.dat number, text lines spell it out.
@@ -31,6 +32,21 @@ struct LoggedExit {
   std::optional<std::int64_t> time;
 };
 
+// Records of one thread from one compact block, read by their operations:
+// an exit's tag and call words are zero and every record's thread is
+// `thread` (not negative, or -1 in a layout without thread numbers), so none
+// of them needs the checks a record's own words do. The record numbers go on from
+// `firstRecord`, as those of fixed-layout records would.
+struct RecordRun {
+  const BinaryRecord* records = nullptr;
+  std::size_t count = 0;
+  std::int32_t thread = -1;
+  RecordLayout layout;
+  std::uint64_t firstRecord = 0;
+
+  Position position(const LogFileInfo& file, std::size_t k) const;
+};
+
 // Where the log parsers hand the records of one file, in file order, once
 // they are sound as records; whether they nest is for the receiver to judge.
 class RecordSink {
@@ -43,6 +59,15 @@ class RecordSink {
   // After the last records of a thread that ended before the run did (the
   // last block of a virtual thread); the thread's records carry `number`.
   virtual void threadEnded(const LogFileInfo&, std::int32_t /*number*/, const Position&) {}
+  // The same as entry() and exit() of each record in turn; a sink may do it
+  // at less cost per record.
+  virtual void records(const LogFileInfo& file, const RecordRun& run);
 };
+
+// Hands a record read from its fixed-layout words (or kept so in a compact
+// block) to the sink, as record `number` of the file, once it is checked as
+// a record.
+void handRecord(RecordSink& sink, Diagnostics& diagnostics, const LogFileInfo& file, RecordLayout layout,
+                BinaryRecord record, std::uint64_t number);
 
 }  // namespace kolvaprof::reader

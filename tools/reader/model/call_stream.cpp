@@ -75,6 +75,61 @@ void CallStream::exit(const LogFileInfo& file, const LoggedExit& logged, const P
   pop(*state, exit, logged.depth, where);
 }
 
+void CallStream::records(const LogFileInfo& file, const RecordRun& run) {
+  if (run.count == 0) return;
+  ThreadState* found = thread(threadKey(run.thread, file.index), run.thread, file, run.position(file, 0));
+  if (found == nullptr) return;
+  ThreadState& state = *found;
+  const bool withTime = run.layout.withTime;
+  const bool withCallNumber = run.layout.withCallNumber;
+  for (std::size_t k = 0; k < run.count; ++k) {
+    const BinaryRecord& r = run.records[k];
+    // In the order entry() and exit() report problems: the method, the time,
+    // the depth.
+    const auto noteRecordTime = [&] {
+      if (!withTime) return;
+      if (state.lastTime && r.time < *state.lastTime)
+        noteTime(state, r.time, run.position(file, k));
+      else
+        state.lastTime = r.time;
+    };
+    const std::int64_t depth = r.depth;
+    if (r.isExit()) {
+      noteRecordTime();
+      Exit exit;
+      if (withTime) exit.time = r.time;
+      // What pop() would do when the depth is the one expected.
+      if (state.overflow == 0 && !state.stack.empty() &&
+          (depth < 0 || static_cast<std::uint64_t>(depth) == state.stack.size()))
+        close(state, exit);
+      else
+        pop(state, exit, depth, run.position(file, k));
+      continue;
+    }
+    Entry entry;
+    entry.frame = frameTable.knownFrame(r.method);
+    if (entry.frame == FrameTable::kNoFrame)
+      entry.frame = frameTable.forMethodNumber(r.method, problems, run.position(file, k));
+    noteRecordTime();
+    entry.tag = r.tag;
+    if (withCallNumber) entry.callNumber = r.callNumber;
+    if (withTime) entry.time = r.time;
+    // What push() would do when the depth is the one expected.
+    if (state.overflow == 0 && state.stack.size() < kMaxDepth &&
+        (depth < 0 || static_cast<std::uint64_t>(depth) == state.stack.size() + 1)) {
+      ++state.calls;
+      state.stack.push_back(entry.frame);
+      // Set in place: a whole OpenTime built apart and copied in waits on
+      // its halves' stores.
+      state.openTimes.emplace_back().start = withTime ? r.time : -1;
+      if (state.stack.size() > state.maxDepth) state.maxDepth = state.stack.size();
+      sink.enter(state, entry);
+    } else {
+      push(state, entry, depth, run.position(file, k));
+    }
+  }
+}
+
 void CallStream::noteTime(ThreadState& thread, std::optional<std::int64_t> time, const Position& where) {
   if (!time) return;
   if (thread.lastTime && *time < *thread.lastTime) {
@@ -94,7 +149,7 @@ void CallStream::closeImplicitly(ThreadState& thread, std::size_t count, std::op
   }
 }
 
-void CallStream::close(ThreadState& thread, Exit exit) {
+void CallStream::close(ThreadState& thread, Exit& exit) {
   const ThreadState::OpenTime open = thread.openTimes.back();
   thread.openTimes.pop_back();
   if (exit.time && open.start >= 0) {
@@ -147,7 +202,8 @@ void CallStream::pop(ThreadState& thread, const Exit& exit, std::int64_t recorde
     if (recordedDepth >= 1 && static_cast<std::size_t>(recordedDepth) < open)
       closeImplicitly(thread, open - static_cast<std::size_t>(recordedDepth), exit.time);
   }
-  close(thread, exit);
+  Exit closing = exit;
+  close(thread, closing);
 }
 
 std::uint64_t CallStream::openCalls() const {

@@ -104,6 +104,9 @@ class CallStream : public RecordSink {
   void entry(const LogFileInfo& file, const LoggedEntry& entry, const Position& where) override;
   void exit(const LogFileInfo& file, const LoggedExit& exit, const Position& where) override;
   void threadEnded(const LogFileInfo& file, std::int32_t number, const Position& where) override;
+  // As entry() and exit() would take each record, checking only what the
+  // run leaves to check, and finding the thread once.
+  void records(const LogFileInfo& file, const RecordRun& run) override;
 
   void beginFile(const LogFileInfo& file) { sink.beginFile(file); }
   void endFile(const LogFileInfo& file) { sink.endFile(file); }
@@ -128,8 +131,8 @@ class CallStream : public RecordSink {
   void pop(ThreadState& thread, const Exit& exit, std::int64_t recordedDepth, const Position& where);
   void closeImplicitly(ThreadState& thread, std::size_t count, std::optional<std::int64_t> time);
   // Hands the exit of the innermost open call to the sink, with its times,
-  // and pops it.
-  void close(ThreadState& thread, Exit exit);
+  // and pops it; the times go into `exit`.
+  void close(ThreadState& thread, Exit& exit);
   // A time that goes back within a thread is damage (or records of several
   // threads in one file without thread numbers).
   void noteTime(ThreadState& thread, std::optional<std::int64_t> time, const Position& where);

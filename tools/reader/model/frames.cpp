@@ -9,7 +9,7 @@
 namespace kolvaprof::reader {
 namespace {
 
-constexpr FrameId kNone = std::numeric_limits<FrameId>::max();
+constexpr FrameId kNone = FrameTable::kNoFrame;
 // Numbers above this are looked up in the index map each time instead of
 // being cached densely; real runs number a few thousand methods.
 constexpr std::int32_t kDenseNumbers = 1 << 22;

@@ -38,6 +38,13 @@ class FrameTable {
   // The frame of a binary record's method number; reports numbers that
   // Index.dat does not name.
   FrameId forMethodNumber(std::int32_t number, Diagnostics& diagnostics, const Position& where);
+  // The frame of a method number already looked up and named by Index.dat,
+  // or kNoFrame: what forMethodNumber would give, without a call.
+  static constexpr FrameId kNoFrame = static_cast<FrameId>(-1);
+  FrameId knownFrame(std::int32_t number) const {
+    const auto at = static_cast<std::uint32_t>(number);
+    return at < byNumber.size() ? byNumber[at] : kNoFrame;
+  }
 
   const MethodName& method(FrameId frame) const { return frames[frame].method; }
   NameId nameOf(FrameId frame) const { return frames[frame].name; }
