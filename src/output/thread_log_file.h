@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "output/background_writer.h"
 #include "output/file_sink.h"
 
 namespace kolvaprof {
@@ -13,9 +12,7 @@ namespace kolvaprof {
 // A log file that only its own thread writes to (a per-thread log), so a
 // record needs no lock and no claim: it goes into a 1 MiB buffer, which
 // reaches the file when it would overflow and when the object is destroyed.
-// A full buffer goes to the disk on the writer thread while the thread fills
-// a second one; a record that would overflow starts the next buffer. The
-// file is made at the first write.
+// The file is made at the first write.
 class ThreadLogFile {
  public:
   static constexpr std::size_t kBufferSize = 1048576;
@@ -25,7 +22,7 @@ class ThreadLogFile {
   ThreadLogFile(std::shared_ptr<RunDirectory> directory, std::string baseName,
                 std::string extension)
       : sink(std::move(directory), std::move(baseName), std::move(extension)) {}
-  ~ThreadLogFile();
+  ~ThreadLogFile() { flushBuffer(); }
   ThreadLogFile(const ThreadLogFile&) = delete;
   ThreadLogFile& operator=(const ThreadLogFile&) = delete;
 
@@ -56,7 +53,7 @@ class ThreadLogFile {
 
  private:
   void append(const void* bytes, std::size_t length);
-  // Room for `bound` bytes at the end of the buffer, handing it off first if
+  // Room for `bound` bytes at the end of the buffer, flushing it first if
   // need be; null when the file is dead or the record could never fit.
   char* reserve(std::size_t bound);
   template <typename Fill>
@@ -70,12 +67,10 @@ class ThreadLogFile {
     record.resize(fill(record.data()));
     append(record.data(), record.size());
   }
-  // Waits for the buffer in flight, after which the sink is this thread's
-  // again; whether the file takes bytes. A dead file leaves no room, so the
-  // fast path sends every record to the slow one, which drops it.
-  bool takeSink();
-  // Hands the filled buffer to the writer and takes the other one.
-  void handOff();
+  void flushBuffer();
+  // Writes through the sink; a failed write leaves no room, so the fast path
+  // sends every record to the slow one, which drops it.
+  void send(const char* bytes, std::size_t length);
 
   FileSink sink;
   // Allocated at the first write. How much of it is filled, and how much the
@@ -83,10 +78,6 @@ class ThreadLogFile {
   std::unique_ptr<char[]> buffer;
   std::size_t bufferedBytes = 0;
   std::size_t room = 0;
-  // The buffer in flight, or free once `inFlight` is finished; allocated at
-  // the first hand-off.
-  std::unique_ptr<char[]> spare;
-  PendingWrite inFlight;
 };
 
 }  // namespace kolvaprof

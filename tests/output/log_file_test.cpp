@@ -1,5 +1,4 @@
 #include "output/log_file.h"
-#include "output/background_writer.h"
 #include "output/thread_log_file.h"
 
 #include <gmock/gmock.h>
@@ -97,10 +96,7 @@ TYPED_TEST(LogFileTest, FileIsCreatedAtFirstWriteAndFilledAtDestruction) {
   EXPECT_EQ(listTree(this->root), std::set<std::string>{"main.log"});
 }
 
-// A full buffer goes to the disk at the next record (the shared file sends
-// that record along, a thread's file starts its next buffer with it), and
-// no more than a buffer stays in memory.
-TYPED_TEST(LogFileTest, AtMostOneBufferStaysInMemory) {
+TYPED_TEST(LogFileTest, ExactlyOneBufferStaysInMemoryAndTheNextByteSendsBoth) {
   const std::string path = this->root + "main.log";
   std::string expected;
   {
@@ -114,14 +110,13 @@ TYPED_TEST(LogFileTest, AtMostOneBufferStaysInMemory) {
     ASSERT_TRUE(fs::exists(path));
     EXPECT_EQ(fs::file_size(path), 0u);
 
-    for (const char* more : {"!", "tail\n"}) {
-      file.write(more);
-      expected += more;
-      settleBackgroundWrites();
-      const std::string onDisk = readFile(path);
-      EXPECT_GE(onDisk.size(), kBuffer);
-      EXPECT_EQ(onDisk, expected.substr(0, onDisk.size()));
-    }
+    file.write("!", 1);
+    expected += "!";
+    EXPECT_EQ(readFile(path), expected);
+
+    file.write("tail\n");
+    EXPECT_EQ(readFile(path), expected) << "the buffer starts empty after an overflow";
+    expected += "tail\n";
   }
   EXPECT_EQ(readFile(path), expected);
 }
@@ -218,7 +213,6 @@ TYPED_TEST(LogFileTest, FailedWriteEndsTheFileAtWhatReachedIt) {
           TypeParam file(this->root, "main", ".log");
           for (int i = 0; i < 3000; ++i) {
             if (i == 2500) {
-              settleBackgroundWrites();  // the limit met by now, wherever files are written
               limit.rlim_cur = hard;
               setrlimit(RLIMIT_FSIZE, &limit);
             }
@@ -334,38 +328,6 @@ TEST_F(SharedLogFileTest, ConcurrentWritersNeverMixRecords) {
     }
     EXPECT_EQ(next, std::vector<int>(kThreads, c.records));
   }
-}
-
-// Threads' own files share one writer thread: each file still gets exactly
-// its own records in their order, with the buffers handed off, those written
-// while the next fills, and the records too large for any buffer between them.
-TEST(ThreadLogFileTest, ConcurrentFilesShareTheWriterAndKeepTheirOrder) {
-  constexpr int kThreads = 4;
-  constexpr int kRecords = 6000;
-  char pattern[] = "/tmp/kolvaprof-logfile-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string root = std::string(pattern) + "/";
-  auto recordOf = [](int thread, int index) {
-    const std::size_t size = index % 2500 == 2499 ? kBuffer + 10 : 100 + (thread * 31 + index * 7) % 900;
-    std::string text = std::to_string(thread) + ":" + std::to_string(index) + ":";
-    text.resize(size - 1, static_cast<char>('a' + thread));
-    return text + "\n";
-  };
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      ThreadLogFile file(root, "t" + std::to_string(t), ".log");
-      for (int i = 0; i < kRecords; ++i) file.write(recordOf(t, i));
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  for (int t = 0; t < kThreads; ++t) {
-    std::string expected;
-    for (int i = 0; i < kRecords; ++i) expected += recordOf(t, i);
-    EXPECT_TRUE(readFile(root + "t" + std::to_string(t) + ".log") == expected) << "thread " << t;
-  }
-  std::error_code ignored;
-  fs::remove_all(root, ignored);
 }
 
 TEST(IsUsableFileBaseNameTest, RejectsNamesThatLeaveTheDirectoryOrBreakFileNames) {
