@@ -179,7 +179,23 @@ def count_output(log_root, config):
     return events, total
 
 
+def clean_page_cache():
+    """Writes back and drops the page cache, where the system lets us: a run
+    that writes gigabytes otherwise leaves the next one to wait on their
+    writeback and reclaim, which made the same configuration's runs differ by
+    a factor of two."""
+    try:
+        os.sync()
+        with open("/proc/sys/vm/drop_caches", "w") as f:
+            f.write("3")
+        return True
+    except OSError:
+        return False
+
+
 def run_once(args, paths, workload, config, size):
+    if args.clean_cache:
+        clean_page_cache()
     tmp = Path(tempfile.mkdtemp(prefix="kolvaprof-bench-"))
     try:
         command = [args.java] + args.jvm_flags.split()
@@ -335,7 +351,9 @@ def call_cost_lines(rows):
     its records, entries and exits."""
     by_key = {(r["workload"], r["config"]): r for r in rows if "work" in r}
     lines = []
-    for workload in sorted({w for w, _ in by_key}):
+    # Where the main class itself makes the calls: javac's is a launcher.
+    measured = {w for _, only, peer, _ in PEER_TARGETS if peer == "jdk-trace" for w in only}
+    for workload in sorted({w for w, _ in by_key} & measured):
         probe = by_key.get((workload, "bytecode+class"))
         if not probe or not probe["events"]:
             continue
@@ -403,6 +421,8 @@ def machine_description(args):
         "- JDKs installed: %s" % jdks,
         "- library build: %s (%s)" % (args.build_dir, build_type),
         "- commit: %s" % command_output(["git", "-C", str(BENCH_DIR), "describe", "--always", "--dirty"]),
+        "- page cache: %s" % ("written back and dropped before each run" if args.clean_cache and
+                              os.access("/proc/sys/vm/drop_caches", os.W_OK) else "kept between runs"),
     ]
 
 
@@ -447,6 +467,8 @@ def main():
     parser.add_argument("--java", default=os.environ.get("BENCH_JAVA") or shutil.which("java") or "java")
     parser.add_argument("--jvm-flags", default=os.environ.get("BENCH_JVM_FLAGS", "-XX:+UseSerialGC"))
     parser.add_argument("--write-results", action="store_true", help="write bench/RESULTS.md")
+    parser.add_argument("--keep-page-cache", dest="clean_cache", action="store_false",
+                        help="do not write back and drop the page cache before each run")
     parser.add_argument("--notes", default="", help="text for the Notes section of RESULTS.md")
     args = parser.parse_args()
     if args.quick:

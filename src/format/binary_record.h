@@ -25,6 +25,17 @@ inline unsigned char* putTime(unsigned char* out, int64_t nanoseconds) {
   out = put(out, nanoseconds);
   return put(out, static_cast<int64_t>(static_cast<uint64_t>(nanoseconds) >> 32));
 }
+inline int32_t take(const unsigned char*& in) {
+  const uint32_t word = static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
+                        static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
+  in += 4;
+  return static_cast<int32_t>(word);
+}
+inline int64_t takeTime(const unsigned char*& in) {
+  const auto low = static_cast<uint32_t>(take(in));
+  const auto high = static_cast<uint32_t>(take(in));
+  return static_cast<int64_t>(static_cast<uint64_t>(high) << 32 | low);
+}
 }  // namespace record_words
 
 // Each encoder fills `out` (room for kMaxRecordBytes) with little-endian
@@ -69,8 +80,19 @@ struct BinaryRecord {
   bool isExit() const { return method == 0; }
 };
 
-// Reads `layout.bytes()` bytes.
-BinaryRecord decodeRecord(const unsigned char* bytes, RecordLayout layout);
+// Reads `layout.bytes()` bytes. Inline, like the encoders: compact logs
+// read back every record of a full buffer, and a layout known where this is
+// called leaves only its own words to read.
+inline BinaryRecord decodeRecord(const unsigned char* bytes, RecordLayout layout) {
+  BinaryRecord record;
+  record.method = record_words::take(bytes);
+  record.tag = record_words::take(bytes);
+  if (layout.withCallNumber) record.callNumber = record_words::take(bytes);
+  record.depth = record_words::take(bytes);
+  if (layout.withThreadNumber) record.thread = record_words::take(bytes);
+  if (layout.withTime) record.time = record_words::takeTime(bytes);
+  return record;
+}
 inline BinaryRecord decodeRecord(const char* bytes, RecordLayout layout) {
   return decodeRecord(reinterpret_cast<const unsigned char*>(bytes), layout);
 }

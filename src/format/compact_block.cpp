@@ -76,10 +76,39 @@ bool needsRawRecord(const BinaryRecord& record) {
   return record.method == 0 && (record.tag != 0 || record.callNumber != 0);
 }
 
-// Writes the operations of `count` records to `out` (room for
-// kMaxOperationBytes each); returns their end.
-unsigned char* encodeOperations(unsigned char* out, const unsigned char* records, std::size_t count,
-                                RecordLayout layout) {
+// The layout's fields as constants, so that the loops over a block's
+// records test none of them: the traced thread encodes every record of a
+// full buffer.
+template <bool callNumber, bool threadNumber, bool time>
+struct FixedLayout {
+  static constexpr bool kCallNumber = callNumber, kThreadNumber = threadNumber, kTime = time;
+  static RecordLayout layout() {
+    RecordLayout fields;
+    fields.withCallNumber = callNumber;
+    fields.withThreadNumber = threadNumber;
+    fields.withTime = time;
+    return fields;
+  }
+};
+
+// Calls `work` with `layout` as a FixedLayout.
+template <typename Work>
+decltype(auto) withFixedLayout(RecordLayout layout, Work&& work) {
+  switch (layoutMark(layout) - kFirstLayoutMark) {
+    case 0: return work(FixedLayout<false, false, false>{});
+    case 1: return work(FixedLayout<true, false, false>{});
+    case 2: return work(FixedLayout<false, true, false>{});
+    case 3: return work(FixedLayout<true, true, false>{});
+    case 4: return work(FixedLayout<false, false, true>{});
+    case 5: return work(FixedLayout<true, false, true>{});
+    case 6: return work(FixedLayout<false, true, true>{});
+    default: return work(FixedLayout<true, true, true>{});
+  }
+}
+
+template <typename Layout>
+unsigned char* encodeOperations(unsigned char* out, const unsigned char* records, std::size_t count) {
+  const RecordLayout layout = Layout::layout();
   State state;
   const std::size_t size = layout.bytes();
   for (std::size_t k = 0; k < count; ++k) {
@@ -121,6 +150,15 @@ unsigned char* encodeOperations(unsigned char* out, const unsigned char* records
     }
   }
   return out;
+}
+
+// Writes the operations of `count` records to `out` (room for
+// kMaxOperationBytes each); returns their end.
+unsigned char* encodeOperations(unsigned char* out, const unsigned char* records, std::size_t count,
+                                RecordLayout layout) {
+  return withFixedLayout(layout, [&](auto fixed) {
+    return encodeOperations<decltype(fixed)>(out, records, count);
+  });
 }
 
 struct CompressContext {
@@ -325,27 +363,12 @@ std::string decodeOperations(const unsigned char* ops, std::size_t size, std::si
   return "";
 }
 
-// The layout's fields as constants, so that the loop over the operations
-// tests none of them.
-template <bool callNumber, bool threadNumber, bool time>
-struct FixedLayout {
-  static constexpr bool kCallNumber = callNumber, kThreadNumber = threadNumber, kTime = time;
-};
-
 template <typename Emit>
 std::string decodeOperations(const unsigned char* ops, std::size_t size, RecordLayout layout,
                              std::size_t expectedRecords, Emit& emit) {
-  const int fields = (layout.withCallNumber ? 1 : 0) + (layout.withThreadNumber ? 2 : 0) + (layout.withTime ? 4 : 0);
-  switch (fields) {
-    case 0: return decodeOperations<FixedLayout<false, false, false>>(ops, size, expectedRecords, emit);
-    case 1: return decodeOperations<FixedLayout<true, false, false>>(ops, size, expectedRecords, emit);
-    case 2: return decodeOperations<FixedLayout<false, true, false>>(ops, size, expectedRecords, emit);
-    case 3: return decodeOperations<FixedLayout<true, true, false>>(ops, size, expectedRecords, emit);
-    case 4: return decodeOperations<FixedLayout<false, false, true>>(ops, size, expectedRecords, emit);
-    case 5: return decodeOperations<FixedLayout<true, false, true>>(ops, size, expectedRecords, emit);
-    case 6: return decodeOperations<FixedLayout<false, true, true>>(ops, size, expectedRecords, emit);
-    default: return decodeOperations<FixedLayout<true, true, true>>(ops, size, expectedRecords, emit);
-  }
+  return withFixedLayout(layout, [&](auto fixed) {
+    return decodeOperations<decltype(fixed)>(ops, size, expectedRecords, emit);
+  });
 }
 
 // Checks the block at `data` and decodes its records for `emit`.
