@@ -2,6 +2,9 @@
 # Builds the library, the floor agents and the Java workloads, then runs every
 # workload under every configuration and prints the table of ratios.
 #   bench/run.sh [--quick] [--write-results] [--workloads a,b] [--configs pattern,...]
+#                [--keep-page-cache]
+# Run as root, each run starts on a written-back, empty page cache (the
+# gigabytes one run writes would otherwise slow the next one down).
 # Environment: BENCH_RUNS (runs per cell, default 3), BENCH_JAVA (java binary),
 # BENCH_JVM_FLAGS, BENCH_BUILD_DIR (default build-bench), BENCH_BUILD_TYPE.
 set -euo pipefail
