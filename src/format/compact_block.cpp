@@ -82,13 +82,6 @@ bool needsRawRecord(const BinaryRecord& record) {
 template <bool callNumber, bool threadNumber, bool time>
 struct FixedLayout {
   static constexpr bool kCallNumber = callNumber, kThreadNumber = threadNumber, kTime = time;
-  static RecordLayout layout() {
-    RecordLayout fields;
-    fields.withCallNumber = callNumber;
-    fields.withThreadNumber = threadNumber;
-    fields.withTime = time;
-    return fields;
-  }
 };
 
 // Calls `work` with `layout` as a FixedLayout.
@@ -108,7 +101,7 @@ decltype(auto) withFixedLayout(RecordLayout layout, Work&& work) {
 
 template <typename Layout>
 unsigned char* encodeOperations(unsigned char* out, const unsigned char* records, std::size_t count) {
-  const RecordLayout layout = Layout::layout();
+  constexpr RecordLayout layout{Layout::kCallNumber, Layout::kThreadNumber, Layout::kTime};
   State state;
   const std::size_t size = layout.bytes();
   for (std::size_t k = 0; k < count; ++k) {

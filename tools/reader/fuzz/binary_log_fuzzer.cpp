@@ -45,38 +45,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The problems found and each thread's figures at the end.
   const auto read = [&](std::string_view input, std::size_t at, bool asCompact) {
-    Diagnostics diagnostics;
-    FrameTable frames(&index);
-    fuzz::AllOutputs outputs(frames);
-    CallStream stream(frames, index, diagnostics, outputs);
-    const LogFileInfo file{0, "main.log", "", input.size()};
-    stream.beginFile(file);
-    const auto feed = [&](auto& parser) {
-      parser.feed(input.substr(0, at));
-      parser.feed(input.substr(at));
-      parser.finish();
+    std::string report;
+    const auto describe = [&report](const CallStream& stream, const Diagnostics& diagnostics) {
+      char* text = nullptr;
+      std::size_t length = 0;
+      std::FILE* out = open_memstream(&text, &length);
+      diagnostics.printReport(out, "");
+      for (const ThreadState& thread : stream.threads())
+        std::fprintf(out, "%lld %llu %zu %zu %llu %d %lld\n", static_cast<long long>(thread.key),
+                     static_cast<unsigned long long>(thread.calls), thread.maxDepth, thread.stack.size(),
+                     static_cast<unsigned long long>(thread.overflow), thread.ended ? 1 : 0,
+                     static_cast<long long>(thread.lastTime.value_or(-1)));
+      std::fclose(out);
+      report.assign(text, length);
+      std::free(text);
     };
     if (asCompact) {
-      CompactLogParser parser(file, layout, stream, diagnostics);
-      feed(parser);
+      fuzz::readInTwoPieces(index, input, at, [&](const LogFileInfo& file, CallStream& stream, Diagnostics& d) {
+        return CompactLogParser(file, layout, stream, d);
+      }, describe);
     } else {
-      BinaryLogParser parser(file, layout, stream, diagnostics);
-      feed(parser);
+      fuzz::readInTwoPieces(index, input, at, [&](const LogFileInfo& file, CallStream& stream, Diagnostics& d) {
+        return BinaryLogParser(file, layout, stream, d);
+      }, describe);
     }
-    stream.endFile(file);
-    stream.finish();
-    char* text = nullptr;
-    std::size_t length = 0;
-    std::FILE* out = open_memstream(&text, &length);
-    diagnostics.printReport(out, "");
-    for (const ThreadState& thread : stream.threads())
-      std::fprintf(out, "%lld %llu %zu %zu %llu %d %lld\n", static_cast<long long>(thread.key),
-                   static_cast<unsigned long long>(thread.calls), thread.maxDepth, thread.stack.size(),
-                   static_cast<unsigned long long>(thread.overflow), thread.ended ? 1 : 0,
-                   static_cast<long long>(thread.lastTime.value_or(-1)));
-    std::fclose(out);
-    std::string report(text, length);
-    std::free(text);
     return report;
   };
   read(bytes, cut, false);

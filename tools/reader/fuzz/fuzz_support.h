@@ -4,8 +4,10 @@
 // outputs at once, then write them to /dev/null.
 
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
+#include "reader/input/run_directory.h"
 #include "reader/model/call_stream.h"
 #include "reader/model/call_tree.h"
 #include "reader/output/chrome_writer.h"
@@ -48,5 +50,26 @@ class AllOutputs : public EventSink {
   CallTree tree;
   ChromeWriter chrome;
 };
+
+// Reads `input`, fed in two pieces cut at `cut`, with the parser that
+// `makeParser(file, stream, diagnostics)` gives, through every output; then
+// lets `after(stream, diagnostics)` look at the end.
+template <typename MakeParser, typename After>
+void readInTwoPieces(const Index& index, std::string_view input, std::size_t cut, MakeParser makeParser,
+                     After after) {
+  Diagnostics diagnostics;
+  FrameTable frames(&index);
+  AllOutputs outputs(frames);
+  CallStream stream(frames, index, diagnostics, outputs);
+  const LogFileInfo file{0, "main.log", "", input.size()};
+  stream.beginFile(file);
+  auto parser = makeParser(file, stream, diagnostics);
+  parser.feed(input.substr(0, cut));
+  parser.feed(input.substr(cut));
+  parser.finish();
+  stream.endFile(file);
+  stream.finish();
+  after(stream, diagnostics);
+}
 
 }  // namespace kolvaprof::reader::fuzz

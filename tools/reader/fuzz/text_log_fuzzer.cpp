@@ -13,20 +13,11 @@ using namespace kolvaprof::reader;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
-  const Index index;
-  Diagnostics diagnostics;
-  FrameTable frames(&index);
-  fuzz::AllOutputs outputs(frames);
-  CallStream stream(frames, index, diagnostics, outputs);
-  const LogFileInfo file{0, "main.log", "", text.size()};
-  stream.beginFile(file);
-  TextLogParser parser(file, stream, diagnostics);
-  const std::size_t cut = data[0] % (text.size() + 1);
-  parser.feed(text.substr(0, cut));
-  parser.feed(text.substr(cut));
-  parser.finish();
-  stream.endFile(file);
-  stream.finish();
-  diagnostics.printReport(fuzz::devNull(), "");
+  fuzz::readInTwoPieces(
+      Index{}, text, data[0] % (text.size() + 1),
+      [](const LogFileInfo& file, CallStream& stream, Diagnostics& diagnostics) {
+        return TextLogParser(file, stream, diagnostics);
+      },
+      [](const CallStream&, const Diagnostics& diagnostics) { diagnostics.printReport(fuzz::devNull(), ""); });
   return 0;
 }

@@ -118,12 +118,7 @@ void CallStream::records(const LogFileInfo& file, const RecordRun& run) {
     if (state.overflow == 0 && state.stack.size() < kMaxDepth &&
         (depth < 0 || static_cast<std::uint64_t>(depth) == state.stack.size() + 1)) {
       ++state.calls;
-      state.stack.push_back(entry.frame);
-      // Set in place: a whole OpenTime built apart and copied in waits on
-      // its halves' stores.
-      state.openTimes.emplace_back().start = withTime ? r.time : -1;
-      if (state.stack.size() > state.maxDepth) state.maxDepth = state.stack.size();
-      sink.enter(state, entry);
+      openCall(state, entry);
     } else {
       push(state, entry, depth, run.position(file, k));
     }
@@ -179,8 +174,14 @@ void CallStream::push(ThreadState& thread, const Entry& entry, std::int64_t reco
       problems.report(Problem::TooDeep, where, fmt::format("calls deeper than {} are counted only", kMaxDepth));
     return;
   }
+  openCall(thread, entry);
+}
+
+void CallStream::openCall(ThreadState& thread, const Entry& entry) {
   thread.stack.push_back(entry.frame);
-  thread.openTimes.push_back({entry.time.value_or(-1), 0});
+  // Set in place: a whole OpenTime built apart and copied in waits on its
+  // halves' stores.
+  thread.openTimes.emplace_back().start = entry.time.value_or(-1);
   if (thread.stack.size() > thread.maxDepth) thread.maxDepth = thread.stack.size();
   sink.enter(thread, entry);
 }

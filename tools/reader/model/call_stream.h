@@ -129,6 +129,8 @@ class CallStream : public RecordSink {
   // recordedDepth: the depth word of a binary record, or -1.
   void push(ThreadState& thread, const Entry& entry, std::int64_t recordedDepth, const Position& where);
   void pop(ThreadState& thread, const Exit& exit, std::int64_t recordedDepth, const Position& where);
+  // Opens the call of an entry that fits where it stands.
+  void openCall(ThreadState& thread, const Entry& entry);
   void closeImplicitly(ThreadState& thread, std::size_t count, std::optional<std::int64_t> time);
   // Hands the exit of the innermost open call to the sink, with its times,
   // and pops it; the times go into `exit`.
