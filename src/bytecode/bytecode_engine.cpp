@@ -472,6 +472,24 @@ void BytecodeEngine::nameRunningThread(JNIEnv* jni, ThreadKey key, HookFrames& f
 
 void BytecodeEngine::onThreadEnd(ThreadKey thread) { threads.forget(thread); }
 
+namespace {
+
+void pushFrame(HookFrames& frames, const MethodInfo* info, jint number, int32_t chainRoot,
+               jmethodID method) {
+  // Filled in place: a whole frame built aside and then copied costs a
+  // stall on every call.
+  HookFrame& frame = frames.emplace_back();
+  frame.info = info;
+  frame.number = number;
+  frame.chainRoot = chainRoot;
+  frame.tag = 0;
+  frame.awaitingSuper = false;
+  frame.superKey = 0;
+  frame.method = method;
+}
+
+}  // namespace
+
 void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool constructor,
                           int64_t receiverNumber) {
   const MethodInfo* info = catalogue.find(number);
@@ -497,22 +515,33 @@ void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool const
     jlocation location = 0;
     jvmti->GetFrameLocation(nullptr, 1, &method, &location);
   }
-  // Filled in place: a whole frame built aside and then copied costs a
-  // stall on every call.
-  HookFrame& frame = frames.emplace_back();
-  frame.info = info;
-  frame.number = number;
-  frame.chainRoot = chainRoot;
-  frame.tag = 0;
-  frame.awaitingSuper = false;
-  frame.superKey = 0;
-  frame.method = method;
+  pushFrame(frames, info, number, chainRoot, method);
   HookCallSite site(*this, jni, key, frames, frames.size() - 1, receiver, receiverNumber);
   core.logMethodEntry(site, *info);
 }
 
 void BytecodeEngine::enter(JNIEnv* jni, jint number, jobject receiver) {
+  // A static method's entry passes no receiver.
+  if (receiver == nullptr && enterPlain(jni, number, 0)) return;
   push(jni, number, receiver, false);
+}
+
+// Most calls pass every gate and come while no constructor waits on its
+// super(...) call: they skip what push asks for the others. The records are
+// the same either way.
+bool BytecodeEngine::enterPlain(JNIEnv* jni, jint number, int64_t receiverNumber) {
+  const MethodInfo* info = catalogue.find(number);
+  if (info == nullptr || !core.isPlainCall(*info)) return false;
+  const ThreadKey key = currentThreadKey(jvmti, jni);
+  HookFrames& frames = threads.framesOf(key);
+  if ((attached && !frames.named) || (!frames.empty() && frames.back().awaitingSuper)) {
+    return false;
+  }
+  ThreadContext* context = ThreadRegistry::instance().findContext(key);
+  if (context == nullptr) return false;  // its first call makes it
+  pushFrame(frames, info, number, -1, nullptr);
+  core.logPlainEntry(*context, *info, receiverNumber);
+  return true;
 }
 
 int64_t BytecodeEngine::receiverNumber(JNIEnv* jni, jobject receiver) {
@@ -520,7 +549,7 @@ int64_t BytecodeEngine::receiverNumber(JNIEnv* jni, jobject receiver) {
 }
 
 void BytecodeEngine::enterNumbered(JNIEnv* jni, jint number, int64_t receiver) {
-  push(jni, number, nullptr, false, receiver);
+  if (!enterPlain(jni, number, receiver)) push(jni, number, nullptr, false, receiver);
 }
 
 void BytecodeEngine::enterInit(JNIEnv* jni, jint number) { push(jni, number, nullptr, true); }
@@ -707,6 +736,16 @@ void BytecodeEngine::leaveDownTo(ThreadKey key, HookFrames& frames, std::size_t 
 void BytecodeEngine::exit(JNIEnv* jni, jint number) {
   const ThreadKey key = currentThreadKey(jvmti, jni);
   HookFrames& frames = threads.framesOf(key);
+  if (!frames.empty() && frames.back().number == number && !frames.back().awaitingSuper &&
+      core.isPlainCall(*frames.back().info)) {
+    // The innermost frame leaving, as most do; a thread has its context
+    // from its first entry on, unless it ended meanwhile.
+    if (ThreadContext* context = ThreadRegistry::instance().findContext(key)) {
+      core.logPlainExit(*context, *frames.back().info);
+      frames.pop_back();
+      return;
+    }
+  }
   for (std::size_t i = frames.size(); i-- > 0;) {
     if (frames[i].number == number) {
       leaveDownTo(key, frames, i, false);

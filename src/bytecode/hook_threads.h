@@ -45,16 +45,37 @@ struct HookFrames : std::vector<HookFrame> {
   bool named = false;
 };
 
+// The frames the thread found last, kept per OS thread. Initial-exec: read
+// on every hook. A library attached to a running VM takes these few bytes
+// from the static TLS the loader keeps spare.
+struct CachedHookFrames {
+  std::uint64_t owner = 0;
+  ThreadKey key = nullptr;
+  std::uint64_t removals = 0;
+  HookFrames* frames = nullptr;
+};
+extern __thread CachedHookFrames cachedHookFrames __attribute__((tls_model("initial-exec")));
+
 // The hook frames of every thread by key. Each thread reaches its own through
 // a per-OS-thread cache; only the thread itself touches its frames.
 class HookThreads {
  public:
   HookThreads();
-  HookFrames& framesOf(ThreadKey key);
+  // Inline up to the cache, which answers nearly every hook.
+  HookFrames& framesOf(ThreadKey key) {
+    const CachedHookFrames& cached = cachedHookFrames;
+    if (cached.owner == instanceId && cached.key == key &&
+        cached.removals == removals.load(std::memory_order_acquire)) {
+      return *cached.frames;
+    }
+    return framesOfLocked(key);
+  }
   // Drops a thread's frames when it ends (its key may be used again).
   void forget(ThreadKey key);
 
  private:
+  HookFrames& framesOfLocked(ThreadKey key);
+
   boost::mutex lock;
   std::unordered_map<ThreadKey, std::unique_ptr<HookFrames>> threads;
   // Bumped whenever a thread's frames are dropped: a carrier caches the

@@ -36,11 +36,6 @@ namespace kolvaprof {
 // itself comes after teardown's close (membarrier starts with a full barrier
 // on the calling thread), so the load sees the gate closed. Without
 // membarrier both sides stay sequentially consistent.
-struct InFlightSlot {
-  std::atomic<int> depth{0};
-  std::atomic<bool> inUse{true};
-};
-
 namespace {
 
 struct Slots {
@@ -76,7 +71,7 @@ Slots& slots() {
 // Hands the slot back when the thread ends, so thread churn reuses slots.
 // Touched only when a thread takes its slot: a thread-local with a
 // destructor is reached through a call on every use, so the per-event path
-// reads the plain pointer below instead.
+// reads the plain pointer instead.
 struct SlotRelease {
   InFlightSlot* slot = nullptr;
   ~SlotRelease() {
@@ -84,18 +79,6 @@ struct SlotRelease {
   }
 };
 thread_local SlotRelease slotRelease;
-// Initial-exec for the same reason as the registry's cached context.
-__attribute__((tls_model("initial-exec"))) thread_local InFlightSlot* ownSlot = nullptr;
-
-InFlightSlot& threadSlot() {
-  if (ownSlot == nullptr) {
-    ownSlot = slots().acquire();
-    slotRelease.slot = ownSlot;
-  }
-  return *ownSlot;
-}
-
-std::atomic<bool> gateClosed{false};
 
 long membarrierCall(int command) { return ::syscall(__NR_membarrier, command, 0, 0); }
 
@@ -106,38 +89,21 @@ bool registerAsymmetricGate() {
   if (commands < 0 || (commands & MEMBARRIER_CMD_PRIVATE_EXPEDITED) == 0) return false;
   return membarrierCall(MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED) == 0;
 }
-const bool asymmetricGate = registerAsymmetricGate();
-
 }  // namespace
 
-CallbackScope::CallbackScope() : slot(nullptr) {
-  if (currentVmPhase() != VmPhase::Live) return;
-  InFlightSlot& own = threadSlot();
-  const int depth = own.depth.load(std::memory_order_relaxed);
-  bool closed;
-  if (asymmetricGate) {
-    own.depth.store(depth + 1, std::memory_order_relaxed);
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    closed = gateClosed.load(std::memory_order_relaxed);
-  } else {
-    own.depth.store(depth + 1, std::memory_order_seq_cst);
-    closed = gateClosed.load(std::memory_order_seq_cst);
-  }
-  if (closed) {
-    own.depth.store(depth, std::memory_order_release);
-    return;
-  }
-  slot = &own;
-}
+__thread InFlightSlot* detail::ownSlot __attribute__((tls_model("initial-exec"))) = nullptr;
+std::atomic<bool> detail::gateClosed{false};
+const bool detail::asymmetricGate = registerAsymmetricGate();
 
-CallbackScope::~CallbackScope() {
-  if (slot == nullptr) return;
-  slot->depth.store(slot->depth.load(std::memory_order_relaxed) - 1, std::memory_order_release);
+InFlightSlot* detail::takeSlot() {
+  ownSlot = slots().acquire();
+  slotRelease.slot = ownSlot;
+  return ownSlot;
 }
 
 void closeCallbackGateAndWait() {
-  gateClosed.store(true, std::memory_order_seq_cst);
-  if (asymmetricGate && membarrierCall(MEMBARRIER_CMD_PRIVATE_EXPEDITED) != 0) {
+  detail::gateClosed.store(true, std::memory_order_seq_cst);
+  if (detail::asymmetricGate && membarrierCall(MEMBARRIER_CMD_PRIVATE_EXPEDITED) != 0) {
     // Once registered the call does not fail; should it all the same, a
     // store buffer drains within microseconds, far sooner than this.
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -149,6 +115,6 @@ void closeCallbackGateAndWait() {
   }
 }
 
-void reopenCallbackGate() { gateClosed.store(false, std::memory_order_seq_cst); }
+void reopenCallbackGate() { detail::gateClosed.store(false, std::memory_order_seq_cst); }
 
 }  // namespace kolvaprof

@@ -4,15 +4,15 @@
 #include <cstddef>
 
 namespace kolvaprof {
-namespace {
 
-// Virtual threads holding an identity now. While there are none, no
-// thread's storage can hold one, so hooks and events skip asking the VM for
-// it: a call into the VM on every hook, and most programs never start a
-// virtual thread. A virtual thread sees its own count raised at its start,
-// on whichever carrier it later runs, since its moves between carriers are
-// themselves ordered.
-std::atomic<std::size_t> liveIdentities{0};
+// While no virtual thread holds an identity, no thread's storage can hold
+// one, so hooks and events skip asking the VM for it: a call into the VM on
+// every hook, and most programs never start a virtual thread. A virtual
+// thread sees its own count raised at its start, on whichever carrier it
+// later runs, since its moves between carriers are themselves ordered.
+std::atomic<std::size_t> detail::liveIdentities{0};
+
+namespace {
 
 // What a virtual thread's storage points at: only its address matters, as
 // the key of the thread, unique while the thread lives.
@@ -22,8 +22,7 @@ struct VirtualThreadIdentity {
 
 }  // namespace
 
-ThreadKey currentThreadKey(jvmtiEnv* env, JNIEnv* jni) {
-  if (liveIdentities.load(std::memory_order_acquire) == 0) return jni;
+ThreadKey detail::storedThreadKey(jvmtiEnv* env, JNIEnv* jni) {
   // Answered in native code from the thread's own state, without entering
   // the VM: the state of the mounted virtual thread when there is one, so a
   // carrier running its own frames finds nothing here, like any platform
@@ -42,7 +41,7 @@ ThreadKey identifyVirtualThread(jvmtiEnv* env) {
     delete identity;
     return nullptr;
   }
-  liveIdentities.fetch_add(1, std::memory_order_release);
+  detail::liveIdentities.fetch_add(1, std::memory_order_release);
   return identity;
 }
 
@@ -55,10 +54,10 @@ ThreadKey virtualThreadIdentity(jvmtiEnv* env) {
 void releaseVirtualThreadIdentity(jvmtiEnv* env, ThreadKey identity) {
   if (identity == nullptr) return;
   env->SetThreadLocalStorage(nullptr, nullptr);
-  liveIdentities.fetch_sub(1, std::memory_order_release);
+  detail::liveIdentities.fetch_sub(1, std::memory_order_release);
   delete static_cast<const VirtualThreadIdentity*>(identity);
 }
 
-void forgetVirtualThreadIdentities() { liveIdentities.store(0, std::memory_order_release); }
+void forgetVirtualThreadIdentities() { detail::liveIdentities.store(0, std::memory_order_release); }
 
 }  // namespace kolvaprof

@@ -2,9 +2,18 @@
 
 #include <jvmti.h>
 
+#include <atomic>
+#include <cstddef>
+
 #include "output/thread_key.h"
 
 namespace kolvaprof {
+
+namespace detail {
+// Virtual threads holding an identity now; read inline on every hook.
+extern std::atomic<std::size_t> liveIdentities;
+ThreadKey storedThreadKey(jvmtiEnv* env, JNIEnv* jni);
+}  // namespace detail
 
 // Which thread of the traced program an event or hook belongs to. A platform
 // thread is its JNIEnv; a virtual thread is the identity that
@@ -13,7 +22,10 @@ namespace kolvaprof {
 // Every capture engine asks here, so that all of them key a thread alike.
 // While no virtual thread has an identity (always, on VMs without them), the
 // JNIEnv is the whole answer and no thread-local storage is read.
-ThreadKey currentThreadKey(jvmtiEnv* env, JNIEnv* jni);
+inline ThreadKey currentThreadKey(jvmtiEnv* env, JNIEnv* jni) {
+  if (detail::liveIdentities.load(std::memory_order_acquire) == 0) return jni;
+  return detail::storedThreadKey(env, jni);
+}
 
 // For the virtual thread running now, at its start: gives it an identity of
 // its own and returns it; null when the VM keeps none for it.

@@ -63,24 +63,38 @@ void CLoggingAgent::logMethodEntry(CallSite& site, const MethodInfo& info) {
       settings.recordMethodCallCount ? nextCallNumber.fetch_add(1, std::memory_order_relaxed) : 0;
   // At most one of the two fetches happens, as the mode says.
   tag += receiverTag(site, info, ReceiverTagMode::LoggedOnly);
+  writeEntry(&site, info, tag, callNumber, context);
+}
+
+void CLoggingAgent::logPlainEntry(ThreadContext& context, const MethodInfo& info,
+                                  int64_t receiverNumber) {
+  context.pushCall(&info);
+  const int64_t callNumber =
+      settings.recordMethodCallCount ? nextCallNumber.fetch_add(1, std::memory_order_relaxed) : 0;
+  const bool fetched = settings.receiverTags != ReceiverTagMode::Never && !info.isStatic();
+  writeEntry(nullptr, info, fetched ? receiverNumber : 0, callNumber, &context);
+}
+
+void CLoggingAgent::writeEntry(CallSite* site, const MethodInfo& info, int64_t receiverTag,
+                               int64_t callNumber, ThreadContext* context) {
   // After the receiver fetch, which can wait for a safepoint: the call's time
   // should not include the agent's own wait.
   const std::optional<int64_t> time = recordTime();
   if (settings.compressLogfile) {
-    writeBinaryEntry(info, tag, callNumber, time.value_or(0), context);
+    writeBinaryEntry(info, receiverTag, callNumber, time.value_or(0), context);
   } else {
-    writeTextEntry(site, info, tag, callNumber, time, context);
+    writeTextEntry(site, info, receiverTag, callNumber, time, context);
   }
 }
 
-void CLoggingAgent::writeTextEntry(CallSite& site, const MethodInfo& info, int64_t receiverTag,
+void CLoggingAgent::writeTextEntry(CallSite* site, const MethodInfo& info, int64_t receiverTag,
                                    int64_t callNumber, const std::optional<int64_t>& time,
                                    ThreadContext* context) {
   std::string location;
-  if (settings.recordCallerLocation == 1) {
-    location = site.callerLocation(CallerLocation::BytecodeIndex);
-  } else if (settings.recordCallerLocation == 2) {
-    location = site.callerLocation(CallerLocation::SourceLine);
+  if (site != nullptr && settings.recordCallerLocation == 1) {
+    location = site->callerLocation(CallerLocation::BytecodeIndex);
+  } else if (site != nullptr && settings.recordCallerLocation == 2) {
+    location = site->callerLocation(CallerLocation::SourceLine);
   }
   const TextEntryParts entry{info.getEntryPrefix(),
                              info.getEntrySuffix(),
@@ -99,7 +113,9 @@ void CLoggingAgent::writeBinaryEntry(const MethodInfo& info,
   const std::size_t depth = context->callDepth();
   const int32_t threadNumber = context->threadNumber();
   // The exact size as the bound: a virtual thread's block fills by bounds.
-  context->writeWith(layout.bytes(), [&](char* out) {
+  // Captured by value, so that only a write that goes the long way keeps
+  // them in memory.
+  context->writeWith(layout.bytes(), [=](char* out) {
     return encodeEntryRecord(reinterpret_cast<unsigned char*>(out), layout, number, receiverTag,
                              callNumber, depth, threadNumber, time);
   });
@@ -115,16 +131,19 @@ void CLoggingAgent::logMethodExit(CallSite& site, const MethodInfo& info,
     if (context->startDepth() == 0) printStartMethodLine(info, "exited.");
   }
   if (!passesFilterGate(info, site)) return;
-  if (context->isCallStackEmpty() || context->topCall() != &info) return;
-  writeExit(context, poppedByException, recordTime());
-  context->popCall();
+  leaveInnermost(*context, info, poppedByException);
+}
+
+void CLoggingAgent::leaveInnermost(ThreadContext& context, const MethodInfo& info,
+                                   bool poppedByException) {
+  if (context.isCallStackEmpty() || context.topCall() != &info) return;
+  writeExit(&context, poppedByException, recordTime());
+  context.popCall();
 }
 
 void CLoggingAgent::closeInnermostCall(ThreadKey thread, const MethodInfo* method) {
   ThreadContext* context = ThreadRegistry::instance().findContext(thread);
-  if (context == nullptr || context->isCallStackEmpty() || context->topCall() != method) return;
-  writeExit(context, false, recordTime());
-  context->popCall();
+  if (context != nullptr) leaveInnermost(*context, *method, false);
 }
 
 // The time goes by reference: an optional passed by value is rebuilt in
@@ -136,7 +155,7 @@ void CLoggingAgent::writeExit(ThreadContext* context, bool poppedByException,
     const std::size_t depth = context->callDepth();
     const int32_t threadNumber = context->threadNumber();
     const int64_t at = time.value_or(0);
-    context->writeWith(layout.bytes(), [&](char* out) {
+    context->writeWith(layout.bytes(), [=](char* out) {
       return encodeExitRecord(reinterpret_cast<unsigned char*>(out), layout, depth, threadNumber,
                               at);
     });

@@ -72,6 +72,7 @@ void CLoggingAgent::configure(const Settings& read) {
     directory->reportFailure();
   }
   settings = read.options;
+  plainCalls = settings.startMethods.empty() && settings.recordCallerLocation == 0;
   recordLayout =
       RecordLayout{settings.recordMethodCallCount, settings.recordThreadId, settings.recordTime};
   manifest.startEpochNanoseconds = epochNanoseconds();

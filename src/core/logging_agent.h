@@ -13,12 +13,12 @@
 #include "core/clock.h"
 #include "format/binary_record.h"
 #include "format/run_manifest.h"
+#include "registry/method_info.h"
 
 namespace kolvaprof {
 
 class IndexFile;
 class LogFile;
-class MethodInfo;
 class RunDirectory;
 class ThreadContext;
 class VirtualThreadLog;
@@ -71,6 +71,18 @@ class CLoggingAgent {
   // for a frame whose exit the VM never reports.
   void closeInnermostCall(ThreadKey thread, const MethodInfo* method);
 
+  // A call of this method passes every gate on any thread that has its
+  // context already, and needs nothing of its call site but the receiver's
+  // number: an engine may log its entry and exit the short way below, with
+  // the records the two calls above would write.
+  bool isPlainCall(const MethodInfo& info) const {
+    return plainCalls && !info.isExcluded() && !info.isStartMethod();
+  }
+  void logPlainEntry(ThreadContext& context, const MethodInfo& info, int64_t receiverNumber);
+  void logPlainExit(ThreadContext& context, const MethodInfo& info) {
+    leaveInnermost(context, info, false);
+  }
+
  private:
   ThreadContext* createVirtualThreadContext(ThreadKey threadKey, std::string name, int32_t number);
   bool passesFilterGate(const MethodInfo& info, CallSite& site);
@@ -80,7 +92,11 @@ class CLoggingAgent {
     return runClock->sinceStart();
   }
   int64_t receiverTag(CallSite& site, const MethodInfo& info, ReceiverTagMode when);
-  void writeTextEntry(CallSite& site, const MethodInfo& info, int64_t receiverTag,
+  // Past the gates. The site, when there is one, gives the caller's location.
+  void writeEntry(CallSite* site, const MethodInfo& info, int64_t receiverTag,
+                  int64_t callNumber, ThreadContext* context);
+  void leaveInnermost(ThreadContext& context, const MethodInfo& info, bool poppedByException);
+  void writeTextEntry(CallSite* site, const MethodInfo& info, int64_t receiverTag,
                       int64_t callNumber, const std::optional<int64_t>& time,
                       ThreadContext* context);
   void writeBinaryEntry(const MethodInfo& info, int64_t receiverTag,
@@ -98,6 +114,8 @@ class CLoggingAgent {
   // Started by configure when RecordTime is on: the run starts there.
   std::unique_ptr<RunClock> runClock;
   LoggingOptions settings;
+  // No start method gates any call and no record shows its caller's place.
+  bool plainCalls = false;
   // Of the binary records, from the settings: kept whole rather than built
   // field by field on every call.
   RecordLayout recordLayout;

@@ -1,7 +1,6 @@
 #include "format/text_line.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <limits>
 
@@ -11,17 +10,9 @@
 namespace kolvaprof {
 namespace {
 
-// Room for any 64-bit decimal with its sign.
-constexpr std::size_t kMaxDigits = 20;
-
 char* copyText(char* out, std::string_view text) {
   std::memcpy(out, text.data(), text.size());
   return out + text.size();
-}
-
-template <typename Integer>
-char* writeDecimal(char* out, Integer value) {
-  return std::to_chars(out, out + kMaxDigits, value).ptr;
 }
 
 char* writeThreadPiece(char* out, bool withThreadNumber, int32_t threadNumber) {
@@ -113,8 +104,8 @@ std::string makeEntrySuffix(const MethodText& method) {
 std::size_t textEntryLineBound(const TextEntryParts& entry) {
   // "@" digits " ", digits " ", "+" digits " ", "From:" location " ", prefix,
   // digits, suffix.
-  return 4 * (kMaxDigits + 2) + 6 + entry.fields.callerLocation.size() + entry.prefix.size() +
-         entry.suffix.size();
+  return 4 * (kMaxDecimalChars + 2) + 6 + entry.fields.callerLocation.size() +
+         entry.prefix.size() + entry.suffix.size();
 }
 
 std::size_t writeTextEntryLine(char* out, const TextEntryParts& entry) {
@@ -140,7 +131,7 @@ std::size_t writeTextEntryLine(char* out, const TextEntryParts& entry) {
 }
 
 std::size_t textExitLineBound(std::string_view exceptionClass) {
-  return 2 * (kMaxDigits + 2) + 3 + exceptionClass.size();
+  return 2 * (kMaxDecimalChars + 2) + 3 + exceptionClass.size();
 }
 
 std::size_t writeTextExitLine(char* out, bool withThreadNumber, int32_t threadNumber,

@@ -86,6 +86,14 @@ class ThreadContext {
       directOwn->writeWith(bound, fill);
       return;
     }
+    writeElsewhere(bound, fill);
+  }
+
+ private:
+  // Out of line: the per-call path of a thread with a file of its own stays
+  // small enough to keep its values in registers.
+  template <typename Fill>
+  __attribute__((noinline)) void writeElsewhere(std::size_t bound, Fill& fill) {
     if (directShared != nullptr) {
       directShared->writeWith(bound, fill);
       return;
@@ -97,8 +105,6 @@ class ThreadContext {
     writePendingHeader();
     toFile([&](auto& file) { file.writeWith(bound, fill); });
   }
-
- private:
   void writeOtherwise(const void* bytes, std::size_t length);
   // Hands the thread's file, its own or the shared one, to `act`, if it has one.
   template <typename Act>

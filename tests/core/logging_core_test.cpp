@@ -19,6 +19,7 @@
 #include "core/clock.h"
 #include "output/index_file.h"
 #include "output/log_file.h"
+#include "output/thread_context.h"
 #include "output/thread_registry.h"
 #include "registry/method_info.h"
 #include "registry/method_registry.h"
@@ -141,6 +142,81 @@ TEST(LoggingCore, RecordTimesComeFromTheRunClock) {
     std::ifstream in(file, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected) << compress;
     fs::remove_all(pattern);
+  }
+}
+
+// An engine hands a call that passes every gate over the short way; its
+// records must be those of the gated path, whatever the settings ask for.
+TEST(LoggingCore, PlainCallsWriteWhatGatedCallsWrite) {
+  using kolvaprof::MethodInfo;
+  const kolvaprof::testing::SettingLines variants[] = {
+      {},
+      {{"ReceiverTags", "0"}},
+      {{"ReceiverTags", "2"}, {"RecordTime", "1"}},
+      {{"SeparateLogfilePerThread", "0"}, {"RecordThreadID", "1"}, {"RecordMethodCallCount", "1"}},
+      {{"CompressLogfile", "1"}, {"RecordMethodCallCount", "1"}, {"RecordThreadID", "1"}},
+      {{"CompressLogfile", "1"}, {"ReceiverTags", "0"}, {"RecordTime", "1"}},
+      {{"CompressLogfile", "2"}, {"RecordTime", "1"}},
+  };
+  int run = 0;
+  for (const auto& variant : variants) {
+    std::string written[2];
+    for (const bool plain : {false, true}) {
+      char pattern[] = "/tmp/kolvaprof-core-XXXXXX";
+      ASSERT_NE(mkdtemp(pattern), nullptr);
+      const auto key = reinterpret_cast<kolvaprof::ThreadKey>(0x71e200000000 + 64 * ++run);
+      const auto outerKey = reinterpret_cast<kolvaprof::MethodKey>(0x71e200000010);
+      const auto innerKey = reinterpret_cast<kolvaprof::MethodKey>(0x71e200000020);
+      {
+        ::testing::internal::CaptureStdout();
+        kolvaprof::ThreadRegistry::instance().reset();
+        TestAgent agent;
+        kolvaprof::testing::SettingLines lines = {{"LogfileDirectory", pattern}};
+        lines.insert(lines.end(), variant.begin(), variant.end());
+        agent.configure(lines);
+        auto& methods = kolvaprof::MethodRegistry::instance();
+        methods.store(outerKey, std::make_unique<MethodInfo>("demo", "Plain", "outer",
+                                                            std::vector<std::string>{"int"},
+                                                            "void", false, false));
+        methods.store(innerKey, std::make_unique<MethodInfo>("demo", "Plain", "inner",
+                                                            std::vector<std::string>{}, "long",
+                                                            false, false, true));
+        const MethodInfo& outer = *kolvaprof::findMethodInfo(outerKey);
+        const MethodInfo& inner = *kolvaprof::findMethodInfo(innerKey);
+        kolvaprof::ThreadRegistry::instance().onThreadStart(key, "plain");
+        kolvaprof::testing::TestCallSite site(key, 7);
+        if (plain) {
+          // An engine's first hook on a thread goes the gated way, which
+          // gives the thread its context.
+          agent.logMethodEntry(site, outer);
+          kolvaprof::ThreadContext& context =
+              *kolvaprof::ThreadRegistry::instance().findContext(key);
+          EXPECT_TRUE(agent.isPlainCall(outer) && agent.isPlainCall(inner));
+          agent.logPlainEntry(context, inner, 0);
+          agent.logPlainExit(context, inner);
+          agent.logPlainEntry(context, outer, 9);
+          agent.logPlainExit(context, outer);
+          agent.logPlainExit(context, outer);
+        } else {
+          agent.logMethodEntry(site, outer);
+          agent.logMethodEntry(site, inner);
+          agent.logMethodExit(site, inner, false);
+          site.receiver = 9;
+          agent.logMethodEntry(site, outer);
+          agent.logMethodExit(site, outer, false);
+          agent.logMethodExit(site, outer, false);
+        }
+      }
+      ::testing::internal::GetCapturedStdout();
+      for (const auto& file : fs::recursive_directory_iterator(pattern)) {
+        if (!file.is_regular_file() || file.path().extension() != ".log") continue;
+        std::ifstream in(file.path(), std::ios::binary);
+        written[plain] += std::string(std::istreambuf_iterator<char>(in), {});
+      }
+      fs::remove_all(pattern);
+    }
+    EXPECT_FALSE(written[0].empty()) << "variant " << &variant - variants;
+    EXPECT_EQ(written[1], written[0]) << "variant " << &variant - variants;
   }
 }
 

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "format/binary_record.h"
+#include "format/decimal.h"
 #include "format/index_line.h"
 #include "format/text_line.h"
 
@@ -53,6 +56,26 @@ TEST(TextRecords, EntryLines) {
         line, TextEntry{c.method, {c.tag, c.withThread, c.thread, c.withCall, c.call,
                                c.location, std::nullopt}});
     EXPECT_EQ(line, c.expected);
+  }
+}
+
+// Every width either side of a power of ten, both signs and the extremes,
+// against the standard library's own digits.
+TEST(TextRecords, DecimalsAsTheStandardWritesThem) {
+  std::vector<int64_t> values = {0, INT64_MIN, INT64_MAX, INT32_MIN, INT32_MAX};
+  for (int64_t power = 1;; power *= 10) {
+    for (const int64_t step : {-1, 0, 1}) {
+      values.push_back(power + step);
+      values.push_back(-(power + step));
+    }
+    if (power > INT64_MAX / 10) break;
+  }
+  for (const int64_t value : values) {
+    char ours[kolvaprof::kMaxDecimalChars];
+    char theirs[24];
+    const char* const end = std::to_chars(theirs, theirs + sizeof theirs, value).ptr;
+    EXPECT_EQ(std::string_view(ours, kolvaprof::writeDecimal(ours, value) - ours),
+              std::string_view(theirs, end - theirs));
   }
 }
 
