@@ -490,10 +490,8 @@ void pushFrame(HookFrames& frames, const MethodInfo* info, jint number, int32_t 
 
 }  // namespace
 
-void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool constructor,
-                          int64_t receiverNumber) {
-  const MethodInfo* info = catalogue.find(number);
-  if (info == nullptr) return;  // not a number this engine handed out
+void BytecodeEngine::push(JNIEnv* jni, const MethodInfo& info, jint number, jobject receiver,
+                          bool constructor, int64_t receiverNumber) {
   const ThreadKey key = currentThreadKey(jvmti, jni);
   HookFrames& frames = threads.framesOf(key);
   if (attached && !frames.named) nameRunningThread(jni, key, frames);
@@ -515,23 +513,25 @@ void BytecodeEngine::push(JNIEnv* jni, jint number, jobject receiver, bool const
     jlocation location = 0;
     jvmti->GetFrameLocation(nullptr, 1, &method, &location);
   }
-  pushFrame(frames, info, number, chainRoot, method);
+  pushFrame(frames, &info, number, chainRoot, method);
   HookCallSite site(*this, jni, key, frames, frames.size() - 1, receiver, receiverNumber);
-  core.logMethodEntry(site, *info);
+  core.logMethodEntry(site, info);
 }
 
 void BytecodeEngine::enter(JNIEnv* jni, jint number, jobject receiver) {
+  const MethodInfo* info = catalogue.find(number);
+  if (info == nullptr) return;  // not a number this engine handed out
   // A static method's entry passes no receiver.
-  if (receiver == nullptr && enterPlain(jni, number, 0)) return;
-  push(jni, number, receiver, false);
+  if (receiver == nullptr && enterPlain(jni, *info, number, 0)) return;
+  push(jni, *info, number, receiver, false);
 }
 
 // Most calls pass every gate and come while no constructor waits on its
 // super(...) call: they skip what push asks for the others. The records are
 // the same either way.
-bool BytecodeEngine::enterPlain(JNIEnv* jni, jint number, int64_t receiverNumber) {
-  const MethodInfo* info = catalogue.find(number);
-  if (info == nullptr || !core.isPlainCall(*info)) return false;
+bool BytecodeEngine::enterPlain(JNIEnv* jni, const MethodInfo& info, jint number,
+                                int64_t receiverNumber) {
+  if (!core.isPlainCall(info)) return false;
   const ThreadKey key = currentThreadKey(jvmti, jni);
   HookFrames& frames = threads.framesOf(key);
   if ((attached && !frames.named) || (!frames.empty() && frames.back().awaitingSuper)) {
@@ -539,8 +539,8 @@ bool BytecodeEngine::enterPlain(JNIEnv* jni, jint number, int64_t receiverNumber
   }
   ThreadContext* context = ThreadRegistry::instance().findContext(key);
   if (context == nullptr) return false;  // its first call makes it
-  pushFrame(frames, info, number, -1, nullptr);
-  core.logPlainEntry(*context, *info, receiverNumber);
+  pushFrame(frames, &info, number, -1, nullptr);
+  core.logPlainEntry(*context, info, receiverNumber);
   return true;
 }
 
@@ -549,10 +549,14 @@ int64_t BytecodeEngine::receiverNumber(JNIEnv* jni, jobject receiver) {
 }
 
 void BytecodeEngine::enterNumbered(JNIEnv* jni, jint number, int64_t receiver) {
-  if (!enterPlain(jni, number, receiver)) push(jni, number, nullptr, false, receiver);
+  const MethodInfo* info = catalogue.find(number);
+  if (info == nullptr) return;
+  if (!enterPlain(jni, *info, number, receiver)) push(jni, *info, number, nullptr, false, receiver);
 }
 
-void BytecodeEngine::enterInit(JNIEnv* jni, jint number) { push(jni, number, nullptr, true); }
+void BytecodeEngine::enterInit(JNIEnv* jni, jint number) {
+  if (const MethodInfo* info = catalogue.find(number)) push(jni, *info, number, nullptr, true);
+}
 
 // A constructor reached through superclass constructors without hooks (a
 // class between two traced ones that the filters leave out) continues the

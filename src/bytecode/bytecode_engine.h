@@ -93,10 +93,11 @@ class BytecodeEngine final : public CaptureEngine {
   std::string callerLocation(HookFrames& frames, std::size_t index, CallerLocation what);
 
  private:
-  void push(JNIEnv* jni, jint number, jobject receiver, bool constructor,
+  // `info` is that of method `number`, which this engine handed out.
+  void push(JNIEnv* jni, const MethodInfo& info, jint number, jobject receiver, bool constructor,
             int64_t receiverNumber = 0);
   // False when the call needs push.
-  bool enterPlain(JNIEnv* jni, jint number, int64_t receiverNumber);
+  bool enterPlain(JNIEnv* jni, const MethodInfo& info, jint number, int64_t receiverNumber);
   // `frames` are the thread's, or null when the caller has not fetched them.
   int64_t objectTag(JNIEnv* jni, jobject object, HookFrames* frames);
   int64_t constructionTag(JNIEnv* jni, jobject object, HookFrames* frames);

@@ -57,10 +57,7 @@ void CLoggingAgent::logMethodEntry(CallSite& site, const MethodInfo& info) {
   if (!passesFilterGate(info, site)) return;
 
   context->pushCall(&info);
-  // Numbered only when records show the number: the shared increment is the
-  // one write every thread's calls would otherwise contend on.
-  const int64_t callNumber =
-      settings.recordMethodCallCount ? nextCallNumber.fetch_add(1, std::memory_order_relaxed) : 0;
+  const int64_t callNumber = takeCallNumber();
   // At most one of the two fetches happens, as the mode says.
   tag += receiverTag(site, info, ReceiverTagMode::LoggedOnly);
   writeEntry(&site, info, tag, callNumber, context);
@@ -69,8 +66,7 @@ void CLoggingAgent::logMethodEntry(CallSite& site, const MethodInfo& info) {
 void CLoggingAgent::logPlainEntry(ThreadContext& context, const MethodInfo& info,
                                   int64_t receiverNumber) {
   context.pushCall(&info);
-  const int64_t callNumber =
-      settings.recordMethodCallCount ? nextCallNumber.fetch_add(1, std::memory_order_relaxed) : 0;
+  const int64_t callNumber = takeCallNumber();
   const bool fetched = settings.receiverTags != ReceiverTagMode::Never && !info.isStatic();
   writeEntry(nullptr, info, fetched ? receiverNumber : 0, callNumber, &context);
 }

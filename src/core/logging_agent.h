@@ -92,6 +92,12 @@ class CLoggingAgent {
     return runClock->sinceStart();
   }
   int64_t receiverTag(CallSite& site, const MethodInfo& info, ReceiverTagMode when);
+  // Numbered only when records show the number: the shared increment is the
+  // one write every thread's calls would otherwise contend on.
+  int64_t takeCallNumber() {
+    return settings.recordMethodCallCount ? nextCallNumber.fetch_add(1, std::memory_order_relaxed)
+                                          : 0;
+  }
   // Past the gates. The site, when there is one, gives the caller's location.
   void writeEntry(CallSite* site, const MethodInfo& info, int64_t receiverTag,
                   int64_t callNumber, ThreadContext* context);
