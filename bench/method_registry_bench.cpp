@@ -15,20 +15,22 @@
 #include <vector>
 
 #include "registry/method_info.h"
+#include "registry/method_key.h"
 #include "registry/method_registry.h"
 #include "registry/method_table.h"
 
 namespace {
 
 using kolvaprof::MethodInfo;
+using kolvaprof::MethodKey;
 using kolvaprof::MethodRegistry;
 using kolvaprof::MethodTable;
 
 constexpr std::size_t kKnownMethods = 4096;  // looked up; a power of two
 constexpr std::size_t kMaxNewMethods = 1 << 18;
 
-jmethodID fakeMethod(std::size_t n) {
-  return reinterpret_cast<jmethodID>(static_cast<std::uintptr_t>(0x7f3300000000 + n * 16));
+MethodKey fakeMethod(std::size_t n) {
+  return reinterpret_cast<MethodKey>(static_cast<std::uintptr_t>(0x7f3300000000 + n * 16));
 }
 
 std::unique_ptr<MethodInfo> makeInfo() {
@@ -43,9 +45,9 @@ const MethodInfo& sampleInfo() {
 
 // The known methods in a fixed random order, so lookups do not walk the
 // table's slots in sequence.
-const std::vector<jmethodID>& lookupOrder() {
-  static const std::vector<jmethodID> order = [] {
-    std::vector<jmethodID> keys;
+const std::vector<MethodKey>& lookupOrder() {
+  static const std::vector<MethodKey> order = [] {
+    std::vector<MethodKey> keys;
     for (std::size_t i = 0; i < kKnownMethods; ++i) keys.push_back(fakeMethod(i));
     std::shuffle(keys.begin(), keys.end(), std::mt19937(12345));
     return keys;
@@ -57,7 +59,7 @@ const std::vector<jmethodID>& lookupOrder() {
 // stopped or until kMaxNewMethods were added.
 class Inserter {
  public:
-  explicit Inserter(std::function<void(jmethodID)> insert)
+  explicit Inserter(std::function<void(MethodKey)> insert)
       : thread([this, insert] {
           std::size_t n = kKnownMethods;
           while (!stop.load(std::memory_order_relaxed) && n < kKnownMethods + kMaxNewMethods) {
@@ -80,7 +82,7 @@ class Inserter {
 
 template <typename Find>
 void lookupLoop(benchmark::State& state, Find find) {
-  const std::vector<jmethodID>& order = lookupOrder();
+  const std::vector<MethodKey>& order = lookupOrder();
   std::size_t i = static_cast<std::size_t>(state.thread_index()) * 997;
   for (auto _ : state) {
     benchmark::DoNotOptimize(find(order[i++ & (kKnownMethods - 1)]));
@@ -97,10 +99,10 @@ void BM_MethodTableFind(benchmark::State& state) {
     table = new MethodTable<const MethodInfo*>();
     for (std::size_t i = 0; i < kKnownMethods; ++i) table->insert(fakeMethod(i), &sampleInfo());
     if (state.range(0) != 0) {
-      inserter = new Inserter([](jmethodID m) { table->insert(m, &sampleInfo()); });
+      inserter = new Inserter([](MethodKey m) { table->insert(m, &sampleInfo()); });
     }
   }
-  lookupLoop(state, [](jmethodID m) { return table->find(m); });
+  lookupLoop(state, [](MethodKey m) { return table->find(m); });
   if (state.thread_index() == 0) {
     if (inserter != nullptr) state.counters["inserted"] = static_cast<double>(inserter->count());
     delete inserter;
@@ -114,9 +116,9 @@ void BM_MethodRegistryFind(benchmark::State& state) {
   MethodRegistry& registry = MethodRegistry::instance();
   if (state.thread_index() == 0) {
     for (std::size_t i = 0; i < kKnownMethods; ++i) registry.store(fakeMethod(i), makeInfo());
-    inserter = new Inserter([](jmethodID m) { MethodRegistry::instance().store(m, makeInfo()); });
+    inserter = new Inserter([](MethodKey m) { MethodRegistry::instance().store(m, makeInfo()); });
   }
-  lookupLoop(state, [&registry](jmethodID m) { return registry.find(m); });
+  lookupLoop(state, [&registry](MethodKey m) { return registry.find(m); });
   if (state.thread_index() == 0) {
     state.counters["inserted"] = static_cast<double>(inserter->count());
     delete inserter;
@@ -125,14 +127,14 @@ void BM_MethodRegistryFind(benchmark::State& state) {
   }
 }
 
-std::unordered_map<jmethodID, const MethodInfo*>* map = nullptr;
+std::unordered_map<MethodKey, const MethodInfo*>* map = nullptr;
 
 void BM_UnorderedMapFind(benchmark::State& state) {
   if (state.thread_index() == 0) {
-    map = new std::unordered_map<jmethodID, const MethodInfo*>();
+    map = new std::unordered_map<MethodKey, const MethodInfo*>();
     for (std::size_t i = 0; i < kKnownMethods; ++i) map->emplace(fakeMethod(i), &sampleInfo());
   }
-  lookupLoop(state, [](jmethodID m) { return map->find(m)->second; });
+  lookupLoop(state, [](MethodKey m) { return map->find(m)->second; });
   if (state.thread_index() == 0) {
     delete map;
     map = nullptr;

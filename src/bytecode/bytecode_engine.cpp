@@ -164,7 +164,8 @@ void BytecodeEngine::onClassFileLoad(JNIEnv* jni, jclass beingRedefined, jobject
   };
   const bool withOffsets = core.options().recordCallerLocation == 1;
   classfile::RewriteResult result = classfile::rewriteClass(
-      data, static_cast<std::size_t>(length), select, classfile::HookNames{kHooksClassName},
+      data, static_cast<std::size_t>(length), select,
+      classfile::HookNames{kHooksClassName, !core.options().recordTime},
       withOffsets, receiverPassing(beingRedefined, jni, loader, name));
   if (withOffsets) {
     boost::lock_guard<boost::mutex> guard(offsetsLock);
@@ -531,17 +532,47 @@ void BytecodeEngine::enter(JNIEnv* jni, jint number, jobject receiver) {
 // the same either way.
 bool BytecodeEngine::enterPlain(JNIEnv* jni, const MethodInfo& info, jint number,
                                 int64_t receiverNumber) {
-  if (!core.isPlainCall(info)) return false;
-  const ThreadKey key = currentThreadKey(jvmti, jni);
-  HookFrames& frames = threads.framesOf(key);
-  if ((attached && !frames.named) || (!frames.empty() && frames.back().awaitingSuper)) {
-    return false;
-  }
-  ThreadContext* context = ThreadRegistry::instance().findContext(key);
-  if (context == nullptr) return false;  // its first call makes it
-  pushFrame(frames, &info, number, -1, nullptr);
+  HookFrames* frames = nullptr;
+  ThreadContext* context = plainContext(jni, info, frames);
+  if (context == nullptr) return false;
+  pushFrame(*frames, &info, number, -1, nullptr);
   core.logPlainEntry(*context, info, receiverNumber);
   return true;
+}
+
+ThreadContext* BytecodeEngine::plainContext(JNIEnv* jni, const MethodInfo& info,
+                                            HookFrames*& frames) {
+  if (!core.isPlainCall(info)) return nullptr;
+  const ThreadKey key = currentThreadKey(jvmti, jni);
+  frames = &threads.framesOf(key);
+  if ((attached && !frames->named) || (!frames->empty() && frames->back().awaitingSuper)) {
+    return nullptr;
+  }
+  return ThreadRegistry::instance().findContext(key);  // null before its first call
+}
+
+void BytecodeEngine::leaf(JNIEnv* jni, jint number, jobject receiver) {
+  if (const MethodInfo* info = catalogue.find(number)) leafCall(jni, *info, number, receiver, 0);
+}
+
+void BytecodeEngine::leafNumbered(JNIEnv* jni, jint number, int64_t receiver) {
+  if (const MethodInfo* info = catalogue.find(number)) {
+    leafCall(jni, *info, number, nullptr, receiver);
+  }
+}
+
+void BytecodeEngine::leafCall(JNIEnv* jni, const MethodInfo& info, jint number, jobject receiver,
+                              int64_t receiverNumber) {
+  // An object passed itself needs its tag looked up the long way.
+  HookFrames* frames = nullptr;
+  ThreadContext* context = receiver == nullptr ? plainContext(jni, info, frames) : nullptr;
+  if (context != nullptr) {
+    core.logPlainEntry(*context, info, receiverNumber);
+    core.logPlainExit(*context, info);
+    return;
+  }
+  push(jni, info, number, receiver, false, receiverNumber);
+  exit(jni, number);
 }
 
 int64_t BytecodeEngine::receiverNumber(JNIEnv* jni, jobject receiver) {

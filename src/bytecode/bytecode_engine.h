@@ -24,6 +24,7 @@
 namespace kolvaprof {
 
 class CLoggingAgent;
+class ThreadContext;
 
 // Catches calls through hook calls put into the bytecode of the classes as
 // they load, so that traced code keeps running compiled. Classes the VM
@@ -87,6 +88,9 @@ class BytecodeEngine final : public CaptureEngine {
   // method that passes the object itself agree on it.
   int64_t receiverNumber(JNIEnv* jni, jobject receiver);
   void enterNumbered(JNIEnv* jni, jint number, int64_t receiver);
+  // A leaf's whole call, reported at its return (records without times).
+  void leaf(JNIEnv* jni, jint number, jobject receiver);
+  void leafNumbered(JNIEnv* jni, jint number, int64_t receiver);
 
   // For the call site: the receiver number of the frame's object.
   int64_t receiverTag(JNIEnv* jni, HookFrames& frames, std::size_t index, jobject receiver);
@@ -98,6 +102,13 @@ class BytecodeEngine final : public CaptureEngine {
             int64_t receiverNumber = 0);
   // False when the call needs push.
   bool enterPlain(JNIEnv* jni, const MethodInfo& info, jint number, int64_t receiverNumber);
+  // The thread's context when a call of `info` may go the short way (its
+  // frames in `frames`), or null.
+  ThreadContext* plainContext(JNIEnv* jni, const MethodInfo& info, HookFrames*& frames);
+  // Entry and exit of a leaf at once: the short way when it may, else as
+  // the two hooks would.
+  void leafCall(JNIEnv* jni, const MethodInfo& info, jint number, jobject receiver,
+                int64_t receiverNumber);
   // `frames` are the thread's, or null when the caller has not fetched them.
   int64_t objectTag(JNIEnv* jni, jobject object, HookFrames* frames);
   int64_t constructionTag(JNIEnv* jni, jobject object, HookFrames* frames);

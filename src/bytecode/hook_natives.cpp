@@ -49,6 +49,14 @@ void JNICALL enterNumberedHook(JNIEnv* jni, jclass, jint number, jlong receiver)
   forward([&](BytecodeEngine& engine) { engine.enterNumbered(jni, number, receiver); });
 }
 
+void JNICALL leafHook(JNIEnv* jni, jclass, jint number, jobject receiver) {
+  forward([&](BytecodeEngine& engine) { engine.leaf(jni, number, receiver); });
+}
+
+void JNICALL leafNumberedHook(JNIEnv* jni, jclass, jint number, jlong receiver) {
+  forward([&](BytecodeEngine& engine) { engine.leafNumbered(jni, number, receiver); });
+}
+
 void JNICALL caughtHook(JNIEnv* jni, jclass, jthrowable exception, jint number) {
   forward([&](BytecodeEngine& engine) { engine.caught(jni, exception, number); });
 }
@@ -72,6 +80,8 @@ const JNINativeMethod* hookNatives() {
       native(classfile::Hook::ReceiverNumber, reinterpret_cast<void*>(&receiverNumberHook)),
       native(classfile::Hook::EnterNumbered, reinterpret_cast<void*>(&enterNumberedHook)),
       native(classfile::Hook::Caught, reinterpret_cast<void*>(&caughtHook)),
+      native(classfile::Hook::Leaf, reinterpret_cast<void*>(&leafHook)),
+      native(classfile::Hook::LeafNumbered, reinterpret_cast<void*>(&leafNumberedHook)),
   };
   return natives;
 }

@@ -20,6 +20,11 @@
 //                                    such a class, with the kept number
 //   caught(Ljava/lang/Throwable;I)V  at the start of each handler of the
 //                                    method's own, with the exception caught
+//   leaf(ILjava/lang/Object;)V       with HookNames::leaves, in place of
+//   leafNumbered(IJ)V                enter or enterNumbered and exit, before
+//                                    every return of a method that runs no
+//                                    other Java code and cannot throw or loop
+//                                    (isLeafCode): the whole call at once
 
 #include <cstddef>
 #include <cstdint>
@@ -34,6 +39,10 @@ namespace kolvaprof::classfile {
 
 struct HookNames {
   std::string owner = "kolvaprof/Hooks";  // internal name
+  // Leaves report their calls through leaf and leafNumbered: one hook
+  // instead of two, for records that hold no time (a leaf's entry is
+  // reported when its exit is).
+  bool leaves = false;
 };
 
 // How the instance methods of a class hand their receiver to the hooks.

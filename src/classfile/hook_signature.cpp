@@ -13,6 +13,8 @@ constexpr HookSignature kSignatures[] = {
     {"receiverNumber", "(Ljava/lang/Object;)J"},
     {"enterNumbered", "(IJ)V"},
     {"caught", "(Ljava/lang/Throwable;I)V"},
+    {"leaf", "(ILjava/lang/Object;)V"},
+    {"leafNumbered", "(IJ)V"},
 };
 static_assert(sizeof kSignatures / sizeof kSignatures[0] == kHookCount);
 

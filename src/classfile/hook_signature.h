@@ -19,6 +19,8 @@ enum class Hook {
   ReceiverNumber,
   EnterNumbered,
   Caught,
+  Leaf,
+  LeafNumbered,
   Count
 };
 

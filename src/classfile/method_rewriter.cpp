@@ -6,6 +6,7 @@
 
 #include "classfile/byte_io.h"
 #include "classfile/bytecode.h"
+#include "classfile/leaf_code.h"
 #include "classfile/type_flow.h"
 
 namespace kolvaprof::classfile {
@@ -118,6 +119,11 @@ class MethodRewriter {
   void emitNumber();
   void emitNumberLookup();
   void emitInvoke(Hook hook);
+  void emitLeafHook();
+  // this.number, as the numbered hooks take it.
+  void emitKeptNumber();
+  // this, or null for a static method or receivers not recorded.
+  void emitReceiver();
   bool numbered() const {
     return ctx_.receivers == ReceiverPassing::NumberFields && !isStatic_ && !isConstructor_;
   }
@@ -182,6 +188,8 @@ class MethodRewriter {
   std::string_view descriptor_;
   bool isStatic_ = false;
   bool isConstructor_ = false;
+  // Its call is reported whole at its return (isLeafCode).
+  bool leaf_ = false;
 
   CodeAttribute c_;
   std::vector<Instruction> insns_;
@@ -219,7 +227,9 @@ std::vector<uint8_t> MethodRewriter::run(const Attribute& codeAttribute) {
   uint32_t uninitHandler = anyUninit ? static_cast<uint32_t>(bodyEnd + handlerLength) : 0;
   uint64_t total = uint64_t{bodyEnd} + handlerLength * (anyUninit ? 2 : 1);
   if (total > kMaxCode) throw Unsupported("code would exceed 65535 bytes");
-  uint32_t maxStack = std::max<uint32_t>(c_.maxStack + 1u, 3);
+  // A leaf's hook takes a number and a receiver above what a return leaves.
+  uint32_t maxStack = leaf_ ? std::max<uint32_t>(c_.maxStack + 3u, 5)
+                            : std::max<uint32_t>(c_.maxStack + 1u, 3);
   if (maxStack > 65535) throw Unsupported("max_stack would exceed 65535");
 
   emitCode();
@@ -280,6 +290,9 @@ void MethodRewriter::decode(const Attribute& codeAttribute) {
   initial_ = initialFrame(ctx_.className, name_, descriptor_, isStatic_);
   readAttributes();
   needsFrames_ = hasTable_ || ctx_.cls.majorVersion >= 51;
+  // Constructors keep their chain hooks; handlers would need caught.
+  leaf_ = ctx_.leaves() && !isConstructor_ && c_.handlers.empty() &&
+          isLeafCode(c_.code, insns_, pool_, ctx_.className, isStatic_);
 }
 
 void MethodRewriter::plan() {
@@ -405,6 +418,12 @@ void MethodRewriter::lay() {
   uint32_t hookLength = numberLength_ + 3;
   uint32_t entryLength = numberLength_ + 3 + (isConstructor_ ? 0 : 1);
   if (numbered()) entryLength = kNumberLookupLength + numberLength_ + 7;
+  // A leaf's one hook passes what the entry hook would have.
+  uint32_t exitLength = hookLength;
+  if (leaf_) {
+    exitLength = numbered() ? numberLength_ + 7 : numberLength_ + 4;
+    entryLength = numbered() ? kNumberLookupLength : 0;
+  }
   layout_.preStart.assign(n + 1, 0);
   layout_.instrStart.assign(n, 0);
   for (;;) {
@@ -413,7 +432,7 @@ void MethodRewriter::lay() {
     for (std::size_t i = 0; i < n; ++i) {
       layout_.preStart[i] = static_cast<uint32_t>(pos);
       if (caughtBefore_[i]) pos += hookLength + 1;
-      if (before_[i] == Before::ExitHook) pos += hookLength;
+      if (before_[i] == Before::ExitHook) pos += exitLength;
       if (before_[i] == Before::ChainInit) pos += chainKey_[i].length + 3;
       layout_.instrStart[i] = static_cast<uint32_t>(pos);
       pos += newLength(i, static_cast<uint32_t>(pos));
@@ -483,26 +502,47 @@ void MethodRewriter::emitNumberLookup() {
   if (out_.size() != kNumberLookupLength) throw FormatError("layout mismatch");
 }
 
+void MethodRewriter::emitLeafHook() {
+  emitNumber();
+  if (numbered()) {
+    emitKeptNumber();
+    emitInvoke(Hook::LeafNumbered);
+  } else {
+    emitReceiver();
+    emitInvoke(Hook::Leaf);
+  }
+}
+
+void MethodRewriter::emitKeptNumber() {
+  out_.u1(op::kAload0);
+  out_.u1(op::kGetfield);
+  out_.u2(ctx_.numberFieldRef());
+}
+
+void MethodRewriter::emitReceiver() {
+  const bool passed = !isStatic_ && ctx_.receivers != ReceiverPassing::Null;
+  out_.u1(passed ? op::kAload0 : op::kAconstNull);
+}
+
 void MethodRewriter::emitInvoke(Hook hook) {
   out_.u1(op::kInvokestatic);
   out_.u2(ctx_.hookRef(hook));
 }
 
 void MethodRewriter::emitCode() {
-  if (numbered()) {
+  if (leaf_) {
+    if (numbered()) emitNumberLookup();
+  } else if (numbered()) {
     emitNumberLookup();
     emitNumber();
-    out_.u1(op::kAload0);
-    out_.u1(op::kGetfield);
-    out_.u2(ctx_.numberFieldRef());
+    emitKeptNumber();
     emitInvoke(Hook::EnterNumbered);
   } else {
     emitNumber();
     if (isConstructor_) {
       emitInvoke(Hook::EnterInit);
     } else {
-      const bool passed = !isStatic_ && ctx_.receivers != ReceiverPassing::Null;
-      out_.u1(passed ? op::kAload0 : op::kAconstNull);
+      emitReceiver();
       emitInvoke(Hook::Enter);
     }
   }
@@ -513,7 +553,9 @@ void MethodRewriter::emitCode() {
       emitNumber();
       emitInvoke(Hook::Caught);
     }
-    if (before_[i] == Before::ExitHook) {
+    if (before_[i] == Before::ExitHook && leaf_) {
+      emitLeafHook();
+    } else if (before_[i] == Before::ExitHook) {
       emitNumber();
       emitInvoke(Hook::Exit);
     } else if (before_[i] == Before::ChainInit) {

@@ -28,6 +28,8 @@ class ClassContext {
   // The Fieldrefs of the class's own number fields.
   uint16_t numberFieldRef();
   uint16_t numberedObjectFieldRef();
+  // Leaves call one hook at their return (HookNames::leaves).
+  bool leaves() const { return hooks_.leaves; }
 
   ClassFile& cls;
   std::string_view className;

@@ -430,22 +430,22 @@ void appendCompactBlock(std::vector<unsigned char>& out, const unsigned char* re
       static_cast<std::size_t>(encodeOperations(ops.data(), records, count, layout) - ops.data());
 
   thread_local CompressContext compressor;
-  const std::size_t start = out.size();
-  out.resize(start + kCompactBlockHeaderBytes + ZSTD_compressBound(opBytes));
+  // Compressed aside: growing `out` by the bound would zero a buffer's worth
+  // of bytes for every block, many times what the block keeps.
+  thread_local std::vector<unsigned char> packed;
+  const std::size_t bound = ZSTD_compressBound(opBytes);
+  if (packed.size() < bound) packed.resize(bound);
   const std::size_t compressed =
-      ZSTD_compress2(compressor.context, out.data() + start + kCompactBlockHeaderBytes,
-                     out.size() - start - kCompactBlockHeaderBytes, ops.data(), opBytes);
-  if (ZSTD_isError(compressed)) {  // only when memory runs out; the block is lost, not torn
-    out.resize(start);
-    return;
-  }
-  unsigned char* header = out.data() + start;
+      ZSTD_compress2(compressor.context, packed.data(), packed.size(), ops.data(), opBytes);
+  if (ZSTD_isError(compressed)) return;  // only when memory runs out; the block is lost, not torn
+  unsigned char header[kCompactBlockHeaderBytes];
   std::memcpy(header, kMagic, 3);
   header[3] = layoutMark(layout);
   putU4(header + 4, static_cast<uint32_t>(compressed));
   putU4(header + 8, static_cast<uint32_t>(opBytes));
   putU4(header + 12, static_cast<uint32_t>(count));
-  out.resize(start + kCompactBlockHeaderBytes + compressed);
+  out.insert(out.end(), header, header + kCompactBlockHeaderBytes);
+  out.insert(out.end(), packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(compressed));
 }
 
 std::size_t compactBlockBytes(const unsigned char* header) {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 
 #include "classfile/byte_io.h"
 #include "classfile/bytecode.h"
@@ -69,13 +70,17 @@ inline constexpr uint16_t kThisClass = 2, kObjectInit = 8, kThisInit = 9;
 
 // Class t/T extending java/lang/Object. `poolPadding` Utf8 entries first, so
 // that what the rewriter adds lands above index 255.
+// `addToPool` adds entries right after those, before any method's: their
+// indexes are the same in every class built with the same additions.
 inline std::vector<uint8_t> buildClass(uint16_t major, const std::vector<TestMethod>& methods,
-                                int poolPadding = 0) {
+                                int poolPadding = 0,
+                                const std::function<void(ConstantPool&)>& addToPool = {}) {
   ClassBuilder cls(major);
   for (int k = 0; k < poolPadding; ++k) cls.pool().addUtf8("pad" + std::to_string(k));
   cls.declare(0x0021, "t/T", "java/lang/Object");
   cls.pool().addMethodref("java/lang/Object", "<init>", "()V");
   cls.pool().addMethodref("t/T", "<init>", "()V");
+  if (addToPool) addToPool(cls.pool());
   for (const TestMethod& m : methods) {
     // The method's names take their slots before its attributes' names.
     cls.pool().addUtf8(m.name);

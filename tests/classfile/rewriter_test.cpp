@@ -453,14 +453,26 @@ TEST(Rewriter, CorruptedClassesEndInAResult) {
   m.frames = std::vector<Frame>{frameAt(4, {kInt}, {object("java/lang/Exception")})};
   m.lines = {{0, 10}, {4, 11}};
   m.access = kAccStatic;
-  std::vector<uint8_t> good = buildClass(52, {m});
+  TestMethod leaf;  // and code that is read for a leaf
+  leaf.name = "leaf";
+  leaf.descriptor = "(JI)J";
+  leaf.maxStack = 6;
+  leaf.maxLocals = 3;
+  leaf.code = {0x1e, 0x1c, 0x85, 0x5c, 0x61, 0x61, 0xad};  // lload_0; iload_2; i2l; dup2; ladd; ladd; lreturn
+  std::vector<uint8_t> good = buildClass(52, {m, leaf});
+  HookNames leaves;
+  leaves.leaves = true;
   for (std::size_t at = 0; at < good.size(); ++at) {
     for (uint8_t value : {uint8_t{0}, uint8_t{0xFF}, static_cast<uint8_t>(good[at] + 1)}) {
       std::vector<uint8_t> bad = good;
       bad[at] = value;
-      RewriteResult r = rewriteAll(bad);
-      if (r.outcome == RewriteResult::Outcome::Rewritten) {
-        EXPECT_NO_THROW(parseClassFile(r.bytes.data(), r.bytes.size())) << at;
+      for (const RewriteResult& r :
+           {rewriteAll(bad), rewriteClass(bad.data(), bad.size(), [](const MethodDescription&) {
+              return std::optional<int32_t>(7);
+            }, leaves)}) {
+        if (r.outcome == RewriteResult::Outcome::Rewritten) {
+          EXPECT_NO_THROW(parseClassFile(r.bytes.data(), r.bytes.size())) << at;
+        }
       }
     }
   }

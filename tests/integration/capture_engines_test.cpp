@@ -85,6 +85,11 @@ const EngineCase kCases[] = {
      "itest.Builders", true},
     {"BinaryNoReceivers", "CompressLogfile=1\nReceiverTags=0\nFilterMode=1\nPackageFilter=itest*\n",
      "itest.Calls", true},
+    // Calls reported whole at their return, where records hold no time.
+    {"Leaves", "RecordThreadID=1\nRecordMethodCallCount=1\nFilterMode=1\nPackageFilter=itest*\n",
+     "itest.Leaves", false},
+    {"LeafStartMethod", "StartMethod=itest.Leaves$Noop.run\nFilterMode=1\nPackageFilter=itest*\n",
+     "itest.Leaves", false},
     // JDK 17's accessor classes, defined by loaders that cannot find them by
     // name, traced with the program.
     {"ReflectionAndSerialization",
