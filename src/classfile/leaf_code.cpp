@@ -41,29 +41,21 @@ class Slots {
   std::vector<bool> slots;
 };
 
-struct Effect {
-  int8_t pops;
-  int8_t pushes;
-};
+// Untyped instructions that can neither throw nor reach other code:
+// constants, pop, arithmetic but integer division and remainder,
+// conversions and comparisons. Their stack effect is in the opcode table.
+bool harmlessUntyped(uint8_t opcode) {
+  if (opcode <= op::kSipush || opcode == op::kPop || opcode == op::kPop2) return true;
+  if (opcode == op::kIdiv || opcode == op::kLdiv || opcode == op::kIrem || opcode == op::kLrem) {
+    return false;
+  }
+  return opcode >= op::kIadd && opcode <= op::kDcmpg;
+}
 
-// Opcodes from 0x60 (iadd) to 0x98 (dcmpg), -1 pops for those that can
-// throw (integer division and remainder).
-constexpr Effect kArithmetic[] = {
-    {2, 1}, {4, 2}, {2, 1}, {4, 2},    // add
-    {2, 1}, {4, 2}, {2, 1}, {4, 2},    // sub
-    {2, 1}, {4, 2}, {2, 1}, {4, 2},    // mul
-    {-1, 0}, {-1, 0}, {2, 1}, {4, 2},  // div
-    {-1, 0}, {-1, 0}, {2, 1}, {4, 2},  // rem
-    {1, 1}, {2, 2}, {1, 1}, {2, 2},    // neg
-    {2, 1}, {3, 2}, {2, 1}, {3, 2}, {2, 1}, {3, 2},  // shl shr ushr
-    {2, 1}, {4, 2}, {2, 1}, {4, 2}, {2, 1}, {4, 2},  // and or xor
-    {0, 0},                                          // iinc
-    {1, 2}, {1, 1}, {1, 2}, {2, 1}, {2, 1}, {2, 2},  // i2l i2f i2d l2i l2f l2d
-    {1, 1}, {1, 2}, {1, 2}, {2, 1}, {2, 2}, {2, 1},  // f2i f2l f2d d2i d2l d2f
-    {1, 1}, {1, 1}, {1, 1},                          // i2b i2c i2s
-    {4, 1}, {2, 1}, {2, 1}, {4, 1}, {4, 1},          // lcmp fcmpl fcmpg dcmpl dcmpg
-};
-static_assert(sizeof kArithmetic / sizeof kArithmetic[0] == 0x98 - 0x60 + 1);
+int pushedSlots(Pushes pushes) {
+  if (pushes == Pushes::None) return 0;
+  return pushes == Pushes::Long || pushes == Pushes::Double ? 2 : 1;
+}
 
 int fieldSlots(std::string_view descriptor) {
   return descriptor == "J" || descriptor == "D" ? 2 : 1;
@@ -92,48 +84,40 @@ bool step(const uint8_t* at, uint8_t opcode, const ConstantPool& pool,
           std::string_view className, bool isStatic, Slots& stack) {
   // Local 0 keeps this only while nothing is stored over it.
   const auto store = [&](int slots, int local) { return (isStatic || local != 0) && stack.pop(slots); };
-  if (opcode == 0x00) return true;                                      // nop
-  if (opcode >= 0x01 && opcode <= 0x08) return stack.push(1), true;     // aconst_null, iconst
-  if (opcode >= 0x09 && opcode <= 0x0a) return stack.push(2), true;     // lconst
-  if (opcode >= 0x0b && opcode <= 0x0d) return stack.push(1), true;     // fconst
-  if (opcode >= 0x0e && opcode <= 0x0f) return stack.push(2), true;     // dconst
-  if (opcode == 0x10 || opcode == 0x11) return stack.push(1), true;     // bipush, sipush
-  if (opcode == 0x12) return plainConstant(pool, at[1], stack);         // ldc
-  if (opcode == 0x13 || opcode == 0x14) return plainConstant(pool, readU2(at + 1), stack);
-  if (opcode >= 0x15 && opcode <= 0x19) {                               // xload n
-    const bool wide = opcode == 0x16 || opcode == 0x18;
-    stack.push(wide ? 2 : 1, opcode == 0x19 && at[1] == 0 && !isStatic);
+  const OpcodeInfo& info = opcodeInfo(opcode);
+  if (!info.typed && harmlessUntyped(opcode)) {
+    if (!stack.pop(info.pops)) return false;
+    stack.push(pushedSlots(info.pushes));
     return true;
   }
-  if (opcode >= 0x1a && opcode <= 0x2d) {                               // xload_<n>
-    const int kind = (opcode - 0x1a) / 4;  // i l f d a
-    stack.push(kind == 1 || kind == 3 ? 2 : 1, opcode == 0x2a && !isStatic);
+  if (opcode == op::kLdc) return plainConstant(pool, at[1], stack);
+  if (opcode == op::kLdcW || opcode == op::kLdc2W) return plainConstant(pool, readU2(at + 1), stack);
+  if (opcode >= op::kIload && opcode <= op::kAload) {
+    const bool wide = opcode == op::kLload || opcode == op::kDload;
+    stack.push(wide ? 2 : 1, opcode == op::kAload && at[1] == 0 && !isStatic);
     return true;
   }
-  if (opcode >= 0x36 && opcode <= 0x3a) {                               // xstore n
-    return store(opcode == 0x37 || opcode == 0x39 ? 2 : 1, at[1]);
+  if (opcode >= op::kIload0 && opcode <= op::kAload3) {
+    const int kind = (opcode - op::kIload0) / 4;  // i l f d a
+    stack.push(kind == 1 || kind == 3 ? 2 : 1, opcode == op::kAload0 && !isStatic);
+    return true;
   }
-  if (opcode >= 0x3b && opcode <= 0x4e) {                               // xstore_<n>
-    const int kind = (opcode - 0x3b) / 4;
-    return store(kind == 1 || kind == 3 ? 2 : 1, (opcode - 0x3b) % 4);
+  if (opcode >= op::kIstore && opcode <= op::kAstore) {
+    return store(opcode == op::kLstore || opcode == op::kDstore ? 2 : 1, at[1]);
+  }
+  if (opcode >= op::kIstore0 && opcode <= op::kAstore3) {
+    const int kind = (opcode - op::kIstore0) / 4;
+    return store(kind == 1 || kind == 3 ? 2 : 1, (opcode - op::kIstore0) % 4);
   }
   switch (opcode) {
-    case 0x57: return stack.pop(1);            // pop
-    case 0x58: return stack.pop(2);            // pop2
-    case 0x59: return stack.duplicate(1, 0);   // dup
-    case 0x5a: return stack.duplicate(1, 1);   // dup_x1
-    case 0x5b: return stack.duplicate(1, 2);   // dup_x2
-    case 0x5c: return stack.duplicate(2, 0);   // dup2
-    case 0x5d: return stack.duplicate(2, 1);   // dup2_x1
-    case 0x5e: return stack.duplicate(2, 2);   // dup2_x2
-    case 0x5f: return stack.swap();
+    case op::kDup: return stack.duplicate(1, 0);
+    case op::kDupX1: return stack.duplicate(1, 1);
+    case op::kDupX2: return stack.duplicate(1, 2);
+    case op::kDup2: return stack.duplicate(2, 0);
+    case op::kDup2X1: return stack.duplicate(2, 1);
+    case op::kDup2X2: return stack.duplicate(2, 2);
+    case op::kSwap: return stack.swap();
     default: break;
-  }
-  if (opcode >= 0x60 && opcode <= 0x98) {
-    const Effect effect = kArithmetic[opcode - 0x60];
-    if (effect.pops < 0 || !stack.pop(effect.pops)) return false;
-    stack.push(effect.pushes);
-    return true;
   }
   if (opcode == op::kGetfield || opcode == op::kPutfield) {
     const ConstantPool::MemberRef field = pool.memberRef(readU2(at + 1));

@@ -119,11 +119,9 @@ class MethodRewriter {
   void emitNumber();
   void emitNumberLookup();
   void emitInvoke(Hook hook);
-  void emitLeafHook();
-  // this.number, as the numbered hooks take it.
-  void emitKeptNumber();
-  // this, or null for a static method or receivers not recorded.
-  void emitReceiver();
+  // The method's number, then this.number for `numberedHook` or the
+  // receiver (this, or null) for `hook`: enter's arguments, and a leaf's.
+  void emitCallHook(Hook numberedHook, Hook hook);
   bool numbered() const {
     return ctx_.receivers == ReceiverPassing::NumberFields && !isStatic_ && !isConstructor_;
   }
@@ -418,11 +416,13 @@ void MethodRewriter::lay() {
   uint32_t hookLength = numberLength_ + 3;
   uint32_t entryLength = numberLength_ + 3 + (isConstructor_ ? 0 : 1);
   if (numbered()) entryLength = kNumberLookupLength + numberLength_ + 7;
-  // A leaf's one hook passes what the entry hook would have.
+  // A leaf's one hook is its entry hook moved before each return; the
+  // receiver's number is still looked up at the start.
   uint32_t exitLength = hookLength;
   if (leaf_) {
-    exitLength = numbered() ? numberLength_ + 7 : numberLength_ + 4;
-    entryLength = numbered() ? kNumberLookupLength : 0;
+    const uint32_t lookup = numbered() ? kNumberLookupLength : 0;
+    exitLength = entryLength - lookup;
+    entryLength = lookup;
   }
   layout_.preStart.assign(n + 1, 0);
   layout_.instrStart.assign(n, 0);
@@ -502,26 +502,18 @@ void MethodRewriter::emitNumberLookup() {
   if (out_.size() != kNumberLookupLength) throw FormatError("layout mismatch");
 }
 
-void MethodRewriter::emitLeafHook() {
+void MethodRewriter::emitCallHook(Hook numberedHook, Hook hook) {
   emitNumber();
   if (numbered()) {
-    emitKeptNumber();
-    emitInvoke(Hook::LeafNumbered);
+    out_.u1(op::kAload0);
+    out_.u1(op::kGetfield);
+    out_.u2(ctx_.numberFieldRef());
+    emitInvoke(numberedHook);
   } else {
-    emitReceiver();
-    emitInvoke(Hook::Leaf);
+    const bool passed = !isStatic_ && ctx_.receivers != ReceiverPassing::Null;
+    out_.u1(passed ? op::kAload0 : op::kAconstNull);
+    emitInvoke(hook);
   }
-}
-
-void MethodRewriter::emitKeptNumber() {
-  out_.u1(op::kAload0);
-  out_.u1(op::kGetfield);
-  out_.u2(ctx_.numberFieldRef());
-}
-
-void MethodRewriter::emitReceiver() {
-  const bool passed = !isStatic_ && ctx_.receivers != ReceiverPassing::Null;
-  out_.u1(passed ? op::kAload0 : op::kAconstNull);
 }
 
 void MethodRewriter::emitInvoke(Hook hook) {
@@ -530,21 +522,12 @@ void MethodRewriter::emitInvoke(Hook hook) {
 }
 
 void MethodRewriter::emitCode() {
-  if (leaf_) {
-    if (numbered()) emitNumberLookup();
-  } else if (numbered()) {
-    emitNumberLookup();
+  if (numbered()) emitNumberLookup();
+  if (isConstructor_) {
     emitNumber();
-    emitKeptNumber();
-    emitInvoke(Hook::EnterNumbered);
-  } else {
-    emitNumber();
-    if (isConstructor_) {
-      emitInvoke(Hook::EnterInit);
-    } else {
-      emitReceiver();
-      emitInvoke(Hook::Enter);
-    }
+    emitInvoke(Hook::EnterInit);
+  } else if (!leaf_) {
+    emitCallHook(Hook::EnterNumbered, Hook::Enter);
   }
   for (std::size_t i = 0; i < insns_.size(); ++i) {
     if (caughtBefore_[i]) {
@@ -554,7 +537,7 @@ void MethodRewriter::emitCode() {
       emitInvoke(Hook::Caught);
     }
     if (before_[i] == Before::ExitHook && leaf_) {
-      emitLeafHook();
+      emitCallHook(Hook::LeafNumbered, Hook::Leaf);
     } else if (before_[i] == Before::ExitHook) {
       emitNumber();
       emitInvoke(Hook::Exit);
