@@ -328,6 +328,8 @@ PEER_TARGETS = [
     ("bytecode-binary-time+class", ["instance", "static"], "jdk-trace", 0.7),
     ("bytecode-compact-time+class", ["instance", "static"], "jdk-trace", 0.7),
     ("bytecode-text-time+class", ["instance", "static"], "jdk-trace", 1.0),
+    # Compact records take no longer to trace than the fixed ones they hold.
+    ("bytecode-compact-time", ["javac"], "bytecode-binary-time", 1.0),
     ("bytecode+nothing", None, "none", 1.05),
     ("bytecode", ["javac"], "events-floor", 1.0),
 ]

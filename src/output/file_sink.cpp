@@ -12,6 +12,7 @@
 #include <boost/thread/mutex.hpp>
 
 #include "format/compact_block.h"
+#include "output/block_compressor.h"
 #include "output/console.h"
 #include "output/run_directory.h"
 
@@ -73,6 +74,7 @@ FileSink::FileSink(std::shared_ptr<RunDirectory> directory, std::string baseName
       extension(std::move(extension)) {}
 
 FileSink::~FileSink() {
+  if (compactLayout) BlockCompressor::instance().drain(*this);
   if (fd >= 0) ::close(fd);
 }
 
@@ -139,6 +141,10 @@ void FileSink::write(const char* bytes, std::size_t length) {
     return;
   }
   if (length == 0 || fd < 0) return;
+  if (!BlockCompressor::instance().hand(*this, bytes, length)) writeBlock(bytes, length);
+}
+
+void FileSink::writeBlock(const char* bytes, std::size_t length) {
   // Kept between writes: a thread sends buffers of the same size again.
   thread_local std::vector<unsigned char> block;
   block.clear();

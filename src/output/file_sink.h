@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -37,13 +38,17 @@ class FileSink {
   bool open();
   bool isOpened() const { return opened; }
   // Takes bytes: opened, and no write has failed.
-  bool isWritable() const { return fd >= 0; }
+  bool isWritable() const { return fd.load(std::memory_order_relaxed) >= 0; }
   // All of the bytes, or the file ends before them.
   void write(const char* bytes, std::size_t length);
   // From now on each write is whole binary records of this layout, and goes
   // to the file as one compact block; a block that cannot be written whole
-  // is taken off again, so the file holds whole blocks only.
+  // is taken off again, so the file holds whole blocks only. The blocks are
+  // packed on the compressor's thread where one can run, so a failed write
+  // shows in isWritable a block or a few later.
   void writeCompactBlocks(RecordLayout layout) { compactLayout = layout; }
+  // The compact block of `length` bytes of records, packed and written now.
+  void writeBlock(const char* records, std::size_t length);
 
   // directory + base name + extension.
   std::string fileName() const;
@@ -53,7 +58,9 @@ class FileSink {
   // On a failed write, the file is cut back to `cutBackTo` bytes if given.
   void writeAll(const char* bytes, std::size_t length, std::optional<std::size_t> cutBackTo = {});
 
-  int fd = -1;  // also -1 once a write has failed
+  // Also -1 once a write has failed. Compact blocks are written on the
+  // compressor's thread while the owner asks isWritable.
+  std::atomic<int> fd{-1};
   bool opened = false;  // the first open (and the fallback, if needed) has run
   std::string openedName;
   std::string baseName;

@@ -22,6 +22,7 @@
 
 #include "format/binary_record.h"
 #include "format/compact_block.h"
+#include "support/temp_dir_test.h"
 
 namespace kolvaprof {
 namespace {
@@ -57,20 +58,7 @@ std::string record(int index, std::size_t length) {
 // Every kind of log file buffers, names, creates and fails alike; only
 // the shared one takes records from many threads.
 template <typename File>
-class LogFileTest : public testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/kolvaprof-logfile-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root = std::string(pattern) + "/";
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
-
-  std::string root;
-};
+class LogFileTest : public TempDirTest {};
 
 using LogFileKinds = testing::Types<LogFile, ThreadLogFile>;
 TYPED_TEST_SUITE(LogFileTest, LogFileKinds);
