@@ -3,7 +3,6 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <cstring>
 #include <new>
 
 #include <boost/thread/lock_guard.hpp>
@@ -56,7 +55,7 @@ bool BlockCompressor::started() {
 }
 
 bool BlockCompressor::hand(FileSink& sink, const char* records, std::size_t length) {
-  std::unique_ptr<std::vector<char>> buffer;
+  std::vector<char> buffer;
   {
     boost::unique_lock<boost::mutex> guard(lock);
     if (!started()) return false;
@@ -68,8 +67,7 @@ bool BlockCompressor::hand(FileSink& sink, const char* records, std::size_t leng
   }
   // Copied outside the lock: the compressor goes on with the blocks before.
   try {
-    if (!buffer) buffer = std::make_unique<std::vector<char>>();
-    buffer->assign(records, records + length);
+    buffer.assign(records, records + length);
     boost::lock_guard<boost::mutex> guard(lock);
     waiting.push_back(Job{&sink, std::move(buffer)});
   } catch (...) {
@@ -104,7 +102,7 @@ void BlockCompressor::run() {
     guard.unlock();
     changed.notify_all();  // room for one more block
     try {
-      job.sink->writeBlock(job.records->data(), job.records->size());
+      job.sink->writeBlock(job.records.data(), job.records.size());
     } catch (...) {
       // Out of memory: this block is lost, not torn, and the thread lives on.
     }

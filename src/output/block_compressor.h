@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <deque>
-#include <memory>
 #include <vector>
 
 #include <boost/thread/condition_variable.hpp>
@@ -36,7 +35,7 @@ class BlockCompressor {
  private:
   struct Job {
     FileSink* sink = nullptr;
-    std::unique_ptr<std::vector<char>> records;
+    std::vector<char> records;
   };
 
   BlockCompressor() = default;
@@ -51,7 +50,7 @@ class BlockCompressor {
   // The job being written: drained sinks wait for it too.
   const FileSink* writing = nullptr;
   // Spent buffers, kept so that a block costs no fresh pages.
-  std::vector<std::unique_ptr<std::vector<char>>> spare;
+  std::vector<std::vector<char>> spare;
   enum class State { kNotStarted, kRunning, kFailed } state = State::kNotStarted;
 };
 
