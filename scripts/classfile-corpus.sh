@@ -7,23 +7,25 @@
 # The hooks class (java/lang/KolvaprofCorpusHooks, hooks that do nothing) is
 # added to java.base, so the rewritten JDK also runs its own start-up.
 #
-#   scripts/classfile-corpus.sh [--rewrite TOOL] [--classes DIR] [--sample N]
+#   scripts/classfile-corpus.sh [--rewrite TOOL] [--classes DIR] [--sample N] [--leaves]
 #
 # --rewrite and --classes name a built classfile-rewrite and the compiled
 # test programs (built into build/ when not given); --sample N links every
-# N-th class only (all are rewritten). JDKs: KOLVAPROF_TEST_JDKS
+# N-th class only (all are rewritten); --leaves rewrites as for records
+# without times, with calls through leaf code reported by one hook. JDKs: KOLVAPROF_TEST_JDKS
 # (colon-separated), or every JDK under /usr/lib/jvm. Fails when a class
 # cannot be read, fails verification, or links where the original did not.
 # On two cores the whole run takes about half a minute per JDK.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-tool="" classes="" sample=1
+tool="" classes="" sample=1 leaves=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --rewrite) tool="$2"; shift 2 ;;
     --classes) classes="$2"; shift 2 ;;
     --sample) sample="$2"; shift 2 ;;
-    *) echo "usage: $0 [--rewrite TOOL] [--classes DIR] [--sample N]" >&2; exit 2 ;;
+    --leaves) leaves=(--leaves); shift ;;
+    *) echo "usage: $0 [--rewrite TOOL] [--classes DIR] [--sample N] [--leaves]" >&2; exit 2 ;;
   esac
 done
 if [ -z "$tool" ] || [ -z "$classes" ]; then
@@ -58,7 +60,7 @@ for jdk in "${jdks[@]}"; do
   (cd "$work/original" && find . -name '*.class' ! -name module-info.class |
      sed -E 's|^\./[^/]+/||; s|\.class$||; s|/|.|g' | sort) > "$work/all.txt"
   awk -v n="$sample" '(NR - 1) % n == 0' "$work/all.txt" > "$work/names.txt"
-  if ! "$tool" --owner "$owner" --emit-hooks "$work/rewritten/java.base" \
+  if ! "$tool" "${leaves[@]}" --owner "$owner" --emit-hooks "$work/rewritten/java.base" \
        "$work/original" "$work/rewritten" > "$work/rewrite.txt"; then
     status=1
   fi

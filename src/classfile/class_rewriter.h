@@ -22,9 +22,12 @@
 //                                    method's own, with the exception caught
 //   leaf(ILjava/lang/Object;)V       with HookNames::leaves, in place of
 //   leafNumbered(IJ)V                enter or enterNumbered and exit, before
-//                                    every return of a method that runs no
-//                                    other Java code and cannot throw or loop
-//                                    (isLeafCode): the whole call at once
+//                                    every return that leaf code reaches from
+//                                    the start, running no other Java code
+//                                    and unable to throw or loop: the whole
+//                                    call at once. Enter or enterNumbered then
+//                                    goes where the code first does more
+//                                    (deferredEntry).
 
 #include <cstddef>
 #include <cstdint>

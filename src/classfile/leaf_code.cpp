@@ -29,6 +29,12 @@ class Slots {
     slots.insert(top - down, copied.begin(), copied.end());
     return true;
   }
+  // Where two ways meet, a slot holds `this` only if it does on both.
+  bool merge(const Slots& other) {
+    if (other.slots.size() != slots.size()) return false;
+    for (std::size_t k = 0; k < slots.size(); ++k) slots[k] = slots[k] && other.slots[k];
+    return true;
+  }
   bool swap() {
     if (slots.size() < 2) return false;
     const bool top = slots.back();
@@ -135,17 +141,95 @@ bool step(const uint8_t* at, uint8_t opcode, const ConstantPool& pool,
 
 }  // namespace
 
-bool isLeafCode(const uint8_t* code, const std::vector<Instruction>& instructions,
-                const ConstantPool& pool, std::string_view className, bool isStatic) {
-  Slots stack;
-  for (const Instruction& insn : instructions) {
-    const uint8_t* at = code + insn.offset;
-    // Straight-line code ends at its first return; whatever follows could
-    // only be reached by a jump, and there is none.
-    if (!step(at, insn.opcode, pool, className, isStatic, stack)) return false;
-    if (isReturn(insn.opcode)) return true;
+std::optional<DeferredEntry> deferredEntry(const uint8_t* code,
+                                           const std::vector<Instruction>& instructions,
+                                           const std::vector<int32_t>& indexAt,
+                                           const std::vector<ExceptionHandler>& handlers,
+                                           const ConstantPool& pool, std::string_view className,
+                                           bool isStatic) {
+  const std::size_t n = instructions.size();
+  const auto indexOf = [&](uint32_t offset) -> std::optional<std::size_t> {
+    if (offset >= indexAt.size() || indexAt[offset] < 0) return std::nullopt;
+    const auto i = static_cast<std::size_t>(indexAt[offset]);
+    return i < n ? std::optional<std::size_t>(i) : std::nullopt;
+  };
+  DeferredEntry plan{std::vector<bool>(n), std::vector<bool>(n), std::vector<bool>(n),
+                     std::vector<bool>(n)};
+  std::vector<bool>& leaf = plan.leaf;
+  // Reached from leaf code by falling through, where no copy can be jumped to.
+  std::vector<bool> fallenInto(n);
+  // Every jump in leaf code goes forwards, so the ways into an instruction
+  // are all seen before it is.
+  std::vector<std::optional<Slots>> reached(n);
+  if (n > 0) reached[0] = Slots{};
+  bool returns = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!reached[i]) continue;
+    const Instruction& insn = instructions[i];
+    Slots stack = std::move(*reached[i]);
+    const Flow flow = opcodeInfo(insn.opcode).flow;
+    std::vector<std::size_t> next;
+    bool harmless;
+    if (flow == Flow::Conditional || flow == Flow::Goto || flow == Flow::Switch) {
+      harmless = stack.pop(opcodeInfo(insn.opcode).pops);
+      for (uint32_t to : branchTargets(code, insn)) {
+        const std::optional<std::size_t> k = indexOf(to);
+        if (!k) return std::nullopt;
+        harmless = harmless && *k > i;
+        next.push_back(*k);
+      }
+    } else {
+      harmless = step(code + insn.offset, insn.opcode, pool, className, isStatic, stack);
+    }
+    if (!harmless) {
+      plan.entryBefore[i] = true;
+      continue;
+    }
+    leaf[i] = true;
+    if (isReturn(insn.opcode)) {
+      plan.wholeCall[i] = true;
+      returns = true;
+      continue;
+    }
+    if (!endsFlow(insn.opcode)) {
+      if (i + 1 >= n) return std::nullopt;  // falls off the end of the code
+      next.push_back(i + 1);
+      fallenInto[i + 1] = true;
+    }
+    for (std::size_t k : next) {
+      if (!reached[k]) {
+        reached[k] = stack;
+      } else if (!reached[k]->merge(stack)) {
+        return std::nullopt;
+      }
+    }
   }
-  return false;
+  if (!returns) return std::nullopt;
+  const auto beforeEntry = [&](std::size_t i) { return leaf[i] || plan.entryBefore[i]; };
+  for (const ExceptionHandler& h : handlers) {
+    const std::optional<std::size_t> k = indexOf(h.handler);
+    if (!k || beforeEntry(*k)) return std::nullopt;
+  }
+  // Nothing that runs once the entry is reported (or never runs) may lead
+  // back to where it is not reported yet, but to a return leaf code jumps to.
+  const auto mayReach = [&](std::size_t k) {
+    if (!beforeEntry(k)) return true;
+    if (!plan.wholeCall[k] && !plan.copiedReturn[k]) return false;
+    if (fallenInto[k]) return false;
+    plan.wholeCall[k] = false;
+    plan.copiedReturn[k] = true;
+    return true;
+  };
+  for (std::size_t i = 0; i < n; ++i) {
+    if (leaf[i]) continue;
+    const Instruction& insn = instructions[i];
+    if (!endsFlow(insn.opcode) && i + 1 < n && !mayReach(i + 1)) return std::nullopt;
+    for (uint32_t to : branchTargets(code, insn)) {
+      const std::optional<std::size_t> k = indexOf(to);
+      if (k && !mayReach(*k)) return std::nullopt;
+    }
+  }
+  return plan;
 }
 
 }  // namespace kolvaprof::classfile

@@ -74,7 +74,7 @@ CodeAttribute parseCode(const Attribute& a) {
   return c;
 }
 
-enum class Before : uint8_t { Nothing, ExitHook, ChainInit };
+enum class Before : uint8_t { Nothing, EntryHook, ExitHook, ChainInit };
 
 // An int pushed in its shortest form: iconst, bipush, sipush or ldc.
 struct IntPush {
@@ -88,6 +88,10 @@ enum class Region : uint8_t { Unknown, Plain, ThisUninitialized };
 struct Layout {
   std::vector<uint32_t> preStart;    // start of what is inserted before it (n+1: body end)
   std::vector<uint32_t> instrStart;  // start of the instruction itself
+  // Copies of returns for leaf code (DeferredEntry::copiedReturn) follow the
+  // body, by instruction index; then come the handlers, from `end`.
+  std::vector<uint32_t> copyStart;
+  uint32_t end = 0;
 };
 
 class MethodRewriter {
@@ -122,6 +126,28 @@ class MethodRewriter {
   // The method's number, then this.number for `numberedHook` or the
   // receiver (this, or null) for `hook`: enter's arguments, and a leaf's.
   void emitCallHook(Hook numberedHook, Hook hook);
+  bool wholeCall(std::size_t i) const { return deferred_ && deferred_->wholeCall[i]; }
+  bool copied(std::size_t i) const { return deferred_ && deferred_->copiedReturn[i]; }
+  // Where instruction i's jump to `offset` lands: leaf code jumps to the
+  // copy of a return that code past the entry reaches as well.
+  uint32_t jumpTarget(std::size_t i, uint32_t offset) const {
+    const std::size_t to = indexOf(offset);
+    if (deferred_ && deferred_->leaf[i] && to < insns_.size() && copied(to)) return layout_.copyStart[to];
+    return target(offset);
+  }
+  // The frame the original code has at a copied return.
+  const Frame* originalFrame(std::size_t i) const {
+    for (const Frame& f : frames_)
+      if (f.offset == insns_[i].offset) return &f;
+    return nullptr;
+  }
+  // Where a handler's range from `offset` starts: like the entry hook at the
+  // start, one moved before the instruction is left out.
+  uint32_t bodyStart(uint32_t offset) const {
+    const std::size_t i = indexOf(offset);
+    if (i < insns_.size() && before_[i] == Before::EntryHook) return layout_.instrStart[i];
+    return target(offset);
+  }
   bool numbered() const {
     return ctx_.receivers == ReceiverPassing::NumberFields && !isStatic_ && !isConstructor_;
   }
@@ -140,7 +166,8 @@ class MethodRewriter {
   }
   // Where a jump to `offset` lands: on what is inserted before the
   // instruction (an exit hook before a return, chainInit before the
-  // constructor call), but after the entry hook.
+  // constructor call, a deferred entry hook), but after the entry hook at
+  // the start.
   uint32_t target(uint32_t offset) const {
     std::size_t i = indexOf(offset);
     if (i >= insns_.size()) throw FormatError("jump to the end of the code");
@@ -186,8 +213,9 @@ class MethodRewriter {
   std::string_view descriptor_;
   bool isStatic_ = false;
   bool isConstructor_ = false;
-  // Its call is reported whole at its return (isLeafCode).
-  bool leaf_ = false;
+  // Set when its entry is reported where its code first does more than
+  // leaf code, and its returns before that report the whole call.
+  std::optional<DeferredEntry> deferred_;
 
   CodeAttribute c_;
   std::vector<Instruction> insns_;
@@ -217,16 +245,16 @@ std::vector<uint8_t> MethodRewriter::run(const Attribute& codeAttribute) {
   decode(codeAttribute);
   plan();
 
-  const std::size_t n = insns_.size();
   std::size_t handlerLength = 1 + numberLength_ + 3 + 1;
   bool anyUninit = std::find(region_.begin(), region_.end(), Region::ThisUninitialized) != region_.end();
-  uint32_t bodyEnd = layout_.preStart[n];
+  uint32_t bodyEnd = layout_.end;
   uint32_t plainHandler = bodyEnd;
   uint32_t uninitHandler = anyUninit ? static_cast<uint32_t>(bodyEnd + handlerLength) : 0;
   uint64_t total = uint64_t{bodyEnd} + handlerLength * (anyUninit ? 2 : 1);
   if (total > kMaxCode) throw Unsupported("code would exceed 65535 bytes");
-  // A leaf's hook takes a number and a receiver above what a return leaves.
-  uint32_t maxStack = leaf_ ? std::max<uint32_t>(c_.maxStack + 3u, 5)
+  // A deferred entry or a leaf's hook takes a number and a receiver above
+  // what the instruction after it uses.
+  uint32_t maxStack = deferred_ ? std::max<uint32_t>(c_.maxStack + 3u, 5)
                             : std::max<uint32_t>(c_.maxStack + 1u, 3);
   if (maxStack > 65535) throw Unsupported("max_stack would exceed 65535");
 
@@ -288,9 +316,18 @@ void MethodRewriter::decode(const Attribute& codeAttribute) {
   initial_ = initialFrame(ctx_.className, name_, descriptor_, isStatic_);
   readAttributes();
   needsFrames_ = hasTable_ || ctx_.cls.majorVersion >= 51;
-  // Constructors keep their chain hooks; handlers would need caught.
-  leaf_ = ctx_.leaves() && !isConstructor_ && c_.handlers.empty() &&
-          isLeafCode(c_.code, insns_, pool_, ctx_.className, isStatic_);
+  // Constructors keep their chain hooks.
+  if (ctx_.leaves() && !isConstructor_)
+    deferred_ = deferredEntry(c_.code, insns_, indexAt_, c_.handlers, pool_, ctx_.className, isStatic_);
+  // A copied return takes the frame of the return it copies, which must
+  // still hold this for the hook.
+  for (std::size_t i = 0; deferred_ && i < insns_.size(); ++i) {
+    if (!copied(i) || !needsFrames_) continue;
+    const Frame* frame = originalFrame(i);
+    const bool thisKept = isStatic_ || (frame != nullptr && !frame->locals.empty() &&
+                                        frame->locals[0] == initial_.locals[0]);
+    if (frame == nullptr || !thisKept) deferred_.reset();
+  }
 }
 
 void MethodRewriter::plan() {
@@ -302,8 +339,10 @@ void MethodRewriter::plan() {
   region_.assign(n, Region::Plain);
   wide_.assign(n, false);
   chainKey_.assign(n, IntPush{});
-  for (std::size_t i = 0; i < n; ++i)
+  for (std::size_t i = 0; i < n; ++i) {
     if (isReturn(insns_[i].opcode)) before_[i] = Before::ExitHook;
+    if (deferred_ && deferred_->entryBefore[i]) before_[i] = Before::EntryHook;
+  }
   if (isConstructor_) planConstructor();
   planNumber();
   lay();
@@ -416,23 +455,25 @@ void MethodRewriter::lay() {
   uint32_t hookLength = numberLength_ + 3;
   uint32_t entryLength = numberLength_ + 3 + (isConstructor_ ? 0 : 1);
   if (numbered()) entryLength = kNumberLookupLength + numberLength_ + 7;
-  // A leaf's one hook is its entry hook moved before each return; the
+  // A deferred entry hook, and a leaf's hook, is the entry hook moved; the
   // receiver's number is still looked up at the start.
-  uint32_t exitLength = hookLength;
-  if (leaf_) {
+  uint32_t movedLength = 0;
+  if (deferred_) {
     const uint32_t lookup = numbered() ? kNumberLookupLength : 0;
-    exitLength = entryLength - lookup;
+    movedLength = entryLength - lookup;
     entryLength = lookup;
   }
   layout_.preStart.assign(n + 1, 0);
   layout_.instrStart.assign(n, 0);
+  layout_.copyStart.assign(n, 0);
   for (;;) {
     // Positions may pass 65535 here; the total is checked afterwards.
     uint64_t pos = entryLength;
     for (std::size_t i = 0; i < n; ++i) {
       layout_.preStart[i] = static_cast<uint32_t>(pos);
       if (caughtBefore_[i]) pos += hookLength + 1;
-      if (before_[i] == Before::ExitHook) pos += exitLength;
+      if (before_[i] == Before::ExitHook) pos += wholeCall(i) ? movedLength : hookLength;
+      if (before_[i] == Before::EntryHook) pos += movedLength;
       if (before_[i] == Before::ChainInit) pos += chainKey_[i].length + 3;
       layout_.instrStart[i] = static_cast<uint32_t>(pos);
       pos += newLength(i, static_cast<uint32_t>(pos));
@@ -440,11 +481,18 @@ void MethodRewriter::lay() {
       if (pos > std::numeric_limits<uint32_t>::max() / 2) throw Unsupported("code would exceed 65535 bytes");
     }
     layout_.preStart[n] = static_cast<uint32_t>(pos);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!copied(i)) continue;
+      layout_.copyStart[i] = static_cast<uint32_t>(pos);
+      pos += movedLength + 1;
+    }
+    if (pos > std::numeric_limits<uint32_t>::max() / 2) throw Unsupported("code would exceed 65535 bytes");
+    layout_.end = static_cast<uint32_t>(pos);
     bool changed = false;
     for (std::size_t i = 0; i < n; ++i) {
       const Instruction& insn = insns_[i];
       if (wide_[i] || !(isConditionalBranch(insn.opcode) || insn.opcode == op::kGoto)) continue;
-      int64_t to = target(insn.offset + readS2(c_.code + insn.offset + 1));
+      int64_t to = jumpTarget(i, insn.offset + readS2(c_.code + insn.offset + 1));
       int64_t delta = to - int64_t{layout_.instrStart[i]};
       if (delta < -32768 || delta > 32767) {
         wide_[i] = true;
@@ -526,7 +574,7 @@ void MethodRewriter::emitCode() {
   if (isConstructor_) {
     emitNumber();
     emitInvoke(Hook::EnterInit);
-  } else if (!leaf_) {
+  } else if (!deferred_) {
     emitCallHook(Hook::EnterNumbered, Hook::Enter);
   }
   for (std::size_t i = 0; i < insns_.size(); ++i) {
@@ -536,8 +584,10 @@ void MethodRewriter::emitCode() {
       emitNumber();
       emitInvoke(Hook::Caught);
     }
-    if (before_[i] == Before::ExitHook && leaf_) {
+    if (before_[i] == Before::ExitHook && wholeCall(i)) {
       emitCallHook(Hook::LeafNumbered, Hook::Leaf);
+    } else if (before_[i] == Before::EntryHook) {
+      emitCallHook(Hook::EnterNumbered, Hook::Enter);
     } else if (before_[i] == Before::ExitHook) {
       emitNumber();
       emitInvoke(Hook::Exit);
@@ -553,6 +603,13 @@ void MethodRewriter::emitCode() {
     }
   }
   if (out_.size() != layout_.preStart[insns_.size()]) throw FormatError("layout mismatch");
+  for (std::size_t i = 0; i < insns_.size(); ++i) {
+    if (!copied(i)) continue;
+    if (out_.size() != layout_.copyStart[i]) throw FormatError("layout mismatch");
+    emitCallHook(Hook::LeafNumbered, Hook::Leaf);
+    out_.u1(insns_[i].opcode);
+  }
+  if (out_.size() != layout_.end) throw FormatError("layout mismatch");
 }
 
 void MethodRewriter::emitInstruction(std::size_t i) {
@@ -560,7 +617,7 @@ void MethodRewriter::emitInstruction(std::size_t i) {
   const uint8_t* p = c_.code + insn.offset;
   int64_t here = layout_.instrStart[i];
   if (isConditionalBranch(insn.opcode) || insn.opcode == op::kGoto) {
-    int64_t to = target(insn.offset + readS2(p + 1));
+    int64_t to = jumpTarget(i, insn.offset + readS2(p + 1));
     if (!wide_[i]) {
       out_.u1(insn.opcode);
       out_.u2(static_cast<uint32_t>(to - here));
@@ -576,11 +633,11 @@ void MethodRewriter::emitInstruction(std::size_t i) {
     }
   } else if (insn.opcode == op::kGotoW) {
     out_.u1(op::kGotoW);
-    out_.u4(static_cast<uint32_t>(target(insn.offset + readS4(p + 1)) - here));
+    out_.u4(static_cast<uint32_t>(jumpTarget(i, insn.offset + readS4(p + 1)) - here));
   } else if (insn.opcode == op::kTableswitch || insn.opcode == op::kLookupswitch) {
     Switch s = readSwitch(c_.code, insn);
     auto relative = [&](int32_t offset) {
-      return static_cast<uint32_t>(target(insn.offset + offset) - here);
+      return static_cast<uint32_t>(jumpTarget(i, insn.offset + offset) - here);
     };
     out_.u1(insn.opcode);
     while ((out_.size()) % 4 != 0) out_.u1(0);
@@ -605,7 +662,7 @@ std::vector<ExceptionHandler> MethodRewriter::exceptionTable(uint32_t plainHandl
                                                              uint32_t uninitHandler) {
   std::vector<ExceptionHandler> table;
   for (const auto& h : c_.handlers)
-    table.push_back({target(h.start), rangeEnd(h.end), target(h.handler), h.catchType});
+    table.push_back({bodyStart(h.start), rangeEnd(h.end), target(h.handler), h.catchType});
   // The catch-all comes last so that every handler of the method's own goes
   // first. It covers the body from after the entry hook; in a constructor,
   // code that runs while this is uninitialised has its own handler, whose
@@ -633,7 +690,7 @@ std::vector<ExceptionHandler> MethodRewriter::exceptionTable(uint32_t plainHandl
       cover(layout_.preStart[i], layout_.instrStart[i], handler);
       cover(layout_.instrStart[i] + 3, end, plainHandler);
     } else {
-      cover(layout_.preStart[i], end, handler);
+      cover(bodyStart(insns_[i].offset), end, handler);
     }
   }
   table.insert(table.end(), ours.begin(), ours.end());
@@ -670,6 +727,15 @@ std::vector<uint8_t> MethodRewriter::stackMapTable(uint32_t plainHandler, uint32
       frames.push_back(std::move(f));
     });
   }
+  for (std::size_t i = 0; i < insns_.size(); ++i) {
+    const Frame* original = copied(i) ? originalFrame(i) : nullptr;
+    if (original == nullptr) continue;
+    Frame copy;
+    copy.offset = layout_.copyStart[i];
+    for (const VType& t : original->locals) copy.locals.push_back(relocate(t));
+    for (const VType& t : original->stack) copy.stack.push_back(relocate(t));
+    frames.push_back(std::move(copy));
+  }
   if (numbered()) frames.push_back(Frame{kNumberLookupLength, initial_.locals, {}});
   VType throwable{VTag::Object, 0, "java/lang/Throwable"};
   frames.push_back(Frame{plainHandler, {}, {throwable}});
@@ -693,10 +759,32 @@ std::vector<uint8_t> rewriteTable(const Attribute& a, const char* what, Entry en
 }
 
 std::vector<uint8_t> MethodRewriter::lineNumbers(const Attribute& a) const {
-  return rewriteTable(a, "line numbers", [this](ByteReader& in, ByteWriter& out) {
+  std::vector<uint8_t> table = rewriteTable(a, "line numbers", [this](ByteReader& in, ByteWriter& out) {
     out.u2(rangeStart(in.u2()));
     out.u2(in.u2());
   });
+  // A copied return shows the line of the return it copies, in a stack
+  // trace or a debugger.
+  ByteReader in(a.data, a.size);
+  std::vector<std::pair<uint32_t, uint16_t>> lines(in.u2());
+  for (auto& [start, line] : lines) start = in.u2(), line = in.u2();
+  ByteWriter added;
+  std::size_t count = lines.size();
+  for (std::size_t i = 0; i < insns_.size(); ++i) {
+    if (!copied(i)) continue;
+    const std::pair<uint32_t, uint16_t>* line = nullptr;
+    for (const auto& l : lines)
+      if (l.first <= insns_[i].offset && (line == nullptr || l.first >= line->first)) line = &l;
+    if (line == nullptr) continue;
+    added.u2(layout_.copyStart[i]);
+    added.u2(line->second);
+    ++count;
+  }
+  if (count == lines.size() || count > 65535) return table;
+  table[0] = static_cast<uint8_t>(count >> 8);
+  table[1] = static_cast<uint8_t>(count);
+  table.insert(table.end(), added.bytes().begin(), added.bytes().end());
+  return table;
 }
 
 std::vector<uint8_t> MethodRewriter::localVariables(const Attribute& a) const {

@@ -6,6 +6,7 @@
 //     --first-number N    number of the first method (1); later ones count up
 //     --methods FILE      writes "number class.name descriptor" per method
 //     --none              selects no method (copies, or only downgrades)
+//     --leaves            reports calls through leaf code with one hook
 //     --downgrade MAJOR   first turns each class into that older version,
 //                         without StackMapTable (for classes that allow it)
 //     --verbose           names every method that was left as it is
@@ -82,7 +83,8 @@ std::vector<uint8_t> emptyHooksClass(const std::string& owner) {
   const Hook hooks[] = {{"enter", "(ILjava/lang/Object;)V", 2}, {"enterInit", "(I)V", 1},
                         {"chainInit", "(I)V", 1},          {"bindInit", "(Ljava/lang/Object;)V", 1},
                         {"exit", "(I)V", 1},              {"exitThrow", "(Ljava/lang/Throwable;I)V", 2},
-                        {"caught", "(Ljava/lang/Throwable;I)V", 2}};
+                        {"caught", "(Ljava/lang/Throwable;I)V", 2},
+                        {"leaf", "(ILjava/lang/Object;)V", 2}};
   ByteWriter out;
   out.u4(0xCAFEBABE);
   out.u2(0);
@@ -151,6 +153,7 @@ int main(int argc, char** argv) {
     else if (a == "--first-number") next = std::stoi(value());
     else if (a == "--methods") methodsFile = value();
     else if (a == "--none") none = true;
+    else if (a == "--leaves") hooks.leaves = true;
     else if (a == "--downgrade") downgradeTo = std::stoi(value());
     else if (a == "--verbose") verbose = true;
     else if (a == "--emit-hooks") emitHooks = value();

@@ -63,6 +63,19 @@ public class Flow {
     return sum + k;
   }
 
+  /** An early return before a loop, and a handler the loop can reach. */
+  static int firstEven(int[] values, boolean skip) {
+    if (skip) return -1;
+    try {
+      for (int v : values) {
+        if (v % 2 == 0) return v;
+      }
+    } catch (NullPointerException e) {
+      return -2;
+    }
+    return 0;
+  }
+
   static void rethrow() throws Exception {
     try {
       throw new java.io.IOException("io");
@@ -87,6 +100,8 @@ public class Flow {
     System.out.println(sparse(-1000) + sparse(10) + sparse(100000) + sparse(5));
     System.out.println(name("a") + name("b") + name("z"));
     System.out.println(loop(20));
+    System.out.println(firstEven(new int[] {3, 4}, true) + " " + firstEven(new int[] {3, 4}, false)
+        + " " + firstEven(new int[] {3}, false) + " " + firstEven(null, false));
     try {
       rethrow();
     } catch (Exception e) {

@@ -145,6 +145,12 @@ public final class Hooks {
     leave(method, "");
   }
 
+  // The whole call of a method that left through leaf code.
+  public static void leaf(int method, Object self) {
+    enter(method, self);
+    exit(method);
+  }
+
   public static void exitThrow(Throwable thrown, int method) {
     leave(method, " throws " + thrown.getClass().getName());
   }
