@@ -759,15 +759,16 @@ std::vector<uint8_t> rewriteTable(const Attribute& a, const char* what, Entry en
 }
 
 std::vector<uint8_t> MethodRewriter::lineNumbers(const Attribute& a) const {
-  std::vector<uint8_t> table = rewriteTable(a, "line numbers", [this](ByteReader& in, ByteWriter& out) {
-    out.u2(rangeStart(in.u2()));
-    out.u2(in.u2());
+  std::vector<std::pair<uint32_t, uint16_t>> lines;  // as in the original
+  std::vector<uint8_t> table = rewriteTable(a, "line numbers", [&](ByteReader& in, ByteWriter& out) {
+    const uint32_t start = in.u2();
+    const uint16_t line = in.u2();
+    lines.emplace_back(start, line);
+    out.u2(rangeStart(start));
+    out.u2(line);
   });
   // A copied return shows the line of the return it copies, in a stack
   // trace or a debugger.
-  ByteReader in(a.data, a.size);
-  std::vector<std::pair<uint32_t, uint16_t>> lines(in.u2());
-  for (auto& [start, line] : lines) start = in.u2(), line = in.u2();
   ByteWriter added;
   std::size_t count = lines.size();
   for (std::size_t i = 0; i < insns_.size(); ++i) {

@@ -22,11 +22,13 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "classfile/byte_io.h"
 #include "classfile/class_file.h"
 #include "classfile/class_rewriter.h"
+#include "classfile/hook_signature.h"
 
 namespace fs = std::filesystem;
 using namespace kolvaprof::classfile;
@@ -73,18 +75,22 @@ std::vector<uint8_t> downgrade(const std::vector<uint8_t>& bytes, uint16_t major
   return writeClassFile(cls);
 }
 
-// A hooks class with empty hooks, for runs that only verify and execute.
+// The locals a static method's arguments take: the hooks take ints, longs
+// and objects.
+int argumentSlots(std::string_view descriptor) {
+  int slots = 0;
+  for (std::size_t i = 1; descriptor[i] != ')'; ++i) {
+    slots += descriptor[i] == 'J' || descriptor[i] == 'D' ? 2 : 1;
+    if (descriptor[i] == 'L') i = descriptor.find(';', i);
+  }
+  return slots;
+}
+
+// A hooks class with every hook, each returning at once (receiverNumber
+// with 0), for runs that only verify and execute.
 std::vector<uint8_t> emptyHooksClass(const std::string& owner) {
-  struct Hook {
-    const char* name;
-    const char* descriptor;
-    int slots;
-  };
-  const Hook hooks[] = {{"enter", "(ILjava/lang/Object;)V", 2}, {"enterInit", "(I)V", 1},
-                        {"chainInit", "(I)V", 1},          {"bindInit", "(Ljava/lang/Object;)V", 1},
-                        {"exit", "(I)V", 1},              {"exitThrow", "(Ljava/lang/Throwable;I)V", 2},
-                        {"caught", "(Ljava/lang/Throwable;I)V", 2},
-                        {"leaf", "(ILjava/lang/Object;)V", 2}};
+  constexpr int kHooks = static_cast<int>(kHookCount);
+  const auto hook = [](int k) { return hookSignature(static_cast<Hook>(k)); };
   ByteWriter out;
   out.u4(0xCAFEBABE);
   out.u2(0);
@@ -94,14 +100,13 @@ std::vector<uint8_t> emptyHooksClass(const std::string& owner) {
     out.u2(static_cast<uint32_t>(s.size()));
     out.append(reinterpret_cast<const uint8_t*>(s.data()), s.size());
   };
-  constexpr int kHooks = static_cast<int>(sizeof hooks / sizeof hooks[0]);
   out.u2(6 + 2 * kHooks);
   utf8(owner);                // 1
   out.u1(7), out.u2(1);       // 2
   utf8("java/lang/Object");   // 3
   out.u1(7), out.u2(3);       // 4
   utf8("Code");               // 5
-  for (const Hook& h : hooks) utf8(h.name), utf8(h.descriptor);  // 6, 7, ...
+  for (int k = 0; k < kHooks; ++k) utf8(hook(k).name), utf8(hook(k).descriptor);  // 6, 7, ...
   out.u2(0x0031);  // public final super
   out.u2(2);
   out.u2(4);
@@ -114,11 +119,15 @@ std::vector<uint8_t> emptyHooksClass(const std::string& owner) {
     out.u2(7 + 2 * k);
     out.u2(1);
     out.u2(5);
-    out.u4(13);
-    out.u2(0);
-    out.u2(static_cast<uint32_t>(hooks[k].slots));
-    out.u4(1);
-    out.u1(0xb1);  // return
+    const std::string_view descriptor = hook(k).descriptor;
+    const bool returnsLong = descriptor.back() == 'J';
+    const std::vector<uint8_t> code = returnsLong ? std::vector<uint8_t>{0x09, 0xad}  // lconst_0; lreturn
+                                                  : std::vector<uint8_t>{0xb1};       // return
+    out.u4(static_cast<uint32_t>(12 + code.size()));
+    out.u2(returnsLong ? 2 : 0);
+    out.u2(static_cast<uint32_t>(argumentSlots(descriptor)));
+    out.u4(static_cast<uint32_t>(code.size()));
+    out.append(code.data(), code.size());
     out.u2(0);
     out.u2(0);
   }
