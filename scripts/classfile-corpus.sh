@@ -11,8 +11,8 @@
 #
 # --rewrite and --classes name a built classfile-rewrite and the compiled
 # test programs (built into build/ when not given); --sample N links every
-# N-th class only (all are rewritten); --leaves rewrites as for records
-# without times, with calls through leaf code reported by one hook. JDKs: KOLVAPROF_TEST_JDKS
+# N-th class only (all are rewritten); --leaves rewrites as the agent does,
+# with calls through leaf code reported by one hook. JDKs: KOLVAPROF_TEST_JDKS
 # (colon-separated), or every JDK under /usr/lib/jvm. Fails when a class
 # cannot be read, fails verification, or links where the original did not.
 # On two cores the whole run takes about half a minute per JDK.

@@ -165,7 +165,7 @@ void BytecodeEngine::onClassFileLoad(JNIEnv* jni, jclass beingRedefined, jobject
   const bool withOffsets = core.options().recordCallerLocation == 1;
   classfile::RewriteResult result = classfile::rewriteClass(
       data, static_cast<std::size_t>(length), select,
-      classfile::HookNames{kHooksClassName, !core.options().recordTime},
+      classfile::HookNames{kHooksClassName, /*leaves=*/true},
       withOffsets, receiverPassing(beingRedefined, jni, loader, name));
   if (withOffsets) {
     boost::lock_guard<boost::mutex> guard(offsetsLock);
@@ -567,8 +567,7 @@ void BytecodeEngine::leafCall(JNIEnv* jni, const MethodInfo& info, jint number, 
   HookFrames* frames = nullptr;
   ThreadContext* context = receiver == nullptr ? plainContext(jni, info, frames) : nullptr;
   if (context != nullptr) {
-    core.logPlainEntry(*context, info, receiverNumber);
-    core.logPlainExit(*context, info);
+    core.logPlainCall(*context, info, receiverNumber);
     return;
   }
   push(jni, info, number, receiver, false, receiverNumber);

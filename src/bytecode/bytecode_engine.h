@@ -88,7 +88,7 @@ class BytecodeEngine final : public CaptureEngine {
   // method that passes the object itself agree on it.
   int64_t receiverNumber(JNIEnv* jni, jobject receiver);
   void enterNumbered(JNIEnv* jni, jint number, int64_t receiver);
-  // A leaf's whole call, reported at its return (records without times).
+  // A leaf's whole call, reported at its return.
   void leaf(JNIEnv* jni, jint number, jobject receiver);
   void leafNumbered(JNIEnv* jni, jint number, int64_t receiver);
 

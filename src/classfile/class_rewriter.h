@@ -43,8 +43,9 @@ namespace kolvaprof::classfile {
 struct HookNames {
   std::string owner = "kolvaprof/Hooks";  // internal name
   // Leaves report their calls through leaf and leafNumbered: one hook
-  // instead of two, for records that hold no time (a leaf's entry is
-  // reported when its exit is).
+  // instead of two, a leaf's entry reported when its exit is. Without them
+  // every call has its two hooks (the engine always asks for them; tools
+  // compare the two rewrites).
   bool leaves = false;
 };
 

@@ -60,22 +60,30 @@ void CLoggingAgent::logMethodEntry(CallSite& site, const MethodInfo& info) {
   const int64_t callNumber = takeCallNumber();
   // At most one of the two fetches happens, as the mode says.
   tag += receiverTag(site, info, ReceiverTagMode::LoggedOnly);
-  writeEntry(&site, info, tag, callNumber, context);
+  // After the receiver fetch, which can wait for a safepoint: the call's time
+  // should not include the agent's own wait.
+  writeEntry(&site, info, tag, callNumber, context, recordTime());
 }
 
-void CLoggingAgent::logPlainEntry(ThreadContext& context, const MethodInfo& info,
-                                  int64_t receiverNumber) {
+void CLoggingAgent::writePlainEntry(ThreadContext& context, const MethodInfo& info,
+                                    int64_t receiverNumber, const std::optional<int64_t>& time) {
   context.pushCall(&info);
   const int64_t callNumber = takeCallNumber();
   const bool fetched = settings.receiverTags != ReceiverTagMode::Never && !info.isStatic();
-  writeEntry(nullptr, info, fetched ? receiverNumber : 0, callNumber, &context);
+  writeEntry(nullptr, info, fetched ? receiverNumber : 0, callNumber, &context, time);
+}
+
+void CLoggingAgent::logPlainCall(ThreadContext& context, const MethodInfo& info,
+                                 int64_t receiverNumber) {
+  const std::optional<int64_t> time = recordTime();
+  writePlainEntry(context, info, receiverNumber, time);
+  writeExit(&context, false, time);
+  context.popCall();
 }
 
 void CLoggingAgent::writeEntry(CallSite* site, const MethodInfo& info, int64_t receiverTag,
-                               int64_t callNumber, ThreadContext* context) {
-  // After the receiver fetch, which can wait for a safepoint: the call's time
-  // should not include the agent's own wait.
-  const std::optional<int64_t> time = recordTime();
+                               int64_t callNumber, ThreadContext* context,
+                               const std::optional<int64_t>& time) {
   if (settings.compressLogfile) {
     writeBinaryEntry(info, receiverTag, callNumber, time.value_or(0), context);
   } else {

@@ -78,10 +78,15 @@ class CLoggingAgent {
   bool isPlainCall(const MethodInfo& info) const {
     return plainCalls && !info.isExcluded() && !info.isStartMethod();
   }
-  void logPlainEntry(ThreadContext& context, const MethodInfo& info, int64_t receiverNumber);
+  void logPlainEntry(ThreadContext& context, const MethodInfo& info, int64_t receiverNumber) {
+    writePlainEntry(context, info, receiverNumber, recordTime());
+  }
   void logPlainExit(ThreadContext& context, const MethodInfo& info) {
     leaveInnermost(context, info, false);
   }
+  // Entry and exit at once, for a call whose own code ran in less time than
+  // reading the clock takes: both records carry one time, read now.
+  void logPlainCall(ThreadContext& context, const MethodInfo& info, int64_t receiverNumber);
 
  private:
   ThreadContext* createVirtualThreadContext(ThreadKey threadKey, std::string name, int32_t number);
@@ -99,8 +104,10 @@ class CLoggingAgent {
                                           : 0;
   }
   // Past the gates. The site, when there is one, gives the caller's location.
+  void writePlainEntry(ThreadContext& context, const MethodInfo& info, int64_t receiverNumber,
+                       const std::optional<int64_t>& time);
   void writeEntry(CallSite* site, const MethodInfo& info, int64_t receiverTag,
-                  int64_t callNumber, ThreadContext* context);
+                  int64_t callNumber, ThreadContext* context, const std::optional<int64_t>& time);
   void leaveInnermost(ThreadContext& context, const MethodInfo& info, bool poppedByException);
   void writeTextEntry(CallSite* site, const MethodInfo& info, int64_t receiverTag,
                       int64_t callNumber, const std::optional<int64_t>& time,

@@ -144,7 +144,7 @@ TEST(LeafCode, OnlyCodeThatRunsNothingElseCallsOneHook) {
       EXPECT_EQ(hooksCalled(input, true, ReceiverPassing::NumberFieldsWhereUseful),
                 expectedHooks(c.hooks, true));
     }
-    // Records with times keep the entry hook at the start.
+    // Without leaves the entry hook stays at the start.
     const std::vector<std::string> timed = hooksCalled(input, false, ReceiverPassing::Object);
     EXPECT_EQ(timed.empty() ? "" : timed.front(), "enter");
     EXPECT_EQ(std::count(timed.begin(), timed.end(), "leaf"), 0);

@@ -85,7 +85,7 @@ const EngineCase kCases[] = {
      "itest.Builders", true},
     {"BinaryNoReceivers", "CompressLogfile=1\nReceiverTags=0\nFilterMode=1\nPackageFilter=itest*\n",
      "itest.Calls", true},
-    // Calls reported whole at their return, where records hold no time.
+    // Calls reported whole at their return.
     {"Leaves", "RecordThreadID=1\nRecordMethodCallCount=1\nFilterMode=1\nPackageFilter=itest*\n",
      "itest.Leaves", false},
     {"LeafStartMethod", "StartMethod=itest.Leaves$Noop.run\nFilterMode=1\nPackageFilter=itest*\n",

@@ -1,7 +1,8 @@
 // RecordTime on a real VM: calls of known length (Thread.sleep) come out of
 // the reader with the lengths the program measured itself, in text and
 // binary runs, per-thread and shared; times never go back within a thread
-// and every call lies inside its caller.
+// and every call lies inside its caller; calls logged whole at their return
+// carry one time.
 
 #include <algorithm>
 #include <cstdint>
@@ -256,6 +257,48 @@ TEST_P(TimedTrace, MergedTextIsOneStreamInTimeOrder) {
     // Each thread enters outer() and inner() before any leaves them.
     EXPECT_GE(one.switches, 2 * one.byThread.size()) << merged.out;
   }
+}
+
+// A call whose own code reaches no other Java code is logged whole at its
+// return by the bytecode engine: entry and exit carry the one time read
+// there, while calls that do more take a time at each end.
+TEST_P(TimedTrace, LeavesTakeTheTimeOfTheirReturn) {
+  const JavaResult java = runWithSettings("LogfileDirectory=" + root.path() +
+                                              "\nCaptureMode=bytecode\nRecordTime=1\nFilterMode=1\n"
+                                              "PackageFilter=itest*\n",
+                                          "itest.Leaves");
+  ASSERT_EQ(java.exitStatus, 0) << java.stderrText;
+  EXPECT_NE(java.stdoutText.find("leaves ok"), std::string::npos);
+  const std::string log = readFile(findRunDirectory(root.path()) + "/main.log");
+  const std::regex entry(R"(\+(\d+) \S+ itest\.(\S+?)\(\d+\)(\.[^(]+)\(.*\{)"), exit(R"(\} \+(\d+).*)");
+  std::vector<std::pair<std::string, int64_t>> open;
+  int64_t last = 0;
+  std::map<std::string, int> whole;  // calls by method whose two times are one
+  for (const std::string& line : splitLines(log)) {
+    std::smatch m;
+    if (std::regex_match(line, m, entry)) {
+      open.emplace_back(m[2].str() + m[3].str(), std::stoll(m[1]));
+    } else if (std::regex_match(line, m, exit) && !open.empty()) {
+      whole[open.back().first] += std::stoll(m[1]) == open.back().second;
+      open.pop_back();
+    } else {
+      continue;
+    }
+    EXPECT_GE(std::stoll(m[1]), last) << line;
+    last = std::stoll(m[1]);
+  }
+  EXPECT_TRUE(open.empty()) << log;
+  EXPECT_EQ(whole, (std::map<std::string, int>{{"Leaves.<init>", 0},
+                                               {"Leaves$Noop.<init>", 0},
+                                               {"Leaves.add", 4},
+                                               {"Leaves.count", 5},
+                                               {"Leaves.locked", 1},
+                                               {"Leaves.main", 0},
+                                               {"Leaves.otherCount", 0},
+                                               {"Leaves.ratio", 0},
+                                               {"Leaves.sum", 0},
+                                               {"Leaves.twice", 6}}))
+      << log;
 }
 
 KOLVAPROF_RUN_ON_EVERY_JDK(TimedTrace);
