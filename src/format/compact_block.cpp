@@ -173,11 +173,18 @@ class OperationReader {
  public:
   OperationReader(const unsigned char* at, const unsigned char* end) : at(at), end(end) {}
   bool atEnd() const { return at == end; }
-  // Most operations and deltas take one byte.
+  // Most operations and deltas take one byte, and most time deltas two.
   bool varint(uint64_t& value) {
-    if (at < end && *at < 0x80) {
-      value = *at++;
-      return true;
+    if (end - at >= 2) {
+      if (at[0] < 0x80) {
+        value = *at++;
+        return true;
+      }
+      if (at[1] < 0x80) {
+        value = (at[0] & 0x7fu) | static_cast<uint64_t>(at[1]) << 7;
+        at += 2;
+        return true;
+      }
     }
     return longVarint(value);
   }
