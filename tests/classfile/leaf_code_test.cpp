@@ -145,9 +145,9 @@ TEST(LeafCode, OnlyCodeThatRunsNothingElseCallsOneHook) {
                 expectedHooks(c.hooks, true));
     }
     // Without leaves the entry hook stays at the start.
-    const std::vector<std::string> timed = hooksCalled(input, false, ReceiverPassing::Object);
-    EXPECT_EQ(timed.empty() ? "" : timed.front(), "enter");
-    EXPECT_EQ(std::count(timed.begin(), timed.end(), "leaf"), 0);
+    const std::vector<std::string> twoHooks = hooksCalled(input, false, ReceiverPassing::Object);
+    EXPECT_EQ(twoHooks.empty() ? "" : twoHooks.front(), "enter");
+    EXPECT_EQ(std::count(twoHooks.begin(), twoHooks.end(), "leaf"), 0);
   }
 }
 
