@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "classfile/opcodes.h"
@@ -49,5 +50,16 @@ Switch readSwitch(const uint8_t* code, const Instruction& insn);
 
 // Every offset the instruction can jump to (not its fall-through).
 std::vector<uint32_t> branchTargets(const uint8_t* code, const Instruction& insn);
+
+// The index of the one of `count` instructions that starts at `offset`, by
+// a table of offsets to indexes (-1 inside an instruction); nothing when no
+// instruction starts there.
+inline std::optional<std::size_t> instructionAt(const std::vector<int32_t>& indexAt, std::size_t count,
+                                                uint32_t offset) {
+  if (offset >= indexAt.size() || indexAt[offset] < 0) return std::nullopt;
+  const auto i = static_cast<std::size_t>(indexAt[offset]);
+  if (i >= count) return std::nullopt;
+  return i;
+}
 
 }  // namespace kolvaprof::classfile

@@ -148,11 +148,7 @@ std::optional<DeferredEntry> deferredEntry(const uint8_t* code,
                                            const ConstantPool& pool, std::string_view className,
                                            bool isStatic) {
   const std::size_t n = instructions.size();
-  const auto indexOf = [&](uint32_t offset) -> std::optional<std::size_t> {
-    if (offset >= indexAt.size() || indexAt[offset] < 0) return std::nullopt;
-    const auto i = static_cast<std::size_t>(indexAt[offset]);
-    return i < n ? std::optional<std::size_t>(i) : std::nullopt;
-  };
+  const auto indexOf = [&](uint32_t offset) { return instructionAt(indexAt, n, offset); };
   DeferredEntry plan{std::vector<bool>(n), std::vector<bool>(n), std::vector<bool>(n),
                      std::vector<bool>(n)};
   std::vector<bool>& leaf = plan.leaf;

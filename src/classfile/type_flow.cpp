@@ -298,11 +298,8 @@ bool mergeInto(std::optional<TypeState>& into, const TypeState& from) {
 }
 
 std::size_t indexOf(const FlowInput& in, uint32_t offset) {
-  const auto& at = *in.indexAt;
-  if (offset >= at.size() || at[offset] < 0 ||
-      static_cast<std::size_t>(at[offset]) >= in.instructions->size())
-    throw FormatError("target is not an instruction");
-  return static_cast<std::size_t>(at[offset]);
+  if (const auto i = instructionAt(*in.indexAt, in.instructions->size(), offset)) return *i;
+  throw FormatError("target is not an instruction");
 }
 
 void followFrames(const FlowInput& in, NameArena& arena, const FlowVisitor& visit) {

@@ -29,6 +29,7 @@
 #include "classfile/class_file.h"
 #include "classfile/class_rewriter.h"
 #include "classfile/hook_signature.h"
+#include "classfile/stack_map.h"
 
 namespace fs = std::filesystem;
 using namespace kolvaprof::classfile;
@@ -75,17 +76,6 @@ std::vector<uint8_t> downgrade(const std::vector<uint8_t>& bytes, uint16_t major
   return writeClassFile(cls);
 }
 
-// The locals a static method's arguments take: the hooks take ints, longs
-// and objects.
-int argumentSlots(std::string_view descriptor) {
-  int slots = 0;
-  for (std::size_t i = 1; descriptor[i] != ')'; ++i) {
-    slots += descriptor[i] == 'J' || descriptor[i] == 'D' ? 2 : 1;
-    if (descriptor[i] == 'L') i = descriptor.find(';', i);
-  }
-  return slots;
-}
-
 // A hooks class with every hook, each returning at once (receiverNumber
 // with 0), for runs that only verify and execute.
 std::vector<uint8_t> emptyHooksClass(const std::string& owner) {
@@ -125,7 +115,7 @@ std::vector<uint8_t> emptyHooksClass(const std::string& owner) {
                                                   : std::vector<uint8_t>{0xb1};       // return
     out.u4(static_cast<uint32_t>(12 + code.size()));
     out.u2(returnsLong ? 2 : 0);
-    out.u2(static_cast<uint32_t>(argumentSlots(descriptor)));
+    out.u2(static_cast<uint32_t>(initialFrame(owner, hook(k).name, descriptor, true).locals.size()));
     out.u4(static_cast<uint32_t>(code.size()));
     out.append(code.data(), code.size());
     out.u2(0);
